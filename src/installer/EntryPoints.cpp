@@ -1,0 +1,2 @@
+// The exported custom-action entry points.
+#include "installer/EntryPoints.h"
