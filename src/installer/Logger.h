@@ -1,0 +1,70 @@
+// The library's lines in the Windows Installer log.
+//
+// Every log site asks IsEnabled() first, so that a line is not even built
+// while logging is off, then builds the whole line and calls Send():
+//
+//   Logger& log = Logger::Instance();
+//   if (log.IsEnabled()) log.Send(u"UpdateXmlNode start.");
+//
+// Logging is switched on per entry point with a LogSession: while one is
+// alive, lines go to that installer session as INFO messages, which
+// Windows Installer writes to its log when logging is on (msiexec /l*v).
+// A package silences them all by making the condition "QmEmbeddedDirectCall"
+// true (for example by setting that property).
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "installer/MsiText.h"
+#include "installer/WideString.h"
+
+class Logger {
+public:
+    static Logger& Instance();
+
+    bool IsEnabled() const { return enabled_; }
+    InstallerHandle Handle() const { return handle_; }
+    const WideString& Prefix() const { return prefix_; }
+
+    // Sends the line unless the handle is 0 or "QmEmbeddedDirectCall" holds.
+    void Send(const WideString& line) const;
+    // Sends without the gate: an INFO record whose template is "[1]".
+    void SendLogLine(const WideString& line) const;
+
+    // The banner of the log file slot, which this library never opens.
+    static const char16_t* Banner();
+
+private:
+    friend class LogSession;
+    Logger() = default;
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    bool enabled_ = false;
+    InstallerHandle handle_ = 0;
+    WideString prefix_;
+};
+
+// Switches logging on for one installer session while it lives and restores
+// the previous state afterwards (entry points never nest, but tests do).
+class LogSession {
+public:
+    explicit LogSession(InstallerHandle install, WideString prefix = kDefaultPrefix);
+    ~LogSession();
+    LogSession(const LogSession&) = delete;
+    LogSession& operator=(const LogSession&) = delete;
+
+    // Lines read "Trellis: <line>" in the installer log, so that they can be found.
+    static constexpr const char16_t* kDefaultPrefix = u"Trellis";
+
+private:
+    bool savedEnabled_;
+    InstallerHandle savedHandle_;
+    WideString savedPrefix_;
+};
+
+// Progress text for the installer's user interface (INSTALLMESSAGE_ACTIONDATA),
+// independent of the Logger. Returns 1602 when the user cancelled, 1603 when
+// the record could not be built, 0 otherwise.
+std::uint32_t SendActionData(InstallerHandle install, std::initializer_list<WideString> texts);

@@ -1,0 +1,70 @@
+// Reads whole installer tables into memory.
+//
+//   MsiTableReader reader(install);
+//   if (reader.Query(u"QM_XmlFile", {u"File"}, u""))
+//       for (const TableRecord& row : reader.Records()) Use(row.Get(u"Path"));
+//
+// Each Query starts afresh, so only the rows of the last queried table are held.
+// Failures never throw: they are logged and leave no rows.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "installer/MsiText.h"
+#include "installer/WideString.h"
+
+// One fetched row: column name -> text. A missing name reads as the empty text.
+class TableRecord {
+public:
+    const WideString& Get(const WideString& column) const;
+    void Set(const WideString& column, WideString value) { fields_[column] = std::move(value); }
+    bool Has(const WideString& column) const { return fields_.count(column) != 0; }
+    // The number of columns the row holds (not every column type is read).
+    std::size_t FieldCount() const { return fields_.size(); }
+
+private:
+    std::unordered_map<WideString, WideString> fields_;
+};
+
+class MsiTableReader {
+public:
+    // A database handle is used as it is; an installer session gives its
+    // active database, which the reader then owns.
+    explicit MsiTableReader(InstallerHandle handle);
+    ~MsiTableReader();
+    MsiTableReader(const MsiTableReader&) = delete;
+    MsiTableReader& operator=(const MsiTableReader&) = delete;
+
+    // SELECT * FROM `table` [WHERE where] [ORDER BY `a`,`b`]; true when at
+    // least one row was read.
+    bool Query(const WideString& table, const std::vector<WideString>& orderBy, const WideString& where);
+
+    const WideString& TableName() const { return tableName_; }
+    const std::vector<WideString>& ColumnNames() const { return columnNames_; }
+    // The first letter of each column's type string, lower-cased (s, l, i, v, g...).
+    const std::vector<char16_t>& ColumnTypes() const { return columnTypes_; }
+    const std::vector<TableRecord>& Records() const { return records_; }
+    // The bytes of the stream fields, in the order read.
+    const std::vector<std::string>& Streams() const { return streams_; }
+
+    // The text that "{Binary Data}" stands for in a stream field.
+    static constexpr const char16_t* kBinaryDataText = u"{Binary Data}";
+
+private:
+    void Reset();
+    bool OpenView(const WideString& query);
+    void ReadColumnInfo();
+    void ReadRows();
+
+    InstallerHandle database_ = 0;
+    bool ownsDatabase_ = false;
+    bool ok_ = true;
+    WideString tableName_;
+    std::vector<WideString> columnNames_;
+    std::vector<char16_t> columnTypes_;
+    std::vector<TableRecord> records_;
+    std::vector<std::string> streams_;
+    MsiHandle view_;
+};

@@ -1,0 +1,21 @@
+// UTF-16 text helpers shared by the whole engine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using WideString = std::u16string;
+
+// Decimal digits of a number, with a minus sign when negative.
+WideString ToWideDecimal(std::int64_t value);
+WideString ToWideUnsigned(std::uint64_t value);
+// Eight lower-case hexadecimal digits.
+WideString ToWideHex8(std::uint32_t value);
+// Widens narrow text: UTF-8 decoded, invalid bytes taken as Latin-1.
+WideString Widen(std::string_view text);
+// UTF-8 for messages and tests; lone surrogates become U+FFFD.
+std::string Narrow(std::u16string_view text);
+// ASCII-only case folding, as Windows does for identifiers.
+char16_t ToLowerAscii(char16_t c);
+bool EqualsIgnoreCaseAscii(std::u16string_view a, std::u16string_view b);

@@ -1,0 +1,117 @@
+#include "platform/os/RegistryKey.h"
+
+#include <vector>
+
+namespace {
+constexpr std::uint32_t kReadWriteAccess = platform::kKeyRead | platform::kKeyWrite;  // 0x2001F
+}
+
+WideString RegistryKey::RootName(platform::HKey root) {
+    switch (root) {
+    case platform::kHKeyClassesRoot: return u"HKEY_CLASSES_ROOT";
+    case platform::kHKeyCurrentUser: return u"HKEY_CURRENT_USER";
+    case platform::kHKeyLocalMachine: return u"HKEY_LOCAL_MACHINE";
+    case platform::kHKeyUsers: return u"HKEY_USERS";
+    case platform::kHKeyCurrentConfig: return u"HKEY_CURRENT_CONFIG";
+    default: return WideString();
+    }
+}
+
+RegistryKey::RegistryKey(const WideString& subkey, platform::HKey root, bool writable, std::uint32_t viewFlags,
+                         const Transaction* transaction)
+    : subkey_(subkey), root_(root), access_((writable ? kReadWriteAccess : platform::kKeyRead) | viewFlags) {
+    WideString trimmed = subkey;
+    if (!trimmed.empty() && trimmed.back() == u'\\') trimmed.pop_back();
+    fullName_ = RootName(root) + u"\\" + trimmed;
+    if (transaction != nullptr) {
+        hasTransaction_ = true;
+        transaction_ = *transaction;
+    }
+    platform::HKey handle = 0;
+    if (Open(&handle, false)) handle_ = handle;
+}
+
+RegistryKey::~RegistryKey() { Close(); }
+
+bool RegistryKey::Open(platform::HKey* handle, bool create) const {
+    const std::uint32_t access = create ? access_ | platform::kKeyAllAccess : access_;
+    long result;
+    if (hasTransaction_ && transaction_.handle != 0) {
+        result = create ? platform::RegCreateKeyTransactedW(root_, subkey_, access, transaction_.handle, handle)
+                        : platform::RegOpenKeyTransactedW(root_, subkey_, access, transaction_.handle, handle);
+    } else if (hasTransaction_ && !transaction_.allowPlain) {
+        return false;
+    } else {
+        result = create ? platform::RegCreateKeyExW(root_, subkey_, access, handle)
+                        : platform::RegOpenKeyExW(root_, subkey_, access, handle);
+    }
+    return result == platform::kRegSuccess && *handle != 0;
+}
+
+bool RegistryKey::Create() {
+    if (handle_ != 0) return true;
+    platform::HKey handle = 0;
+    if (!Open(&handle, true)) return false;
+    handle_ = handle;
+    viewFlags_ = (access_ | platform::kKeyAllAccess) & platform::kKeyWow64Mask;
+    return true;
+}
+
+WideString RegistryKey::ReadString(const WideString& valueName) const {
+    if (handle_ == 0) return WideString();
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    if (platform::RegQueryValueExW(handle_, valueName, &type, nullptr, &size) != platform::kRegSuccess)
+        return WideString();
+    if ((type != platform::kRegSz && type != platform::kRegExpandSz) || size == 0) return WideString();
+    std::vector<char16_t> buffer(size / 2 + 1, u'\0');
+    std::uint32_t bytes = static_cast<std::uint32_t>(buffer.size() * 2);
+    if (platform::RegQueryValueExW(handle_, valueName, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
+                                   &bytes) != platform::kRegSuccess)
+        return WideString();
+    WideString text(buffer.data(), bytes / 2);
+    if (!text.empty() && text.back() == u'\0') text.pop_back();
+    return text;
+}
+
+bool RegistryKey::WriteString(const WideString& valueName, const WideString& text) {
+    if (!Create()) return false;
+    const auto size = static_cast<std::uint32_t>((text.size() + 1) * 2);
+    return platform::RegSetValueExW(handle_, valueName, platform::kRegSz,
+                                    reinterpret_cast<const std::uint8_t*>(text.c_str()), size) == platform::kRegSuccess;
+}
+
+bool RegistryKey::DeleteValue(const WideString& valueName) {
+    return handle_ != 0 && platform::RegDeleteValueW(handle_, valueName) == platform::kRegSuccess;
+}
+
+bool RegistryKey::DeleteSubkey(const WideString& name, bool force) {
+    if (handle_ == 0) return false;
+    if (!force) {
+        platform::HKey child = 0;
+        if (platform::RegOpenKeyExW(handle_, name, platform::kKeyRead | viewFlags_, &child) == platform::kRegSuccess) {
+            std::uint32_t values = 0;
+            const long info = platform::RegQueryInfoKeyW(child, nullptr, &values);
+            platform::RegCloseKey(child);
+            if (info == platform::kRegSuccess && values > 0) return true;
+        }
+    }
+    return platform::RegDeleteKeyW(handle_, name) == platform::kRegSuccess;
+}
+
+std::uint32_t RegistryKey::ValueCount() const {
+    std::uint32_t values = 0;
+    if (handle_ == 0 || platform::RegQueryInfoKeyW(handle_, nullptr, &values) != platform::kRegSuccess) return 0;
+    return values;
+}
+
+std::uint32_t RegistryKey::SubkeyCount() const {
+    std::uint32_t subkeys = 0;
+    if (handle_ == 0 || platform::RegQueryInfoKeyW(handle_, &subkeys, nullptr) != platform::kRegSuccess) return 0;
+    return subkeys;
+}
+
+void RegistryKey::Close() {
+    if (handle_ != 0) platform::RegCloseKey(handle_);
+    handle_ = 0;
+}

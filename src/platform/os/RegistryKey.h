@@ -1,0 +1,57 @@
+// A registry key that closes itself. Failures are never reported: a key that
+// cannot be opened stays closed, reads give empty texts, writes give false.
+#pragma once
+
+#include <cstdint>
+
+#include "installer/WideString.h"
+#include "platform/Registry.h"
+
+class RegistryKey {
+public:
+    // Optional transaction for the transacted registry functions. With a
+    // handle of 0, the plain functions are used only when allowPlain is set.
+    struct Transaction {
+        platform::TransactionHandle handle = 0;
+        bool allowPlain = true;
+    };
+
+    // Opens the key when it exists; a missing key is no error.
+    RegistryKey(const WideString& subkey, platform::HKey root, bool writable,
+                std::uint32_t viewFlags = 0, const Transaction* transaction = nullptr);
+    ~RegistryKey();
+    RegistryKey(const RegistryKey&) = delete;
+    RegistryKey& operator=(const RegistryKey&) = delete;
+
+    bool IsOpen() const { return handle_ != 0; }
+    // Opens the key, creating it when missing, unless it is open already.
+    bool Create();
+    WideString ReadString(const WideString& valueName) const;
+    bool WriteString(const WideString& valueName, const WideString& text);
+    bool DeleteValue(const WideString& valueName);
+    // Without force a subkey that still holds values is left alone (and that
+    // counts as success); a subkey with subkeys of its own is refused.
+    bool DeleteSubkey(const WideString& name, bool force);
+    std::uint32_t ValueCount() const;
+    std::uint32_t SubkeyCount() const;
+    void Close();
+
+    const WideString& Subkey() const { return subkey_; }
+    const WideString& FullName() const { return fullName_; }
+    std::uint32_t ViewFlags() const { return viewFlags_; }
+    platform::HKey Handle() const { return handle_; }
+
+    static WideString RootName(platform::HKey root);
+
+private:
+    bool Open(platform::HKey* handle, bool create) const;
+
+    platform::HKey handle_ = 0;
+    std::uint32_t viewFlags_ = 0;
+    bool hasTransaction_ = false;
+    Transaction transaction_;
+    WideString subkey_;
+    WideString fullName_;
+    platform::HKey root_;
+    std::uint32_t access_;
+};

@@ -1,0 +1,195 @@
+// Path helpers (pure text) and the file helpers on either backend.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "installer/Logger.h"
+#include "platform/Files.h"
+#include "platform/os/FileSystem.h"
+#include "support/ScratchFolder.h"
+#include "support/TestSession.h"
+
+namespace {
+
+using Case = std::pair<std::u16string, std::u16string>;
+
+std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
+
+TEST(PathHelpers, ToLongPath) {
+    const std::u16string drive247 = u"C:\\" + Repeat(u'a', 244);
+    const std::u16string drive248 = u"C:\\" + Repeat(u'a', 245);
+    const std::u16string unc248 = u"\\\\server\\share\\" + Repeat(u'b', 233);
+    ASSERT_EQ(drive247.size(), 247u);
+    ASSERT_EQ(unc248.size(), 248u);
+    const Case cases[] = {
+        {drive247, drive247},
+        {drive248, u"\\\\?\\" + drive248},
+        {u"\\\\?\\" + drive248, u"\\\\?\\" + drive248},
+        {unc248, u"\\\\?\\UNC\\server\\share\\" + Repeat(u'b', 233)},
+        {u"\\\\?\\UNC\\server\\share\\" + Repeat(u'b', 240), u"\\\\?\\UNC\\server\\share\\" + Repeat(u'b', 240)},
+        {u"\\\\server\\share\\short", u"\\\\server\\share\\short"},
+        {u"relative\\" + Repeat(u'c', 300), u"relative\\" + Repeat(u'c', 300)},
+        {u"", u""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(ToLongPath(in), out) << in.size();
+        EXPECT_EQ(ToLongPath(ToLongPath(in)), out) << "twice " << in.size();
+        EXPECT_EQ(StripLongPathPrefix(ToLongPath(in)), in) << in.size();
+    }
+}
+
+TEST(PathHelpers, StripLongPathPrefix) {
+    const Case cases[] = {
+        {u"\\\\?\\C:\\a", u"C:\\a"},
+        {u"\\\\?\\UNC\\srv\\share\\a", u"\\\\srv\\share\\a"},
+        {u"\\\\?\\unc\\srv\\a", u"unc\\srv\\a"},  // the prefix test is case-sensitive
+        {u"C:\\a", u"C:\\a"},
+        {u"\\\\srv\\a", u"\\\\srv\\a"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(StripLongPathPrefix(in), out);
+}
+
+TEST(PathHelpers, NormalizeBackslashes) {
+    const Case cases[] = {
+        {u"C:\\dir\\\\sub\\\\\\file\\", u"C:\\dir\\sub\\file"},
+        {u"\\\\\\\\server\\\\share\\\\dir\\", u"\\\\server\\share\\dir"},
+        {u"\\\\server\\share", u"\\\\server\\share"},
+        {u"\\\\\\dir", u"\\\\dir"},
+        {u"\\dir\\", u"dir"},
+        {u"\\\\", u""},
+        {u"\\", u""},
+        {u"plain", u"plain"},
+        {u"", u""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeBackslashes(in), out) << Narrow(in);
+}
+
+TEST(PathHelpers, ParentAndFileName) {
+    struct Row {
+        std::u16string path, parent, name;
+    };
+    const Row rows[] = {
+        {u"C:\\dir\\file.xml", u"C:\\dir", u"file.xml"},
+        {u"C:\\file.xml", u"C:", u"file.xml"},
+        {u"C:\\dir\\", u"C:\\dir", u""},
+        {u"\\file", u"", u"file"},
+        {u"file", u"", u"file"},
+        {u"\\\\server", u"", u"server"},
+        {u"\\\\server\\share", u"\\\\server", u"share"},
+        {u"root>child>leaf", u"", u"leaf"},
+        {u"C:\\a>b\\c>d", u"C:\\a>b", u"c>d"},
+        {u"", u"", u""},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(GetParentPath(r.path), r.parent) << Narrow(r.path);
+        EXPECT_EQ(GetFileNamePart(r.path), r.name) << Narrow(r.path);
+    }
+}
+
+class FileHelpersTest : public ::testing::Test {
+protected:
+    test::ScratchFolder scratch;
+};
+
+TEST_F(FileHelpersTest, PathExistsOnlyForRootedPathsThatAreThere) {
+    ASSERT_TRUE(WriteWholeFile(scratch / u"present.txt", "x"));
+    EXPECT_TRUE(PathExists(scratch / u"present.txt"));
+    EXPECT_TRUE(PathExists(scratch.Path()));
+    EXPECT_FALSE(PathExists(scratch / u"absent.txt"));
+    EXPECT_FALSE(PathExists(u""));
+    EXPECT_FALSE(PathExists(u"present.txt"));  // not rooted: not even looked up
+}
+
+TEST_F(FileHelpersTest, WholeFilesRoundTripAtEveryLength) {
+    for (std::size_t size : {0u, 1u, 4095u, 4096u, 70001u}) {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+        const auto path = scratch / (u"file" + ToWideUnsigned(size));
+        ASSERT_TRUE(WriteWholeFile(path, bytes));
+        std::string back;
+        ASSERT_TRUE(ReadWholeFile(path, &back));
+        EXPECT_EQ(back, bytes) << size;
+    }
+    std::string none;
+    EXPECT_FALSE(ReadWholeFile(scratch / u"missing", &none));
+}
+
+TEST_F(FileHelpersTest, LongPathsWorkThroughThePrefix) {
+    std::u16string folder = scratch.Path();
+    while (folder.size() < 300) {
+        folder += u"\\" + Repeat(u'd', 60);
+        ASSERT_TRUE(platform::CreateDirectoryW(ToLongPath(folder))) << folder.size();
+    }
+    const auto file = folder + u"\\deep.xml";
+    ASSERT_TRUE(WriteWholeFile(file, "<deep/>"));
+    std::string back;
+    ASSERT_TRUE(ReadWholeFile(file, &back));
+    EXPECT_EQ(back, "<deep/>");
+    EXPECT_TRUE(PathExists(file));
+    EXPECT_TRUE(DeleteDirectoryTree(scratch / Repeat(u'd', 60)));
+    EXPECT_FALSE(PathExists(file));
+}
+
+TEST_F(FileHelpersTest, DeletionLogsWhatFailed) {
+    test::TestSession session;
+    ASSERT_TRUE(session.IsOpen());
+    LogSession on(session.Handle(), u"");
+    const auto missing = scratch / u"missing.txt";
+    EXPECT_FALSE(DeleteFileLogged(missing));
+    EXPECT_FALSE(DeleteDirectoryLogged(scratch / u"missing-dir"));
+    const auto lines = session.LogLines();
+    ASSERT_EQ(lines.size(), 2u);
+    const std::u16string fileLine = u"Failed to delete file: " + missing + u" LastError= 2-";
+    EXPECT_EQ(lines[0].substr(0, fileLine.size()), fileLine);
+    EXPECT_GT(lines[0].size(), fileLine.size()) << "the system's text follows the code";
+    EXPECT_EQ(lines[1].rfind(u"Failed to delete directory: ", 0), 0u);
+
+    ASSERT_TRUE(WriteWholeFile(scratch / u"there.txt", "x"));
+    EXPECT_TRUE(DeleteFileLogged(scratch / u"there.txt"));
+    EXPECT_FALSE(PathExists(scratch / u"there.txt"));
+}
+
+TEST_F(FileHelpersTest, TreesAndPatternsAreDeleted) {
+    const auto tree = scratch / u"tree";
+    ASSERT_TRUE(platform::CreateDirectoryW(tree));
+    ASSERT_TRUE(platform::CreateDirectoryW(tree + u"\\sub"));
+    ASSERT_TRUE(platform::CreateDirectoryW(tree + u"\\sub\\subsub"));
+    ASSERT_TRUE(WriteWholeFile(tree + u"\\a.txt", "a"));
+    ASSERT_TRUE(WriteWholeFile(tree + u"\\noext", "n"));
+    ASSERT_TRUE(WriteWholeFile(tree + u"\\sub\\subsub\\b.txt", "b"));
+    EXPECT_TRUE(DeleteDirectoryTree(tree));
+    EXPECT_FALSE(PathExists(tree));
+
+    ASSERT_TRUE(WriteWholeFile(scratch / u"web.config.bak1", "1"));
+    ASSERT_TRUE(WriteWholeFile(scratch / u"web.config.bak2", "2"));
+    ASSERT_TRUE(WriteWholeFile(scratch / u"web.config", "keep"));
+    ASSERT_TRUE(platform::CreateDirectoryW(scratch / u"web.config.bakdir"));
+    EXPECT_TRUE(DeleteMatchingFiles(scratch / u"web.config.bak*"));
+    EXPECT_FALSE(PathExists(scratch / u"web.config.bak1"));
+    EXPECT_FALSE(PathExists(scratch / u"web.config.bak2"));
+    EXPECT_TRUE(PathExists(scratch / u"web.config"));
+    EXPECT_TRUE(PathExists(scratch / u"web.config.bakdir"));
+}
+
+TEST(SecureTempFolder, GivesUniqueEmptyFilesInOneCachedFolder) {
+    test::UsePrivateSandbox();
+    const std::u16string& folder = GetSecureTempFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), u'\\');
+    EXPECT_EQ(&folder, &GetSecureTempFolder());
+    std::set<std::u16string> names;
+    for (int i = 0; i < 5; ++i) {
+        const std::u16string file = CreateTempFile();
+        ASSERT_FALSE(file.empty());
+        EXPECT_EQ(GetParentPath(file), folder);
+        EXPECT_EQ(GetFileNamePart(file).substr(0, 3), u"per");
+        std::string bytes = "not empty";
+        ASSERT_TRUE(ReadWholeFile(file, &bytes));
+        EXPECT_TRUE(bytes.empty());
+        names.insert(file);
+    }
+    EXPECT_EQ(names.size(), 5u);
+    for (const auto& file : names) EXPECT_TRUE(DeleteFileLogged(file));
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+// How failures reach the log, the user and the installer, in the immediate
+// and the deferred phase (the stand-in session can be put in either).
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "platform/Msi.h"
+#include "platform/posix/InstallerSession.h"
+#include "platform/posix/MessageBoxHook.h"
+#include "support/TestSession.h"
+
+namespace {
+
+class ExceptionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.OpenDatabase(test::FixturePath("frame")));
+        platform::posix::SetMessageBoxHook(
+            [this](const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
+                boxes.push_back(text);
+                EXPECT_EQ(caption, u"");
+                EXPECT_EQ(type, 0x10u);
+                return 1;
+            });
+    }
+    void TearDown() override { platform::posix::SetMessageBoxHook(nullptr); }
+
+    std::vector<platform::posix::RecordedMessage> Sent(std::uint32_t type) const {
+        std::vector<platform::posix::RecordedMessage> out;
+        for (const auto& m : session.Messages())
+            if ((m.type & 0xFF000000u) == type) out.push_back(m);
+        return out;
+    }
+    std::vector<std::u16string> LogLines() const {
+        std::vector<std::u16string> lines;
+        for (const auto& m : Sent(platform::kInstallMessageInfo)) lines.push_back(m.fields.at(1));
+        return lines;
+    }
+    void Deferred() { session.SetMode(platform::kMsiRunModeScheduled, true); }
+
+    platform::posix::InstallerSession session;
+    std::vector<std::u16string> boxes;
+};
+
+TEST_F(ExceptionTest, LogTextNamesSourceLineAndError) {
+    EXPECT_EQ(Exception("f", 29, 4114).LogText(), u"f:29 -> ERROR: 4114");
+    EXPECT_EQ(Exception("custact/XML/src/util/ByteStreamUpdater.cpp", 7, u"Unexpected exception.").LogText(),
+              u"custact/XML/src/util/ByteStreamUpdater:7 -> Unexpected exception.");
+    // The build gives sources relative to src/.
+    const Exception here(TRELLIS_HERE, u"x");
+    const std::u16string tail = u"posix/ExceptionTest";
+    ASSERT_GE(here.Source().size(), tail.size());
+    EXPECT_EQ(here.Source().substr(here.Source().size() - tail.size()), tail);
+}
+
+TEST_F(ExceptionTest, TextErrorImmediateOpensAMessageBox) {
+    Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
+    EXPECT_EQ(boxes, std::vector<std::u16string>{u"Cannot write C:\\x.xml"});
+    EXPECT_TRUE(Sent(platform::kInstallMessageWarning).empty());
+}
+
+TEST_F(ExceptionTest, TextErrorDeferredIsAWarningToTheInstaller) {
+    Deferred();
+    Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
+    EXPECT_TRUE(boxes.empty());
+    const auto warnings = Sent(platform::kInstallMessageWarning);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].type, 0x02000030u);
+    EXPECT_EQ(warnings[0].fields, (std::vector<std::u16string>{u"[1]", u"Cannot write C:\\x.xml"}));
+}
+
+TEST_F(ExceptionTest, NumberedErrorDeferredSendsNumberAndArguments) {
+    Deferred();
+    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
+    const auto errors = Sent(platform::kInstallMessageError);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].type, 0x01000010u);
+    EXPECT_EQ(errors[0].fields, (std::vector<std::u16string>{u"", u"4113", u"C:\\web.config", u"12", u"4"}));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ExceptionTest, NumberedErrorImmediateIsFormattedFromTheErrorTable) {
+    LogSession on(session.Handle(), u"");
+    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
+    EXPECT_EQ(boxes, std::vector<std::u16string>{u"The file C:\\web.config is not well-formed: line 12, column 4."});
+    const auto lines = LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        u"Error template [4113]: The file [2] is not well-formed: line [3], column [4]."),
+              lines.end());
+}
+
+TEST_F(ExceptionTest, NumberedErrorWithoutTemplateShowsNothing) {
+    LogSession on(session.Handle(), u"");
+    for (int number : {4114, 4999}) {  // an empty template, and no row at all
+        session.ClearMessages();
+        Exception(TRELLIS_HERE, number).Show(session.Handle());
+        const auto lines = LogLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), u"Error template [" + ToWideDecimal(number) + u"]: "),
+                  lines.end());
+    }
+    EXPECT_TRUE(boxes.empty());
+    Exception(TRELLIS_HERE, 4113).Show(0);  // no handle: nothing at all
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
+    LogSession on(session.Handle(), u"");
+    Deferred();
+    auto report = [&](auto&& thrower) {
+        session.ClearMessages();
+        try {
+            thrower();
+        } catch (...) {
+            ReportCurrentException(session.Handle(), "custact/XML/src/xml/XmlManager.cpp", 120);
+        }
+    };
+
+    report([] { throw std::runtime_error("bad allocation somewhere"); });
+    EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"bad allocation somewhere"});
+    EXPECT_TRUE(Sent(platform::kInstallMessageWarning).empty());
+
+    report([] { throw Exception("custact/XML/src/util/ByteStreamUpdater.cpp", 31, 4116, {u"C:\\a.xml"}); });
+    EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"custact/XML/src/util/ByteStreamUpdater:31 -> ERROR: 4116"});
+    EXPECT_EQ(Sent(platform::kInstallMessageError).size(), 1u);
+
+    report([] { throw HResultError{kEOutOfMemory}; });
+    ASSERT_EQ(LogLines().size(), 1u);
+    const std::u16string hrLine = u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x8007000e]: (";
+    EXPECT_EQ(LogLines()[0].substr(0, hrLine.size()), hrLine);
+    EXPECT_EQ(LogLines()[0].back(), u')');
+    EXPECT_EQ(LogLines()[0].find(u'\n'), std::u16string::npos);
+    ASSERT_EQ(Sent(platform::kInstallMessageWarning).size(), 1u);
+    EXPECT_EQ(Sent(platform::kInstallMessageWarning)[0].fields[1].substr(0, 26), u" COM Error [0x8007000e]: (");
+
+    report([] { throw ComError{kEFail, u"Access is denied by the provider."}; });
+    EXPECT_EQ(LogLines(), std::vector<std::u16string>{
+                              u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x80004005]: "
+                              u"{Access is denied by the provider.}"});
+
+    report([] { throw ComError{kEInvalidArg, u""}; });
+    ASSERT_EQ(LogLines().size(), 1u);
+    EXPECT_EQ(LogLines()[0].rfind(u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x80070057]: (", 0), 0u);
+
+    report([] { throw 42; });
+    EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"Unknown exception !"});
+    EXPECT_TRUE(boxes.empty());
+}
+
+}  // namespace

@@ -1,0 +1,46 @@
+#include "support/ScratchFolder.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+#include "installer/WideString.h"
+#include "platform/Files.h"
+#include "platform/os/FileSystem.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/Sandbox.h"
+#endif
+
+namespace test {
+
+void UsePrivateSandbox() {
+#ifndef _WIN32
+    static const bool done = [] {
+        std::string base = "/tmp/trellis-test-XXXXXX";
+        if (mkdtemp(base.data()) == nullptr) std::abort();
+        platform::posix::SetSandboxRoot(base);
+        return true;
+    }();
+    (void)done;
+#endif
+}
+
+ScratchFolder::ScratchFolder() {
+    UsePrivateSandbox();
+    static std::atomic<int> counter{0};
+    const std::u16string base = NormalizeBackslashes(platform::GetTempPathW());
+    platform::CreateDirectoryW(base);
+    for (;;) {
+        path_ = base + u"\\trellis-scratch-" + ToWideUnsigned(static_cast<unsigned>(std::rand())) + u"-" +
+                ToWideUnsigned(static_cast<unsigned>(++counter));
+        if (platform::CreateDirectoryW(path_)) break;
+        if (platform::GetLastError() != platform::kErrorAlreadyExists) std::abort();
+    }
+}
+
+ScratchFolder::~ScratchFolder() { DeleteDirectoryTree(path_); }
+
+}  // namespace test

@@ -1,0 +1,28 @@
+// A fresh, empty folder for one test, given as a Windows path, removed with
+// everything in it afterwards. On POSIX the whole test run gets its own
+// sandbox root first, so nothing outside it is touched.
+#pragma once
+
+#include <string>
+
+namespace test {
+
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    // Without a trailing backslash.
+    const std::u16string& Path() const { return path_; }
+    std::u16string operator/(const std::u16string& name) const { return path_ + u"\\" + name; }
+
+private:
+    std::u16string path_;
+};
+
+// Ensures that this process has its own sandbox root (POSIX only).
+void UsePrivateSandbox();
+
+}  // namespace test

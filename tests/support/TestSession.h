@@ -1,0 +1,50 @@
+// A live installer session over a test package, on either backend: the
+// stand-in session on POSIX, msi.dll's MsiOpenPackage under Wine. Messages
+// that the code under test sends are recorded on both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "installer/MsiText.h"
+
+namespace test {
+
+struct Message {
+    std::uint32_t type = 0;             // without the icon bits
+    std::vector<std::u16string> fields;  // 0..n, integers in decimal
+};
+
+// The path of a built test package (tests/fixtures/NAME) in the form the
+// backend's installer expects.
+std::string FixturePath(const std::string& name);
+
+class TestSession {
+public:
+    explicit TestSession(const std::string& fixture = "frame");
+    ~TestSession();
+    TestSession(const TestSession&) = delete;
+    TestSession& operator=(const TestSession&) = delete;
+
+    bool IsOpen() const;
+    InstallerHandle Handle() const;
+    void SetProperty(const std::u16string& name, const std::u16string& value);
+    std::u16string GetProperty(const std::u16string& name) const;
+
+    // Messages of the given type (0: every type), oldest first.
+    std::vector<Message> Messages(std::uint32_t type = 0) const;
+    // The field-1 texts of the INFO messages: the log lines.
+    std::vector<std::u16string> LogLines() const;
+    void ClearMessages();
+    // The answer the session gives to messages of this type from now on.
+    void SetReply(std::uint32_t type, int reply);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace test
