@@ -50,8 +50,9 @@ TEST(TextFile, DetectsAndDecodesEachEncoding) {
         TextEncoding encoding;
         ASSERT_TRUE(ReadTextFile(path, &text, &encoding));
         EXPECT_EQ(encoding, r.encoding);
-        if (r.encoding != TextEncoding::Utf8 || r.text.find(u'\uFFFD') == std::u16string::npos)
+        if (r.encoding != TextEncoding::Utf8 || r.text.find(u'\uFFFD') == std::u16string::npos) {
             EXPECT_EQ(text, r.text);
+        }
     }
 }
 

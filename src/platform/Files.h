@@ -3,8 +3,8 @@
 // Every call that fails sets the calling thread's last error to a Windows
 // error code (GetLastError). The POSIX backend maps Windows paths into the
 // sandbox root (platform/posix/Sandbox.h): C:\dir\file is <root>/C/dir/file,
-// \\server\share\x is <root>/UNC/server/share/x, and the \\?\ and \\?\UNC\
-// prefixes are understood.
+// \\server\share\x is <root>/UNC/server/share/x, and the long-path
+// prefixes ("\\?\" and "\\?\UNC\") are understood.
 #pragma once
 
 #include <cstdint>
