@@ -1,0 +1,175 @@
+#include "installer/CustomActionData.h"
+
+#include <algorithm>
+
+#include "platform/Msi.h"
+
+namespace {
+
+const WideString kEmptyText;
+const XmlUpdateDataReader::Section kEmptySection;
+
+void ReplaceAll(WideString& text, const WideString& from, const WideString& to) {
+    for (std::size_t at = text.find(from); at != WideString::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+WideString FormatValue(InstallerHandle install, const WideString& value) {
+    if (value.empty()) return value;
+    MsiHandle record(platform::MsiCreateRecord(1));
+    if (!record || platform::MsiRecordSetStringW(record.Get(), 0, value.c_str()) != platform::kErrorSuccess)
+        return WideString();
+    return FormatInstallerRecord(install, record.Get());
+}
+
+}  // namespace
+
+WideString EscapeField(const WideString& value) {
+    WideString field;
+    field.reserve(value.size() + 1);
+    for (char16_t c : value) {
+        if (c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator) field.push_back(u'\\');
+        field.push_back(c);
+    }
+    field.push_back(kFieldTerminator);
+    return field;
+}
+
+WideString UnescapeField(const WideString& field) {
+    if (field.empty()) return field;
+    WideString value = field.substr(0, field.size() - 1);
+    for (char16_t c : {kSectionSeparator, kRowSeparator, kFieldSeparator})
+        ReplaceAll(value, WideString{u'\\', c}, WideString{c});
+    return value;
+}
+
+std::vector<WideString> SplitUnescaped(const WideString& text, char16_t separator) {
+    std::vector<WideString> pieces;
+    if (text.empty()) return pieces;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != separator || (i > 0 && text[i - 1] == u'\\')) continue;
+        pieces.push_back(text.substr(start, i - start));
+        start = i + 1;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+const std::vector<TableSpec>& XmlTableSpecs() {
+    static const std::vector<TableSpec> specs = {
+        {u"QM_XmlFile",
+         {{u"XmlFile"}, {u"FileName"}, {u"DirProperty", false, true}, {u"Component"}, {u"RootElement"},
+          {u"Flags"}, {u"Version"}, {u"Encoding"}, {u"IndentUnits"}, {u"BackupFileName"}},
+         {},
+         {nullptr, nullptr, u"Component"}},
+        {u"QM_XmlElement",
+         {{u"XmlElement"}, {u"ParentElement"}, {u"Name"}, {u"Condition"}, {u"Order"}, {u"Flags"},
+          {u"Text", true}, {u"UpdateIndexInParent"}},
+         {},
+         {u"Condition", nullptr, nullptr}},
+        {u"QM_XmlAttribute",
+         {{u"XmlAttribute"}, {u"XmlElement"}, {u"Name"}, {u"Flags"}, {u"Order"}, {u"Value", true}},
+         {},
+         {}},
+        {u"QM_LockPermissions",
+         {{u"LockObject"}, {u"Table"}, {u"Domain", true}, {u"User", true}, {u"Permission"}},
+         {},
+         {}},
+    };
+    return specs;
+}
+
+const std::vector<TableSpec>& LocatorTableSpecs() {
+    static const std::vector<TableSpec> specs = {
+        {u"QM_XmlLocatorElement",
+         {{u"XmlElement"}, {u"XmlFile", true}, {u"ParentElement"}, {u"Name"}, {u"Order"}},
+         {},
+         {}},
+        {u"QM_XmlLocator",
+         {{u"XmlLocator"}, {u"XmlElement"}, {u"Property"}, {u"Type"}, {u"Value"}, {u"ResultType"}, {u"Order"}},
+         {},
+         {}},
+    };
+    return specs;
+}
+
+const std::vector<const char16_t*>& ContextProperties() {
+    static const std::vector<const char16_t*> names = {
+        u"ProductName", u"ProductCode", u"UpgradeCode", u"OLDPRODUCTS", u"UPGRADINGPRODUCTCODE", u"REMOVE",
+        u"QM_TEST_XML_FILE_DIRECTORY", u"QM_TEST_XML_FILE_NAME", u"QM_CA_MODULE_ID"};
+    return names;
+}
+
+void AppendPropertySection(InstallerHandle install, WideString& text) {
+    if (!text.empty()) text.push_back(kSectionSeparator);
+    bool first = true;
+    for (const char16_t* name : ContextProperties()) {
+        if (!first) text.push_back(kRowSeparator);
+        first = false;
+        text += EscapeField(name);
+        text.push_back(kFieldSeparator);
+        text += EscapeField(GetInstallerProperty(install, name));
+    }
+}
+
+void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& spec,
+                        const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
+    bool firstRow = true;
+    for (const TableRecord& row : rows) {
+        if (!RowPassesConditions(install, spec.table, spec.conditions, row, mode, evaluator)) continue;
+        if (!firstRow) text.push_back(kRowSeparator);
+        firstRow = false;
+        // Only the listed columns are written, even when the table has more.
+        const std::size_t count = std::min(row.FieldCount(), spec.columns.size());
+        for (std::size_t i = 0; i < count; ++i) {
+            const ColumnSpec& column = spec.columns[i];
+            const WideString& value = row.Get(column.name);
+            if (i > 0) text.push_back(kFieldSeparator);
+            if (column.property && !value.empty()) {
+                text += EscapeField(GetInstallerProperty(install, value));
+            } else if (column.formatted) {
+                text += EscapeField(FormatValue(install, value));
+            } else {
+                text += EscapeField(value);
+            }
+        }
+    }
+}
+
+WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& specs,
+                           RowMode mode, ConditionEvaluator* evaluator) {
+    WideString result;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        if (i > 0) result.push_back(kSectionSeparator);
+        reader.Query(specs[i].table, specs[i].orderBy, WideString());
+        AppendTableSection(result, install, specs[i], reader.Records(), mode, evaluator);
+    }
+    return result;
+}
+
+XmlUpdateDataReader::XmlUpdateDataReader(InstallerHandle install)
+    : text_(GetInstallerProperty(install, u"CustomActionData")) {}
+
+bool XmlUpdateDataReader::Parse() {
+    sections_.clear();
+    if (text_.empty()) return false;
+    for (const WideString& sectionText : SplitUnescaped(text_, kSectionSeparator)) {
+        Section section;
+        for (const WideString& rowText : SplitUnescaped(sectionText, kRowSeparator)) {
+            Row row;
+            for (const WideString& field : SplitUnescaped(rowText, kFieldSeparator)) row.push_back(UnescapeField(field));
+            section.push_back(std::move(row));
+        }
+        sections_.push_back(std::move(section));
+    }
+    return true;
+}
+
+const XmlUpdateDataReader::Section& XmlUpdateDataReader::GetSection(std::size_t index) const {
+    return index < sections_.size() ? sections_[index] : kEmptySection;
+}
+
+const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index) {
+    return index < row.size() ? row[index] : kEmptyText;
+}

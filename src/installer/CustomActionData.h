@@ -1,0 +1,88 @@
+// The text that carries table rows from the immediate actions to the
+// deferred, rollback and commit actions.
+//
+//   text    = section *(U+0003 section)
+//   section = empty | row *(U+0002 row)
+//   row     = field *(U+0001 field)
+//   field   = value with "\" before each U+0001..U+0003, then U+0004
+//
+// Sections and fields are known by position only. A control character inside
+// a value is always written right after its escaping backslash, while a real
+// separator always follows a field's U+0004 (or another separator, or the
+// start of the text): so a separator is escaped exactly when a backslash
+// stands right before it, and every value, including one with a backslash
+// before a control character, reads back as written.
+#pragma once
+
+#include <vector>
+
+#include "installer/MsiTableReader.h"
+#include "installer/MsiText.h"
+#include "installer/RowConditions.h"
+
+constexpr char16_t kFieldSeparator = u'\u0001';
+constexpr char16_t kRowSeparator = u'\u0002';
+constexpr char16_t kSectionSeparator = u'\u0003';
+constexpr char16_t kFieldTerminator = u'\u0004';
+
+WideString EscapeField(const WideString& value);
+WideString UnescapeField(const WideString& field);
+std::vector<WideString> SplitUnescaped(const WideString& text, char16_t separator);
+
+struct ColumnSpec {
+    const char16_t* name;
+    bool formatted = false;  // the value goes through MsiFormatRecordW
+    bool property = false;   // a non-empty value names a property whose value is written
+};
+
+struct TableSpec {
+    const char16_t* table;
+    std::vector<ColumnSpec> columns;
+    std::vector<WideString> orderBy;
+    RowConditionColumns conditions;
+};
+
+// QM_XmlFile, QM_XmlElement, QM_XmlAttribute, QM_LockPermissions.
+const std::vector<TableSpec>& XmlTableSpecs();
+// QM_XmlLocatorElement, QM_XmlLocator.
+const std::vector<TableSpec>& LocatorTableSpecs();
+// The properties of the property section, in order.
+const std::vector<const char16_t*>& ContextProperties();
+
+// Section indices of the text the immediate actions write.
+enum XmlSection { kPropertySection = 0, kXmlFileSection, kXmlElementSection, kXmlAttributeSection,
+                  kLockPermissionsSection };
+
+// Appends U+0003 first when the text is not empty.
+void AppendPropertySection(InstallerHandle install, WideString& text);
+// One table section: the rows that pass their conditions, without a
+// trailing separator.
+void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& spec,
+                        const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator);
+// The table sections, without a trailing separator.
+WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& specs,
+                           RowMode mode, ConditionEvaluator* evaluator);
+
+class XmlUpdateDataReader {
+public:
+    using Row = std::vector<WideString>;
+    using Section = std::vector<Row>;
+
+    // Reads the property "CustomActionData".
+    explicit XmlUpdateDataReader(InstallerHandle install);
+    explicit XmlUpdateDataReader(WideString text) : text_(std::move(text)) {}
+
+    // False for an empty text, which leaves no sections.
+    bool Parse();
+    // The rows of a section; an empty list past the last one.
+    const Section& GetSection(std::size_t index) const;
+    std::size_t SectionCount() const { return sections_.size(); }
+    const WideString& Text() const { return text_; }
+
+private:
+    WideString text_;
+    std::vector<Section> sections_;
+};
+
+// A field of a row, or the empty text past its end.
+const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index);

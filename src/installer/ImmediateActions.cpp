@@ -1,0 +1,74 @@
+#include "installer/ImmediateActions.h"
+
+#include "installer/CustomActionData.h"
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "installer/ModuleScope.h"
+#include "platform/Msi.h"
+#include "platform/os/SystemInfo.h"
+
+namespace {
+
+void LogLine(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEvaluator* evaluator) {
+    MsiTableReader reader(install);
+    WideString text;
+    AppendPropertySection(install, text);
+    text.push_back(kSectionSeparator);
+    text += SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
+    return text;
+}
+
+// The shared frame of the two immediate actions; an exception that escapes
+// the reader or the writer is reported and fails the action.
+std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMode mode,
+                           std::initializer_list<const char16_t*> actions) {
+    LogSession logging(install);
+    LogLine(WideString(name) + u" start.");
+    try {
+        ModuleConditionEvaluator evaluator(install);
+        const WideString data = BuildXmlUpdateData(install, mode, &evaluator);
+        for (const char16_t* action : actions) {
+            if (!ScheduleAction(install, evaluator.Scope().Decorate(action), data))
+                return platform::kErrorInstallFailure;
+        }
+    } catch (...) {
+        ReportCurrentException(install, TRELLIS_HERE);
+        return platform::kErrorInstallFailure;
+    }
+    LogLine(WideString(name) + u" end.");
+    return platform::kErrorSuccess;
+}
+
+}  // namespace
+
+bool ScheduleAction(InstallerHandle install, const WideString& action, const WideString& data) {
+    return platform::MsiSetPropertyW(install, action.c_str(), data.c_str()) == platform::kErrorSuccess &&
+           platform::MsiDoActionW(install, action.c_str()) == platform::kErrorSuccess &&
+           platform::MsiSetPropertyW(install, action.c_str(), u"") == platform::kErrorSuccess;
+}
+
+std::uint32_t RunXmlInstall(InstallerHandle install) {
+    return RunImmediate(install, u"OnXmlInstall", RowMode::Install,
+                        {u"QM_XmlRollback", u"QM_XmlCommit", u"QM_XmlConfig"});
+}
+
+std::uint32_t RunXmlUninstall(InstallerHandle install) {
+    return RunImmediate(install, u"OnXmlUninstall", RowMode::Uninstall, {u"QM_XmlRemove"});
+}
+
+std::uint32_t RunTestXmlUpdateDataReader(InstallerHandle install) {
+    LogSession logging(install);
+    Wow64RedirectionOff redirection;
+    try {
+        const WideString data = BuildXmlUpdateData(install, RowMode::Install, nullptr);
+        platform::MsiSetPropertyW(install, u"CustomActionData", data.c_str());
+    } catch (...) {
+        ReportCurrentException(install, TRELLIS_HERE);
+    }
+    return platform::kErrorSuccess;
+}

@@ -1,0 +1,69 @@
+#include "installer/ModuleScope.h"
+
+#include "installer/Logger.h"
+#include "platform/Msi.h"
+#include "platform/System.h"
+
+namespace {
+
+constexpr std::size_t kModuleIdLength = 36;
+
+void LogLine(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+bool EndsWith(const WideString& text, const WideString& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+bool IsValidModuleId(const WideString& text) {
+    if (text.size() != kModuleIdLength) return false;
+    WideString braced = u"{" + text + u"}";
+    for (char16_t& c : braced)
+        if (c == u'_') c = u'-';
+    platform::Guid guid;
+    return platform::CLSIDFromString(braced, &guid);
+}
+
+ModuleIdScope::ModuleIdScope(InstallerHandle install) : install_(install) {
+    moduleId_ = GetInstallerProperty(install, u"CustomActionData");
+    LogLine(u"CustomActionData = [" + moduleId_ + u"]");
+    if (!moduleId_.empty() && !IsValidModuleId(moduleId_)) {
+        LogLine(u"Ignoring invalid MSM ModuleID = [" + moduleId_ + u"]");
+        moduleId_.clear();
+    }
+    LogLine(u"Using MSM ModuleID = [" + moduleId_ + u"]");
+    platform::MsiSetPropertyW(install_, u"QM_CA_MODULE_ID", moduleId_.c_str());
+}
+
+ModuleIdScope::~ModuleIdScope() { platform::MsiSetPropertyW(install_, u"QM_CA_MODULE_ID", u""); }
+
+WideString ModuleIdScope::Decorate(const WideString& baseName) const {
+    if (baseName.empty() || moduleId_.empty() || EndsWith(baseName, moduleId_)) return baseName;
+    return baseName + u"." + moduleId_;
+}
+
+bool ModuleIdScope::BelongsToOtherModule(const WideString& fileKey) const {
+    if (!moduleId_.empty()) {
+        if (EndsWith(fileKey, moduleId_)) return false;
+        LogLine(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the current Module[" + moduleId_ +
+                u"]");
+        return true;
+    }
+    if (fileKey.size() < kModuleIdLength + 2) return false;
+    const std::size_t dot = fileKey.rfind(u'.');
+    if (dot == WideString::npos || !IsValidModuleId(fileKey.substr(dot + 1))) return false;
+    LogLine(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the main MSI.");
+    return true;
+}
+
+int ModuleConditionEvaluator::Evaluate(const WideString& table, InstallerHandle, const TableRecord& row,
+                                       int result) {
+    if (table != u"QM_XmlFile" || result != platform::kMsiConditionTrue) return result;
+    const WideString& key = row.Get(u"XmlFile");
+    LogLine(u"Evaluating XML file: [" + key + u"] for processing...");
+    return scope_.BelongsToOtherModule(key) ? platform::kMsiConditionFalse : platform::kMsiConditionTrue;
+}

@@ -1,0 +1,134 @@
+// The CustomActionData text: escaping, splitting, sections, round trips.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "installer/CustomActionData.h"
+#include "support/TestSession.h"
+
+namespace {
+
+using Rows = std::vector<std::vector<std::u16string>>;
+
+// Writes plain rows as table sections with the writer of the immediate
+// actions: columns c0, c1 ... with no conditions, formatting or properties.
+std::u16string Write(const std::vector<Rows>& sections) {
+    static const TableSpec spec = {u"T", {{u"c0"}, {u"c1"}, {u"c2"}, {u"c3"}, {u"c4"}, {u"c5"}}, {}, {}};
+    std::u16string text;
+    for (std::size_t s = 0; s < sections.size(); ++s) {
+        std::vector<TableRecord> records;
+        for (const auto& row : sections[s]) {
+            TableRecord record;
+            for (std::size_t f = 0; f < row.size(); ++f) record.Set(spec.columns[f].name, row[f]);
+            records.push_back(record);
+        }
+        if (s > 0) text.push_back(kSectionSeparator);
+        AppendTableSection(text, 0, spec, records, RowMode::Install, nullptr);
+    }
+    return text;
+}
+
+TEST(CustomActionData, EscapingKeepsEveryValue) {
+    const std::u16string values[] = {
+        u"",
+        u"plain",
+        u"\u0001",
+        u"a\u0002b\u0003c\u0001",
+        u"\u0004",
+        u"ends with a backslash\\",
+        u"\\",
+        u"\\\\",
+        u"backslash before a separator\\\u0001",
+        u"\\\u0002\\\u0003\\\u0001\\",
+        u"\\\\\u0003",
+        u"\u0004\u0001\u0004",
+    };
+    for (const auto& value : values) {
+        const std::u16string field = EscapeField(value);
+        EXPECT_EQ(field.back(), kFieldTerminator);
+        EXPECT_EQ(UnescapeField(field), value);
+        // Three values in a row, in a section among others.
+        const Rows rows = {{value, value, value}, {value}};
+        XmlUpdateDataReader reader(Write({rows, {}, rows}));
+        ASSERT_TRUE(reader.Parse());
+        ASSERT_EQ(reader.SectionCount(), 3u);
+        EXPECT_EQ(reader.GetSection(0), rows);
+        EXPECT_TRUE(reader.GetSection(1).empty());
+        EXPECT_EQ(reader.GetSection(2), rows);
+    }
+    EXPECT_EQ(EscapeField(u""), std::u16string(1, kFieldTerminator));
+    EXPECT_EQ(EscapeField(u"a\u0001b"), u"a\\\u0001b\u0004");
+    EXPECT_EQ(EscapeField(u"a\\b"), u"a\\b\u0004");  // backslashes are not doubled
+}
+
+TEST(CustomActionData, SplitUnescaped) {
+    struct Case {
+        std::u16string text;
+        std::vector<std::u16string> pieces;
+    };
+    const Case cases[] = {
+        {u"", {}},
+        {u"a", {u"a"}},
+        {u"a|b", {u"a", u"b"}},
+        {u"|", {u"", u""}},
+        {u"a|", {u"a", u""}},
+        {u"a\\|b|c", {u"a\\|b", u"c"}},
+        {u"\\||", {u"\\|", u""}},
+        {u"a\\b|c", {u"a\\b", u"c"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SplitUnescaped(c.text, u'|'), c.pieces) << Narrow(c.text);
+}
+
+TEST(CustomActionData, EmptySectionsKeepTheIndicesOfTheFollowingOnes) {
+    const Rows properties = {{u"ProductName", u"App"}, {u"REMOVE", u""}};
+    const Rows files = {{u"web", u"web.config", u"C:\\App\\"}};
+    XmlUpdateDataReader reader(Write({properties, {}, {}, files, {}}));
+    ASSERT_TRUE(reader.Parse());
+    EXPECT_EQ(reader.SectionCount(), 5u);
+    EXPECT_EQ(reader.GetSection(0), properties);
+    EXPECT_TRUE(reader.GetSection(1).empty());
+    EXPECT_EQ(reader.GetSection(3), files);
+    EXPECT_TRUE(reader.GetSection(4).empty());
+    EXPECT_TRUE(reader.GetSection(7).empty());
+    EXPECT_EQ(FieldAt(reader.GetSection(3)[0], 2), u"C:\\App\\");
+    EXPECT_EQ(FieldAt(reader.GetSection(3)[0], 9), u"");
+}
+
+TEST(CustomActionData, EmptyTextHasNoSections) {
+    XmlUpdateDataReader reader(std::u16string{});
+    EXPECT_FALSE(reader.Parse());
+    EXPECT_EQ(reader.SectionCount(), 0u);
+    EXPECT_TRUE(reader.GetSection(0).empty());
+}
+
+TEST(CustomActionData, RandomTablesRoundTripFieldByField) {
+    std::mt19937 random(20261205);
+    // Control characters, backslashes and ordinary text are all likely.
+    const char16_t alphabet[] = {u'\u0001', u'\u0002', u'\u0003', u'\u0004', u'\\', u'\\', u'a', u'Z', u' ',
+                                 u'\u00e9', u'\u20ac', u'\xd83d', u'\xde00', u'\u0000', u'<', u'"'};
+    auto value = [&] {
+        std::u16string v(random() % 8, u' ');
+        for (char16_t& c : v) c = alphabet[random() % (sizeof alphabet / sizeof alphabet[0])];
+        return v;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<Rows> sections(1 + random() % 6);
+        for (Rows& rows : sections) {
+            rows.resize(random() % 4);
+            for (auto& row : rows) {
+                row.resize(1 + random() % 6);
+                for (auto& field : row) field = value();
+            }
+        }
+        XmlUpdateDataReader reader(Write(sections));
+        if (sections.size() == 1 && sections[0].empty()) {
+            EXPECT_FALSE(reader.Parse());
+            continue;
+        }
+        ASSERT_TRUE(reader.Parse());
+        ASSERT_EQ(reader.SectionCount(), sections.size()) << round;
+        for (std::size_t s = 0; s < sections.size(); ++s) ASSERT_EQ(reader.GetSection(s), sections[s]) << round;
+    }
+}
+
+}  // namespace
