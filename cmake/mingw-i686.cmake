@@ -21,5 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 # Link the compiler runtime (libstdc++, libgcc, winpthread) into every binary
 # so that trellis.dll and the test program import only system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The .def file names the __stdcall entry points undecorated; the linker maps
+# them to the decorated symbols (Name@4) either way, this only drops the
+# warning it prints for each one.
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--enable-stdcall-fixup")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
