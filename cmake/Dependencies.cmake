@@ -3,9 +3,14 @@ find_package(PkgConfig REQUIRED)
 
 if(CMAKE_CROSSCOMPILING)
   # Expat built from Debian's source package with wchar_t text (scripts/setup.sh).
-  set(TRELLIS_EXPAT_PREFIX "" CACHE PATH "Expat built for this target with XML_UNICODE_WCHAR_T")
-  find_library(TRELLIS_EXPAT_LIB NAMES expatw expat libexpatw.a libexpat.a
-    PATHS ${TRELLIS_EXPAT_PREFIX}/lib NO_DEFAULT_PATH REQUIRED)
+  set(TRELLIS_EXPAT_PREFIX "${CMAKE_SOURCE_DIR}/build/deps/expat-${CMAKE_SYSTEM_PROCESSOR}" CACHE PATH
+    "Expat built for this target with XML_UNICODE_WCHAR_T")
+  find_library(TRELLIS_EXPAT_LIB NAMES expatw libexpatw.a
+    PATHS ${TRELLIS_EXPAT_PREFIX}/lib NO_DEFAULT_PATH)
+  if(NOT TRELLIS_EXPAT_LIB)
+    message(FATAL_ERROR "No wchar_t Expat (libexpatw.a) in ${TRELLIS_EXPAT_PREFIX}/lib: "
+      "run scripts/setup.sh or set TRELLIS_EXPAT_PREFIX")
+  endif()
   add_library(trellis::expat STATIC IMPORTED)
   set_target_properties(trellis::expat PROPERTIES
     IMPORTED_LOCATION ${TRELLIS_EXPAT_LIB}
