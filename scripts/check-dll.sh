@@ -38,7 +38,7 @@ def_exports() {
 compare_lists() { # what expected actual
   local what=$1 expected=$2 actual=$3
   if [[ "$expected" == "$actual" ]]; then
-    ok "$what: $(count "$actual") name(s)${actual:+: $(echo $actual)}"
+    ok "$what: $(count "$actual") name(s)${actual:+: $(words "$actual")}"
   else
     fail "$what differ from $(basename "$DEF")"
     diff <(printf '%s\n' "$expected" | sed '/^$/d') <(printf '%s\n' "$actual" | sed '/^$/d') |
@@ -46,10 +46,12 @@ compare_lists() { # what expected actual
   fi
 }
 count() { printf '%s\n' "$1" | sed '/^$/d' | wc -l; }
+# A newline-separated list on one line.
+words() { printf '%s\n' "$1" | sed '/^$/d' | paste -sd' ' -; }
 
 [[ -f "$DEF" ]] || { echo "check-dll.sh: $DEF not found" >&2; exit 1; }
 expected="$(def_exports "$DEF")"
-echo "Entry points in $DEF: $(count "$expected")${expected:+ ($(echo $expected))}"
+echo "Entry points in $DEF: $(count "$expected")${expected:+ ($(words "$expected"))}"
 
 check_dll() { # arch
   local arch=$1 dll="$BUILD/mingw-$1/trellis.dll" objdump="$1-w64-mingw32-objdump" format
@@ -76,7 +78,7 @@ check_dll() { # arch
   local decorated
   decorated="$(grep -E '@[0-9]+$|^_' <<<"$exports" || true)"
   if [[ -n "$decorated" ]]; then
-    fail "decorated export names: $(echo $decorated)"
+    fail "decorated export names: $(words "$decorated")"
   fi
   compare_lists "exports" "$expected" "$exports"
 
@@ -90,7 +92,7 @@ check_dll() { # arch
   if [[ -n "$bad" ]]; then
     fail "imports non-system DLLs:$bad"
   else
-    ok "imports only system DLLs: $(echo $imports)"
+    ok "imports only system DLLs: $(words "$imports")"
   fi
 }
 

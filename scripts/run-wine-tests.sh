@@ -37,7 +37,8 @@ fi
 
 # Wine maps the Linux root to drive Z:, and passes the environment through.
 to_windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-export TRELLIS_FIXTURE_DIR="$(to_windows_path "$TREE/fixtures")"
+TRELLIS_FIXTURE_DIR="$(to_windows_path "$TREE/fixtures")"
+export TRELLIS_FIXTURE_DIR
 
 log="$TREE/wine-tests.log"
 echo "Running $EXE under Wine (TRELLIS_FIXTURE_DIR=$TRELLIS_FIXTURE_DIR)"
