@@ -15,12 +15,17 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/Msi.h"
 
 namespace platform::posix {
+
+namespace msi {
+class Database;
+}
 
 // One MsiProcessMessage call: its type and the record's fields 0..n as text
 // (integers in decimal, null fields empty).
@@ -47,6 +52,10 @@ public:
     // Opens an installer database read-only through libmsi; false when it cannot be read.
     bool OpenDatabase(const std::string& path);
     const std::string& DatabasePath() const { return databasePath_; }
+    // Copies the database's Property table into the session, as opening a
+    // package does, keeping properties already set (like those given on a
+    // command line); false without a database or Property table.
+    bool LoadPropertyTable();
 
     void SetProperty(const std::u16string& name, const std::u16string& value);
     std::u16string GetProperty(const std::u16string& name) const;
@@ -75,11 +84,17 @@ public:
     int Message(std::uint32_t type, std::vector<std::u16string> fields);
     std::uint32_t DoAction(const std::u16string& action);
     MSIHANDLE DatabaseHandle() const { return databaseHandle_; }
+    const std::shared_ptr<msi::Database>& Database() const { return database_; }
+    // The text that msi.dll logs for a message: field 0 formatted, else the
+    // Error table template of the number in field 1 for error-like types,
+    // else "1: x 2: y ".
+    std::u16string MessageText(std::uint32_t type, const std::vector<std::u16string>& fields) const;
     static InstallerSession* FromHandle(MSIHANDLE handle);
 
 private:
     MSIHANDLE handle_ = 0;
     MSIHANDLE databaseHandle_ = 0;
+    std::shared_ptr<msi::Database> database_;
     std::string databasePath_;
     std::map<std::u16string, std::u16string> properties_;
     std::vector<int> modes_;
