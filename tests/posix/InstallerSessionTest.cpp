@@ -1,0 +1,335 @@
+// The stand-in installer session and the session functions of platform/Msi.h.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Msi.h"
+#include "platform/posix/InstallerSession.h"
+#include "support/TestSession.h"
+
+using namespace platform;
+using platform::posix::InstallerSession;
+
+namespace {
+
+// A property through the two-call pattern: an empty buffer for the size,
+// then one of exactly the right size.
+std::u16string Property(MSIHANDLE install, const char16_t* name) {
+    char16_t empty[1] = {u'x'};
+    std::uint32_t length = 0;
+    const std::uint32_t first = MsiGetPropertyW(install, name, empty, &length);
+    if (first != kErrorMoreData) return u"<first call gave " + std::u16string(1, u'0' + first % 10) + u">";
+    std::u16string value(length + 1, u'?');
+    length += 1;
+    if (MsiGetPropertyW(install, name, value.data(), &length) != kErrorSuccess) return u"<second call failed>";
+    value.resize(length);
+    return value;
+}
+
+std::u16string Formatted(MSIHANDLE install, MSIHANDLE record) {
+    std::uint32_t length = 0;
+    if (MsiFormatRecordW(install, record, nullptr, &length) != kErrorMoreData) return u"<error>";
+    std::u16string text(length + 1, u'\0');
+    length += 1;
+    if (MsiFormatRecordW(install, record, text.data(), &length) != kErrorSuccess) return u"<error>";
+    text.resize(length);
+    return text;
+}
+
+MSIHANDLE MakeRecord(const std::vector<std::u16string>& fields) {
+    const MSIHANDLE record = MsiCreateRecord(static_cast<std::uint32_t>(fields.size() - 1));
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        MsiRecordSetStringW(record, static_cast<std::uint32_t>(i), fields[i].c_str());
+    }
+    return record;
+}
+
+TEST(InstallerSessionTest, PropertiesFollowTheBufferConvention) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(InstallerSession::FromHandle(h), &session);
+
+    const std::u16string longValue(700, u'v');
+    ASSERT_EQ(MsiSetPropertyW(h, u"LONG", longValue.c_str()), kErrorSuccess);
+    EXPECT_EQ(Property(h, u"LONG"), longValue);
+    EXPECT_EQ(session.GetProperty(u"LONG"), longValue);
+
+    // One short of room for the NUL: truncated and terminated, full length reported.
+    session.SetProperty(u"P", u"abcdef");
+    char16_t buffer[8] = {};
+    std::uint32_t length = 6;
+    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, &length), kErrorMoreData);
+    EXPECT_EQ(length, 6u);
+    EXPECT_EQ(std::u16string(buffer), u"abcde");
+    length = 7;
+    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, &length), kErrorSuccess);
+    EXPECT_EQ(length, 6u);
+    EXPECT_EQ(std::u16string(buffer), u"abcdef");
+    length = 8;
+    EXPECT_EQ(MsiGetPropertyW(h, u"P", nullptr, &length), kErrorMoreData);
+    EXPECT_EQ(length, 6u);
+
+    // Unknown and empty properties read as empty; even then a zero-size
+    // buffer asks for more.
+    EXPECT_EQ(Property(h, u"UNSET"), u"");
+    length = 4;
+    EXPECT_EQ(MsiGetPropertyW(h, u"UNSET", buffer, &length), kErrorSuccess);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(buffer[0], u'\0');
+
+    // Names are case-sensitive; an empty value erases.
+    EXPECT_EQ(Property(h, u"p"), u"");
+    ASSERT_EQ(MsiSetPropertyW(h, u"P", u""), kErrorSuccess);
+    EXPECT_EQ(session.Properties().count(u"P"), 0u);
+    ASSERT_EQ(MsiSetPropertyW(h, u"LONG", nullptr), kErrorSuccess);
+    EXPECT_EQ(session.Properties().count(u"LONG"), 0u);
+
+    // Non-BMP text passes through unchanged.
+    const std::u16string astral = u"clef \U0001D11E";
+    session.SetProperty(u"ASTRAL", astral);
+    EXPECT_EQ(Property(h, u"ASTRAL"), astral);
+
+    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, nullptr), kErrorInvalidParameter);
+    EXPECT_EQ(MsiGetPropertyW(h, nullptr, buffer, &length), kErrorInvalidParameter);
+    EXPECT_EQ(MsiSetPropertyW(h, u"", u"x"), kErrorFunctionFailed);
+    EXPECT_EQ(MsiGetPropertyW(0, u"P", buffer, &length), kErrorInvalidHandle);
+    EXPECT_EQ(MsiSetPropertyW(h + 100000, u"P", u"x"), kErrorInvalidHandle);
+}
+
+TEST(InstallerSessionTest, HandlesDieWithTheSession) {
+    MSIHANDLE handle = 0;
+    {
+        InstallerSession session;
+        handle = session.Handle();
+        ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
+        EXPECT_EQ(MsiGetDatabaseState(session.DatabaseHandle()), kMsiDbStateRead);
+    }
+    std::uint32_t length = 0;
+    EXPECT_EQ(MsiGetPropertyW(handle, u"X", nullptr, &length), kErrorInvalidHandle);
+    EXPECT_EQ(InstallerSession::FromHandle(handle), nullptr);
+    EXPECT_EQ(MsiCloseHandle(handle), kErrorInvalidHandle);
+}
+
+TEST(InstallerSessionTest, ModesAnswerWhatWasSwitchedOn) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    EXPECT_EQ(MsiGetMode(h, kMsiRunModeScheduled), 0);
+    session.SetMode(kMsiRunModeScheduled, true);
+    session.SetMode(kMsiRunModeRollback, true);
+    session.SetMode(kMsiRunModeRollback, false);
+    EXPECT_EQ(MsiGetMode(h, kMsiRunModeScheduled), 1);
+    EXPECT_EQ(MsiGetMode(h, kMsiRunModeRollback), 0);
+    EXPECT_EQ(MsiGetMode(h, kMsiRunModeCommit), 0);
+    EXPECT_EQ(MsiGetMode(0, kMsiRunModeScheduled), 0);
+}
+
+TEST(InstallerSessionTest, DoActionRecordsCustomActionDataOrFails) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    session.SetProperty(u"QmInstall", u"file=a.xml;op=set");
+    session.FailAction(u"QmBroken");
+
+    EXPECT_EQ(MsiDoActionW(h, u"QmInstall"), kErrorSuccess);
+    session.SetProperty(u"QmInstall", u"second");
+    EXPECT_EQ(MsiDoActionW(h, u"QmInstall"), kErrorSuccess);
+    EXPECT_EQ(MsiDoActionW(h, u"QmNoData"), kErrorSuccess);
+    EXPECT_EQ(MsiDoActionW(h, u"QmBroken"), kErrorInstallFailure);
+    EXPECT_EQ(MsiDoActionW(h, nullptr), kErrorInvalidParameter);
+    EXPECT_EQ(MsiDoActionW(0, u"QmInstall"), kErrorInvalidHandle);
+
+    ASSERT_EQ(session.Actions().size(), 3u);
+    EXPECT_EQ(session.Actions()[0].action, u"QmInstall");
+    EXPECT_EQ(session.Actions()[0].customActionData, u"file=a.xml;op=set");
+    EXPECT_EQ(session.Actions()[1].customActionData, u"second");
+    EXPECT_EQ(session.Actions()[2].action, u"QmNoData");
+    EXPECT_EQ(session.Actions()[2].customActionData, u"");
+
+    // A host hook takes over; failing actions still fail first.
+    std::vector<std::u16string> hooked;
+    session.doAction = [&](InstallerSession&, const std::u16string& action) {
+        hooked.push_back(action);
+        return kErrorInstallUserExit;
+    };
+    EXPECT_EQ(MsiDoActionW(h, u"QmHooked"), kErrorInstallUserExit);
+    EXPECT_EQ(MsiDoActionW(h, u"QmBroken"), kErrorInstallFailure);
+    EXPECT_EQ(hooked, std::vector<std::u16string>{u"QmHooked"});
+    EXPECT_EQ(session.Actions().size(), 3u);
+}
+
+TEST(InstallerSessionTest, FormatRecordSubstitutesFieldsAndProperties) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    session.SetProperty(u"INSTALLDIR", u"C:\\App\\");
+    session.SetProperty(u"WHICH", u"INSTALLDIR");
+
+    struct Case {
+        std::vector<std::u16string> fields;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {{u"[1] in [INSTALLDIR]", u"config.xml"}, u"config.xml in C:\\App\\"},
+        {{u"[2][1][3]", u"a", u"b"}, u"ba"},                        // missing field: nothing
+        {{u"[UNSET]x", u"a"}, u"x"},                                 // unknown property: nothing
+        {{u"[[1]]", u"WHICH"}, u"INSTALLDIR"},                       // inside out
+        {{u"[1]", u"[INSTALLDIR]"}, u"[INSTALLDIR]"},                // values are not formatted again
+        {{u"a[\\[]b[\\]]c"}, u"a[b]c"},                              // escapes
+        {{u"[#file] [%PATH] [", u"x"}, u"[#file] [%PATH] ["},        // forms not handled here stay
+        {{u"", u"4113", u"x.xml", u"12"}, u"1: 4113 2: x.xml 3: 12 "},  // no template
+    };
+    for (const Case& c : cases) {
+        const MSIHANDLE record = MakeRecord(c.fields);
+        EXPECT_EQ(Formatted(h, record), c.expected);
+        EXPECT_EQ(platform::posix::FormatRecordText(session, c.fields), c.expected);
+        MsiCloseHandle(record);
+    }
+
+    // Integers format in decimal; without a session only fields count.
+    const MSIHANDLE record = MsiCreateRecord(1);
+    MsiRecordSetStringW(record, 0, u"[1] [INSTALLDIR]");
+    MsiRecordSetInteger(record, 1, -5);
+    EXPECT_EQ(Formatted(h, record), u"-5 C:\\App\\");
+    EXPECT_EQ(Formatted(0, record), u"-5 [INSTALLDIR]");
+    std::uint32_t length = 0;
+    EXPECT_EQ(MsiFormatRecordW(h + 100000, record, nullptr, &length), kErrorInvalidHandle);
+    EXPECT_EQ(MsiFormatRecordW(h, 0, nullptr, &length), kErrorInvalidHandle);
+    MsiCloseHandle(record);
+}
+
+TEST(InstallerSessionTest, ConditionsOfTheSimpleForms) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    session.SetProperty(u"Installed", u"1");
+    session.SetProperty(u"MODE", u"repair");
+
+    struct Case {
+        const char16_t* condition;
+        int expected;
+    };
+    const Case cases[] = {
+        {u"", kMsiConditionNone},
+        {u"  \t", kMsiConditionNone},
+        {u"Installed", kMsiConditionTrue},
+        {u"  Installed  ", kMsiConditionTrue},
+        {u"REMOVE", kMsiConditionFalse},
+        {u"installed", kMsiConditionFalse},  // names are case-sensitive
+        {u"NOT Installed", kMsiConditionFalse},
+        {u"not REMOVE", kMsiConditionTrue},
+        {u"NOTHING", kMsiConditionFalse},  // a property, not NOT
+        {u"MODE = \"repair\"", kMsiConditionTrue},
+        {u"MODE=\"Repair\"", kMsiConditionFalse},
+        {u"MODE <> \"repair\"", kMsiConditionFalse},
+        {u"MODE<>\"x\"", kMsiConditionTrue},
+        {u"REMOVE = \"\"", kMsiConditionTrue},
+        {u"NOT MODE = \"repair\"", kMsiConditionFalse},
+        {u"NOT", kMsiConditionError},
+        {u"MODE = repair", kMsiConditionError},
+        {u"MODE = \"repair", kMsiConditionError},
+        {u"MODE == \"repair\"", kMsiConditionError},
+        {u"Installed AND MODE", kMsiConditionError},
+        {u"(Installed)", kMsiConditionError},
+        {u"1", kMsiConditionError},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MsiEvaluateConditionW(h, c.condition), c.expected)
+            << std::string(c.condition, c.condition + std::char_traits<char16_t>::length(c.condition));
+    }
+    EXPECT_EQ(MsiEvaluateConditionW(h, nullptr), kMsiConditionNone);
+    EXPECT_EQ(MsiEvaluateConditionW(0, u"Installed"), kMsiConditionError);
+}
+
+class MessageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logPath = ::testing::TempDir() + "trellis-message-test.log";
+        std::remove(logPath.c_str());
+        session.SetLogFile(logPath);
+    }
+    void TearDown() override { std::remove(logPath.c_str()); }
+
+    std::string Log() const {
+        std::ifstream in(logPath, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    int Send(std::uint32_t type, const std::vector<std::u16string>& fields) {
+        const MSIHANDLE record = MakeRecord(fields);
+        const int reply = MsiProcessMessage(session.Handle(), type, record);
+        MsiCloseHandle(record);
+        return reply;
+    }
+
+    InstallerSession session;
+    std::string logPath;
+};
+
+TEST_F(MessageTest, MessagesAreRecordedLoggedAndAnswered) {
+    session.SetProperty(u"ProductName", u"Trellis");
+    const MSIHANDLE record = MsiCreateRecord(2);
+    MsiRecordSetStringW(record, 0, u"QmXml: [1] of [ProductName], step [2]");
+    MsiRecordSetStringW(record, 1, u"config.xml");
+    MsiRecordSetInteger(record, 2, 3);
+    EXPECT_EQ(MsiProcessMessage(session.Handle(), kInstallMessageInfo, record), 0);
+
+    session.SetMessageReply(kInstallMessageError, kIdCancel);
+    EXPECT_EQ(Send(kInstallMessageError | kMbIconError, {u"Broken: [1]", u"x"}), kIdCancel);
+    EXPECT_EQ(Send(kInstallMessageWarning, {u"", u"a", u""}), 0);
+
+    // Bad handles answer -1 and record nothing.
+    EXPECT_EQ(MsiProcessMessage(0, kInstallMessageInfo, record), -1);
+    EXPECT_EQ(MsiProcessMessage(record, kInstallMessageInfo, record), -1);
+    EXPECT_EQ(MsiProcessMessage(session.Handle(), kInstallMessageInfo, 0), -1);
+    MsiCloseHandle(record);
+
+    ASSERT_EQ(session.Messages().size(), 3u);
+    EXPECT_EQ(session.Messages()[0].type, kInstallMessageInfo);
+    EXPECT_EQ(session.Messages()[0].fields,
+              (std::vector<std::u16string>{u"QmXml: [1] of [ProductName], step [2]", u"config.xml", u"3"}));
+    EXPECT_EQ(session.Messages()[1].type, kInstallMessageError | kMbIconError);
+    EXPECT_EQ(session.Messages()[2].fields, (std::vector<std::u16string>{u"", u"a", u""}));
+
+    EXPECT_EQ(Log(),
+              "QmXml: config.xml of Trellis, step 3\n"
+              "Broken: x\n"
+              "1: a 2:  \n");
+
+    session.ClearMessages();
+    EXPECT_TRUE(session.Messages().empty());
+}
+
+TEST_F(MessageTest, ErrorNumbersUseTheErrorTable) {
+    ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
+    EXPECT_EQ(Send(kInstallMessageError | kMbIconError, {u"", u"4113", u"web.config", u"12"}), 0);
+    EXPECT_EQ(Send(kInstallMessageWarning, {u"", u"4113", u"a.xml", u"1"}), 0);
+    // Unknown numbers and informational messages take no template.
+    EXPECT_EQ(Send(kInstallMessageError, {u"", u"4999", u"x"}), 0);
+    EXPECT_EQ(Send(kInstallMessageInfo, {u"", u"4113", u"x"}), 0);
+    EXPECT_EQ(Log(),
+              "Error 4113. Cannot parse web.config at line 12\n"
+              "Warning 4113. Cannot parse a.xml at line 1\n"
+              "1: 4999 2: x \n"
+              "1: 4113 2: x \n");
+    // The recorded fields stay as sent.
+    EXPECT_EQ(session.Messages()[0].fields, (std::vector<std::u16string>{u"", u"4113", u"web.config", u"12"}));
+}
+
+TEST(InstallerSessionPackageTest, PropertyTableLoadsIntoTheSession) {
+    InstallerSession session;
+    ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
+    EXPECT_EQ(session.GetProperty(u"ProductName"), u"");
+    session.SetProperty(u"Manufacturer", u"given before");
+    ASSERT_TRUE(session.LoadPropertyTable());
+    EXPECT_EQ(session.GetProperty(u"ProductName"), u"Trellis Test Package");
+    EXPECT_EQ(session.GetProperty(u"Manufacturer"), u"given before");
+    EXPECT_EQ(session.GetProperty(u"ProductCode"), u"{6F3A2B1C-4D5E-4F60-8A7B-9C0D1E2F3A4B}");
+    EXPECT_EQ(session.GetProperty(u"QM_Greeting"), u"Hello, world");
+    EXPECT_EQ(Property(session.Handle(), u"ProductLanguage"), u"1033");
+}
+
+}  // namespace
