@@ -17,6 +17,7 @@ constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+constexpr std::uint32_t kErrorNoMoreFiles = 18;
 constexpr std::uint32_t kErrorWriteFault = 29;
 constexpr std::uint32_t kErrorReadFault = 30;
 constexpr std::uint32_t kErrorSharingViolation = 32;
