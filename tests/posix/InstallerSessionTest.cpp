@@ -97,6 +97,7 @@ TEST(InstallerSessionTest, PropertiesFollowTheBufferConvention) {
     EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, nullptr), kErrorInvalidParameter);
     EXPECT_EQ(MsiGetPropertyW(h, nullptr, buffer, &length), kErrorInvalidParameter);
     EXPECT_EQ(MsiSetPropertyW(h, u"", u"x"), kErrorFunctionFailed);
+    EXPECT_EQ(MsiSetPropertyW(h, u"", u""), kErrorFunctionFailed);
     EXPECT_EQ(MsiGetPropertyW(0, u"P", buffer, &length), kErrorInvalidHandle);
     EXPECT_EQ(MsiSetPropertyW(h + 100000, u"P", u"x"), kErrorInvalidHandle);
 }
@@ -194,6 +195,8 @@ TEST(InstallerSessionTest, FormatRecordSubstitutesFieldsAndProperties) {
     MsiRecordSetInteger(record, 1, -5);
     EXPECT_EQ(Formatted(h, record), u"-5 C:\\App\\");
     EXPECT_EQ(Formatted(0, record), u"-5 [INSTALLDIR]");
+    MsiRecordSetStringW(record, 0, u"[\\[]");
+    EXPECT_EQ(Formatted(0, record), u"[\\[]");
     std::uint32_t length = 0;
     EXPECT_EQ(MsiFormatRecordW(h + 100000, record, nullptr, &length), kErrorInvalidHandle);
     EXPECT_EQ(MsiFormatRecordW(h, 0, nullptr, &length), kErrorInvalidHandle);
@@ -321,10 +324,8 @@ TEST_F(MessageTest, ErrorNumbersUseTheErrorTable) {
 
 TEST(InstallerSessionPackageTest, PropertyTableLoadsIntoTheSession) {
     InstallerSession session;
-    ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
-    EXPECT_EQ(session.GetProperty(u"ProductName"), u"");
     session.SetProperty(u"Manufacturer", u"given before");
-    ASSERT_TRUE(session.LoadPropertyTable());
+    ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
     EXPECT_EQ(session.GetProperty(u"ProductName"), u"Trellis Test Package");
     EXPECT_EQ(session.GetProperty(u"Manufacturer"), u"given before");
     EXPECT_EQ(session.GetProperty(u"ProductCode"), u"{6F3A2B1C-4D5E-4F60-8A7B-9C0D1E2F3A4B}");

@@ -146,9 +146,9 @@ TEST(MsiRecordTest, StreamReadsRejectOtherFieldKinds) {
     char buffer[4];
     std::uint32_t length = sizeof buffer;
     EXPECT_EQ(MsiRecordReadStream(record, 1, buffer, &length), 1804u);
-    // A null field has nothing to read.
+    // A null field is no stream either.
     length = sizeof buffer;
-    EXPECT_EQ(MsiRecordReadStream(record, 2, buffer, &length), kErrorSuccess);
+    EXPECT_EQ(MsiRecordReadStream(record, 2, buffer, &length), 13u);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(MsiRecordReadStream(record, 3, buffer, &length), kErrorInvalidParameter);
     EXPECT_EQ(MsiRecordReadStream(record, 2, buffer, nullptr), kErrorInvalidParameter);

@@ -39,7 +39,9 @@ public:
         while (pos < text.size()) {
             const char16_t c = text[pos];
             if (c == u'[') {
-                if (pos + 3 < text.size() && text[pos + 1] == u'\\' && text[pos + 3] == u']') {
+                // Without a session msi.dll substitutes only record fields,
+                // so even escapes stay as they are.
+                if (session_ != nullptr && pos + 3 < text.size() && text[pos + 1] == u'\\' && text[pos + 3] == u']') {
                     out += text[pos + 2];
                     pos += 4;
                     continue;

@@ -59,17 +59,14 @@ bool InstallerSession::OpenDatabase(const std::string& path) {
     if (!database_) return false;
     databaseHandle_ = msi::AddHandle(database_);
     databasePath_ = path;
-    return true;
-}
 
-bool InstallerSession::LoadPropertyTable() {
-    if (!database_) return false;
+    // A database without a Property table is still a database.
     std::vector<msi::Record> rows;
-    if (!msi::QueryRows(*database_, u"SELECT `Property`, `Value` FROM `Property`", &rows)) return false;
-    // Properties set before stay, like those of a command line.
-    for (const msi::Record& row : rows) {
-        const std::u16string name = msi::FieldText(row.fields[1]);
-        if (properties_.count(name) == 0) SetProperty(name, msi::FieldText(row.fields[2]));
+    if (msi::QueryRows(*database_, u"SELECT `Property`, `Value` FROM `Property`", &rows)) {
+        for (const msi::Record& row : rows) {
+            const std::u16string name = msi::FieldText(row.fields[1]);
+            if (properties_.count(name) == 0) SetProperty(name, msi::FieldText(row.fields[2]));
+        }
     }
     return true;
 }

@@ -50,12 +50,10 @@ public:
     MSIHANDLE Handle() const { return handle_; }
 
     // Opens an installer database read-only through libmsi; false when it cannot be read.
+    // Like opening a package, it copies the Property table into the session,
+    // keeping properties already set (as if given on a command line).
     bool OpenDatabase(const std::string& path);
     const std::string& DatabasePath() const { return databasePath_; }
-    // Copies the database's Property table into the session, as opening a
-    // package does, keeping properties already set (like those given on a
-    // command line); false without a database or Property table.
-    bool LoadPropertyTable();
 
     void SetProperty(const std::u16string& name, const std::u16string& value);
     std::u16string GetProperty(const std::u16string& name) const;

@@ -13,6 +13,8 @@ using posix::msi::Record;
 
 namespace {
 
+constexpr std::uint32_t kErrorInvalidData = 13;
+
 // msi.dll refuses records above this many fields.
 constexpr std::uint32_t kMaxFieldCount = 65535;
 
@@ -54,9 +56,8 @@ std::uint32_t MsiRecordGetStringW(MSIHANDLE record, std::uint32_t field, char16_
     if (length == nullptr) return kErrorInvalidParameter;
     // A field past the end reads like a null one.
     if (field > found->Count()) return posix::msi::CopyOut(u"", value, length);
-    const Field& f = found->fields[field];
-    if (f.kind == Field::Kind::Stream) return posix::msi::kErrorInvalidDatatype;
-    return posix::msi::CopyOut(posix::msi::FieldText(f), value, length);
+    // A stream field has no text; msi.dll reads it as empty.
+    return posix::msi::CopyOut(posix::msi::FieldText(found->fields[field]), value, length);
 }
 
 int MsiRecordGetInteger(MSIHANDLE record, std::uint32_t field) {
@@ -109,9 +110,11 @@ std::uint32_t MsiRecordReadStream(MSIHANDLE record, std::uint32_t field, char* b
     if (!found) return kErrorInvalidHandle;
     if (length == nullptr || field > found->Count()) return kErrorInvalidParameter;
     Field& f = found->fields[field];
+    // A null cell of a stream column is no stream: msi.dll answers
+    // ERROR_INVALID_DATA there and ERROR_INVALID_DATATYPE for other kinds.
     if (f.kind == Field::Kind::Null) {
         *length = 0;
-        return kErrorSuccess;
+        return kErrorInvalidData;
     }
     if (f.kind != Field::Kind::Stream) return posix::msi::kErrorInvalidDatatype;
     const std::size_t remaining = f.bytes.size() - f.readPosition;

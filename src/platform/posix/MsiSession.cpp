@@ -22,8 +22,7 @@ std::uint32_t MsiSetPropertyW(MSIHANDLE install, const char16_t* name, const cha
     if (session == nullptr) return kErrorInvalidHandle;
     if (name == nullptr) return kErrorInvalidParameter;
     const std::u16string text = posix::msi::FromApi(value);
-    // msi.dll has no property without a name; clearing one is harmless.
-    if (*name == u'\0') return text.empty() ? kErrorSuccess : kErrorFunctionFailed;
+    if (*name == u'\0') return kErrorFunctionFailed;  // as msi.dll, even for an empty value
     session->SetProperty(name, text);
     return kErrorSuccess;
 }
