@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,57 +49,94 @@ MSIHANDLE MakeRecord(const std::vector<std::u16string>& fields) {
     return record;
 }
 
-TEST(InstallerSessionTest, PropertiesFollowTheBufferConvention) {
+// MsiGetPropertyW, MsiRecordGetStringW and MsiFormatRecordW share msi.dll's
+// buffer convention; each getter here reads the same value.
+TEST(InstallerSessionTest, TextGettersShareTheBufferConvention) {
+    InstallerSession session;
+    const MSIHANDLE h = session.Handle();
+    const MSIHANDLE record = MsiCreateRecord(1);
+    using Getter = std::function<std::uint32_t(char16_t*, std::uint32_t*)>;
+    const std::pair<const char*, Getter> getters[] = {
+        {"property", [&](char16_t* b, std::uint32_t* n) { return MsiGetPropertyW(h, u"P", b, n); }},
+        {"record string", [&](char16_t* b, std::uint32_t* n) { return MsiRecordGetStringW(record, 1, b, n); }},
+        {"format", [&](char16_t* b, std::uint32_t* n) { return MsiFormatRecordW(h, record, b, n); }},
+    };
+    const std::u16string longValue(700, u'v');
+    for (const auto& [name, get] : getters) {
+        SCOPED_TRACE(name);
+        session.SetProperty(u"P", u"abcdef");
+        MsiRecordSetStringW(record, 0, u"[P]");
+        MsiRecordSetStringW(record, 1, u"abcdef");
+        char16_t buffer[8];
+        std::fill(std::begin(buffer), std::end(buffer), u'#');
+
+        std::uint32_t length = 8;
+        EXPECT_EQ(get(nullptr, &length), kErrorMoreData);  // no buffer: just the length
+        EXPECT_EQ(length, 6u);
+        length = 0;
+        EXPECT_EQ(get(buffer, &length), kErrorMoreData);  // zero size: nothing written
+        EXPECT_EQ(length, 6u);
+        EXPECT_EQ(buffer[0], u'#');
+        length = 6;  // no room for the NUL: truncated, terminated
+        EXPECT_EQ(get(buffer, &length), kErrorMoreData);
+        EXPECT_EQ(length, 6u);
+        EXPECT_EQ(std::u16string(buffer), u"abcde");
+        length = 7;
+        EXPECT_EQ(get(buffer, &length), kErrorSuccess);
+        EXPECT_EQ(length, 6u);
+        EXPECT_EQ(std::u16string(buffer), u"abcdef");
+        EXPECT_EQ(get(buffer, nullptr), kErrorInvalidParameter);
+
+        // Empty values: success with room for the NUL only.
+        session.SetProperty(u"P", u"");
+        MsiRecordSetStringW(record, 1, u"");
+        length = 1;
+        EXPECT_EQ(get(buffer, &length), kErrorSuccess);
+        EXPECT_EQ(length, 0u);
+        EXPECT_EQ(buffer[0], u'\0');
+
+        // The two-call pattern with a value longer than any first buffer.
+        session.SetProperty(u"P", longValue);
+        MsiRecordSetStringW(record, 1, longValue.c_str());
+        char16_t first[1] = {u'x'};
+        length = 0;
+        ASSERT_EQ(get(first, &length), kErrorMoreData);
+        std::u16string value(length + 1, u'?');
+        length += 1;
+        ASSERT_EQ(get(value.data(), &length), kErrorSuccess);
+        value.resize(length);
+        EXPECT_EQ(value, longValue);
+    }
+    MsiCloseHandle(record);
+}
+
+TEST(InstallerSessionTest, PropertiesAreCaseSensitiveAndClearedByEmptyValues) {
     InstallerSession session;
     const MSIHANDLE h = session.Handle();
     ASSERT_NE(h, 0u);
     EXPECT_EQ(InstallerSession::FromHandle(h), &session);
 
-    const std::u16string longValue(700, u'v');
-    ASSERT_EQ(MsiSetPropertyW(h, u"LONG", longValue.c_str()), kErrorSuccess);
-    EXPECT_EQ(Property(h, u"LONG"), longValue);
-    EXPECT_EQ(session.GetProperty(u"LONG"), longValue);
-
-    // One short of room for the NUL: truncated and terminated, full length reported.
-    session.SetProperty(u"P", u"abcdef");
-    char16_t buffer[8] = {};
-    std::uint32_t length = 6;
-    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, &length), kErrorMoreData);
-    EXPECT_EQ(length, 6u);
-    EXPECT_EQ(std::u16string(buffer), u"abcde");
-    length = 7;
-    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, &length), kErrorSuccess);
-    EXPECT_EQ(length, 6u);
-    EXPECT_EQ(std::u16string(buffer), u"abcdef");
-    length = 8;
-    EXPECT_EQ(MsiGetPropertyW(h, u"P", nullptr, &length), kErrorMoreData);
-    EXPECT_EQ(length, 6u);
-
-    // Unknown and empty properties read as empty; even then a zero-size
-    // buffer asks for more.
-    EXPECT_EQ(Property(h, u"UNSET"), u"");
-    length = 4;
-    EXPECT_EQ(MsiGetPropertyW(h, u"UNSET", buffer, &length), kErrorSuccess);
-    EXPECT_EQ(length, 0u);
-    EXPECT_EQ(buffer[0], u'\0');
-
-    // Names are case-sensitive; an empty value erases.
+    ASSERT_EQ(MsiSetPropertyW(h, u"P", u"value"), kErrorSuccess);
+    EXPECT_EQ(session.GetProperty(u"P"), u"value");
+    EXPECT_EQ(Property(h, u"P"), u"value");
     EXPECT_EQ(Property(h, u"p"), u"");
+    EXPECT_EQ(Property(h, u"UNSET"), u"");
     ASSERT_EQ(MsiSetPropertyW(h, u"P", u""), kErrorSuccess);
     EXPECT_EQ(session.Properties().count(u"P"), 0u);
-    ASSERT_EQ(MsiSetPropertyW(h, u"LONG", nullptr), kErrorSuccess);
-    EXPECT_EQ(session.Properties().count(u"LONG"), 0u);
+    session.SetProperty(u"P", u"again");
+    ASSERT_EQ(MsiSetPropertyW(h, u"P", nullptr), kErrorSuccess);
+    EXPECT_EQ(session.Properties().count(u"P"), 0u);
 
     // Non-BMP text passes through unchanged.
     const std::u16string astral = u"clef \U0001D11E";
     session.SetProperty(u"ASTRAL", astral);
     EXPECT_EQ(Property(h, u"ASTRAL"), astral);
 
-    EXPECT_EQ(MsiGetPropertyW(h, u"P", buffer, nullptr), kErrorInvalidParameter);
-    EXPECT_EQ(MsiGetPropertyW(h, nullptr, buffer, &length), kErrorInvalidParameter);
+    std::uint32_t length = 0;
+    EXPECT_EQ(MsiGetPropertyW(h, nullptr, nullptr, &length), kErrorInvalidParameter);
     EXPECT_EQ(MsiSetPropertyW(h, u"", u"x"), kErrorFunctionFailed);
     EXPECT_EQ(MsiSetPropertyW(h, u"", u""), kErrorFunctionFailed);
-    EXPECT_EQ(MsiGetPropertyW(0, u"P", buffer, &length), kErrorInvalidHandle);
+    EXPECT_EQ(MsiGetPropertyW(0, u"P", nullptr, &length), kErrorInvalidHandle);
     EXPECT_EQ(MsiSetPropertyW(h + 100000, u"P", u"x"), kErrorInvalidHandle);
 }
 
