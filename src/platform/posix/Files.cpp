@@ -656,8 +656,14 @@ std::u16string GetWindowsDirectoryW() { return EnsureFolder(u"C:\\Windows"); }
 std::u16string GetTempFileNameW(const std::u16string& folder, const std::u16string& prefix) {
     static std::atomic<unsigned> counter{static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<unsigned>(::getpid()) << 8))};
+    std::string posixFolder;
+    if (!MapForCall(folder, &posixFolder)) return std::u16string();
+    if (!IsDirectory(posixFolder)) {
+        SetLastError(kErrorDirectoryName);
+        return std::u16string();
+    }
     std::u16string base = folder;
-    if (!base.empty() && base.back() != u'\\' && base.back() != u'/') base += u'\\';
+    if (base.back() != u'\\' && base.back() != u'/') base += u'\\';
     base += prefix.substr(0, 3);
     const unsigned start = counter.fetch_add(1);
     for (unsigned attempt = 0; attempt < 0x10000; ++attempt) {

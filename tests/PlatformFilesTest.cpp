@@ -1,0 +1,364 @@
+// The file functions of platform/Files.h, run against the backend of the
+// build: the sandbox on POSIX, the real file system under Wine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Files.h"
+#include "support/ScratchFolder.h"
+
+namespace {
+
+using platform::GetLastError;
+
+// For failure messages: the ASCII letters of a path.
+std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+bool WriteBytes(const std::u16string& path, const std::string& bytes) {
+    platform::File file = platform::File::Create(path);
+    return file.IsOpen() && file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+bool ReadBytes(const std::u16string& path, std::string* bytes) {
+    platform::File file = platform::File::OpenForRead(path);
+    if (!file.IsOpen()) return false;
+    bytes->clear();
+    char buffer[7];  // small on purpose: the reads must continue where the last one stopped
+    for (;;) {
+        std::uint32_t read = 0;
+        if (!file.Read(buffer, sizeof buffer, &read)) return false;
+        if (read == 0) return true;
+        bytes->append(buffer, read);
+    }
+}
+
+std::set<std::u16string> FindAll(const std::u16string& pattern, std::uint32_t* endError = nullptr) {
+    std::set<std::u16string> names;
+    platform::FileFinder finder;
+    platform::FindData data;
+    if (!finder.First(pattern, &data)) return names;
+    do {
+        names.insert(data.name);
+    } while (finder.Next(&data));
+    if (endError != nullptr) *endError = GetLastError();
+    return names;
+}
+
+TEST(PlatformFiles, WriteThenReadBackInPieces) {
+    test::ScratchFolder folder;
+    const std::u16string path = folder / u"data.bin";
+    std::string content;
+    for (int i = 0; i < 1000; ++i) content.push_back(static_cast<char>(i * 7));
+    ASSERT_TRUE(WriteBytes(path, content));
+
+    platform::File file = platform::File::OpenForRead(path);
+    ASSERT_TRUE(file.IsOpen());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(file.GetSize(&size));
+    EXPECT_EQ(size, content.size());
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+
+    std::string back;
+    ASSERT_TRUE(ReadBytes(path, &back));
+    EXPECT_EQ(back, content);
+
+    // Create truncates an existing file.
+    ASSERT_TRUE(WriteBytes(path, "short"));
+    ASSERT_TRUE(ReadBytes(path, &back));
+    EXPECT_EQ(back, "short");
+}
+
+TEST(PlatformFiles, MovedFileKeepsItsHandle) {
+    test::ScratchFolder folder;
+    const std::u16string path = folder / u"moved.txt";
+    platform::File first = platform::File::Create(path);
+    ASSERT_TRUE(first.IsOpen());
+    platform::File second = std::move(first);
+    EXPECT_TRUE(second.IsOpen());
+    EXPECT_TRUE(second.Write("abc", 3));
+    second.Close();
+    std::string back;
+    ASSERT_TRUE(ReadBytes(path, &back));
+    EXPECT_EQ(back, "abc");
+}
+
+TEST(PlatformFiles, OpenFailuresTellWhatIsMissing) {
+    test::ScratchFolder folder;
+    struct Case {
+        std::u16string path;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {folder / u"missing.txt", platform::kErrorFileNotFound},
+        {folder / u"no-folder\\missing.txt", platform::kErrorPathNotFound},
+        {folder.Path(), platform::kErrorAccessDenied},  // a folder is not a file
+    };
+    for (const Case& c : cases) {
+        platform::SetLastError(0);
+        platform::File file = platform::File::OpenForRead(c.path);
+        EXPECT_FALSE(file.IsOpen()) << Narrow(c.path);
+        EXPECT_EQ(GetLastError(), c.error) << Narrow(c.path);
+    }
+    EXPECT_FALSE(platform::File::Create(folder / u"no-folder\\new.txt").IsOpen());
+    EXPECT_EQ(GetLastError(), platform::kErrorPathNotFound);
+}
+
+TEST(PlatformFiles, CopyNeverOverwrites) {
+    test::ScratchFolder folder;
+    const std::u16string source = folder / u"source.txt";
+    const std::u16string target = folder / u"target.txt";
+    ASSERT_TRUE(WriteBytes(source, "new content"));
+
+    ASSERT_TRUE(platform::CopyFileNoOverwrite(source, target));
+    std::string back;
+    ASSERT_TRUE(ReadBytes(target, &back));
+    EXPECT_EQ(back, "new content");
+
+    ASSERT_TRUE(WriteBytes(target, "old content"));
+    EXPECT_FALSE(platform::CopyFileNoOverwrite(source, target));
+    EXPECT_EQ(GetLastError(), platform::kErrorFileExists);
+    ASSERT_TRUE(ReadBytes(target, &back));
+    EXPECT_EQ(back, "old content");
+
+    EXPECT_FALSE(platform::CopyFileNoOverwrite(folder / u"missing.txt", folder / u"copy.txt"));
+    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
+    EXPECT_FALSE(platform::PathFileExistsW(folder / u"copy.txt"));
+}
+
+TEST(PlatformFiles, ReadOnlyFileResistsWritingAndDeletion) {
+    test::ScratchFolder folder;
+    const std::u16string path = folder / u"locked.txt";
+    ASSERT_TRUE(WriteBytes(path, "keep"));
+    EXPECT_EQ(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
+
+    ASSERT_TRUE(platform::SetFileAttributesW(path, platform::kFileAttributeReadOnly));
+    EXPECT_NE(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
+
+    EXPECT_FALSE(platform::DeleteFileW(path));
+    EXPECT_EQ(GetLastError(), platform::kErrorAccessDenied);
+    std::string back;
+    ASSERT_TRUE(ReadBytes(path, &back));
+    EXPECT_EQ(back, "keep");
+
+    // A copy is read-only too, like its source.
+    const std::u16string copy = folder / u"copy.txt";
+    ASSERT_TRUE(platform::CopyFileNoOverwrite(path, copy));
+    EXPECT_NE(platform::GetFileAttributesW(copy) & platform::kFileAttributeReadOnly, 0u);
+
+    for (const std::u16string& file : {path, copy}) {
+        ASSERT_TRUE(platform::SetFileAttributesW(file, platform::kFileAttributeNormal));
+        EXPECT_EQ(platform::GetFileAttributesW(file) & platform::kFileAttributeReadOnly, 0u);
+        EXPECT_TRUE(platform::DeleteFileW(file));
+        EXPECT_FALSE(platform::PathFileExistsW(file));
+    }
+    EXPECT_FALSE(platform::DeleteFileW(path));
+    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
+}
+
+TEST(PlatformFiles, FoldersAreCreatedOnceAndRemovedWhenEmpty) {
+    test::ScratchFolder folder;
+    const std::u16string sub = folder / u"sub";
+    ASSERT_TRUE(platform::CreateDirectoryW(sub));
+    EXPECT_FALSE(platform::CreateDirectoryW(sub));
+    EXPECT_EQ(GetLastError(), platform::kErrorAlreadyExists);
+    EXPECT_NE(platform::GetFileAttributesW(sub) & platform::kFileAttributeDirectory, 0u);
+    EXPECT_FALSE(platform::CreateDirectoryW(folder / u"missing\\sub"));
+    EXPECT_EQ(GetLastError(), platform::kErrorPathNotFound);
+
+    const std::u16string file = sub + u"\\file.txt";
+    ASSERT_TRUE(WriteBytes(file, "x"));
+    EXPECT_EQ(platform::GetFileAttributesW(file) & platform::kFileAttributeDirectory, 0u);
+    EXPECT_FALSE(platform::RemoveDirectoryW(sub));
+    EXPECT_EQ(GetLastError(), platform::kErrorDirNotEmpty);
+    EXPECT_FALSE(platform::DeleteFileW(sub));  // DeleteFileW does not remove folders
+    EXPECT_EQ(GetLastError(), platform::kErrorAccessDenied);
+
+    ASSERT_TRUE(platform::DeleteFileW(file));
+    EXPECT_TRUE(platform::RemoveDirectoryW(sub));
+    EXPECT_FALSE(platform::PathFileExistsW(sub));
+    EXPECT_EQ(platform::GetFileAttributesW(sub), platform::kInvalidFileAttributes);
+    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
+    EXPECT_FALSE(platform::RemoveDirectoryW(sub));
+    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
+}
+
+TEST(PlatformFiles, FinderPatterns) {
+    test::ScratchFolder folder;
+    for (const char16_t* name : {u"a.txt", u"b.TXT", u"readme", u"c.xml", u"ab.txt"}) {
+        ASSERT_TRUE(WriteBytes(folder / name, "12345"));
+    }
+    ASSERT_TRUE(platform::CreateDirectoryW(folder / u"sub"));
+    using Names = std::set<std::u16string>;
+    const Names everything{u".", u"..", u"a.txt", u"b.TXT", u"readme", u"c.xml", u"ab.txt", u"sub"};
+    struct Case {
+        const char16_t* pattern;
+        Names names;
+    };
+    const Case cases[] = {
+        {u"*", everything},
+        {u"*.*", everything},  // names without a dot too
+        {u"*.txt", {u"a.txt", u"b.TXT", u"ab.txt"}},
+        {u"?.txt", {u"a.txt", u"b.TXT"}},
+        {u"a*", {u"a.txt", u"ab.txt"}},
+        {u"README", {u"readme"}},
+        {u"*.XM?", {u"c.xml"}},
+        {u"s*", {u"sub"}},
+        {u"none*", {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindAll(folder / c.pattern), c.names) << Narrow(c.pattern);
+    }
+
+    std::uint32_t endError = 0;
+    FindAll(folder / u"*.txt", &endError);
+    EXPECT_EQ(endError, platform::kErrorNoMoreFiles);
+
+    platform::FileFinder finder;
+    platform::FindData data;
+    EXPECT_FALSE(finder.First(folder / u"none*", &data));
+    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
+    EXPECT_FALSE(finder.First(folder / u"missing\\*", &data));
+    EXPECT_EQ(GetLastError(), platform::kErrorPathNotFound);
+
+    ASSERT_TRUE(finder.First(folder / u"readme", &data));
+    EXPECT_EQ(data.size, 5u);
+    EXPECT_EQ(data.attributes & platform::kFileAttributeDirectory, 0u);
+    ASSERT_TRUE(finder.First(folder / u"sub", &data));
+    EXPECT_NE(data.attributes & platform::kFileAttributeDirectory, 0u);
+    finder.Close();
+}
+
+TEST(PlatformFiles, TempFileNamesAreUniqueAndCreated) {
+    test::ScratchFolder folder;
+    std::set<std::u16string> names;
+    for (int i = 0; i < 20; ++i) {
+        const std::u16string name = platform::GetTempFileNameW(folder.Path(), u"permission");
+        ASSERT_FALSE(name.empty());
+        names.insert(name);
+        const std::u16string start = folder.Path() + u"\\per";
+        ASSERT_EQ(name.compare(0, start.size(), start), 0);
+        const std::u16string digits = name.substr(start.size(), name.size() - start.size() - 4);
+        EXPECT_EQ(name.substr(name.size() - 4), u".tmp");
+        EXPECT_GE(digits.size(), 1u);
+        EXPECT_LE(digits.size(), 4u);
+        EXPECT_TRUE(std::all_of(digits.begin(), digits.end(), [](char16_t c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+        }));
+        platform::File file = platform::File::OpenForRead(name);
+        std::uint64_t size = 1;
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.GetSize(&size));
+        EXPECT_EQ(size, 0u);
+    }
+    EXPECT_EQ(names.size(), 20u);
+    EXPECT_TRUE(platform::GetTempFileNameW(folder / u"missing", u"tmp").empty());
+    EXPECT_EQ(GetLastError(), 267u);  // ERROR_DIRECTORY
+}
+
+TEST(PlatformFiles, LongPathsWorkThroughThePrefix) {
+    test::ScratchFolder folder;
+    const std::u16string first = u"\\\\?\\" + folder.Path() + u"\\" + std::u16string(120, u'd');
+    const std::u16string second = first + u"\\" + std::u16string(120, u'e');
+    const std::u16string file = second + u"\\" + std::u16string(40, u'f') + u".txt";
+    ASSERT_GT(file.size() - 4, 260u);
+    ASSERT_TRUE(platform::CreateDirectoryW(first));
+    ASSERT_TRUE(platform::CreateDirectoryW(second));
+    ASSERT_TRUE(WriteBytes(file, "deep"));
+    std::string back;
+    ASSERT_TRUE(ReadBytes(file, &back));
+    EXPECT_EQ(back, "deep");
+    EXPECT_TRUE(platform::PathFileExistsW(file));
+    EXPECT_EQ(FindAll(second + u"\\*.txt"), std::set<std::u16string>{std::u16string(40, u'f') + u".txt"});
+    EXPECT_TRUE(platform::DeleteFileW(file));
+    EXPECT_TRUE(platform::RemoveDirectoryW(second));
+    EXPECT_TRUE(platform::RemoveDirectoryW(first));
+}
+
+TEST(PlatformFiles, SystemFoldersExist) {
+    const std::u16string temp = platform::GetTempPathW();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.back(), u'\\');
+    EXPECT_NE(platform::GetFileAttributesW(temp) & platform::kFileAttributeDirectory, 0u);
+    const std::u16string windows = platform::GetWindowsDirectoryW();
+    ASSERT_FALSE(windows.empty());
+    EXPECT_NE(windows.back(), u'\\');
+    EXPECT_NE(platform::GetFileAttributesW(windows) & platform::kFileAttributeDirectory, 0u);
+    std::u16string temp2;
+    if (platform::GetTempPath2W(&temp2)) {
+        EXPECT_EQ(temp2.back(), u'\\');
+    }
+}
+
+TEST(PlatformFiles, FolderForAccountsNeedsValidAccounts) {
+    test::ScratchFolder folder;
+    const char16_t* const good[] = {u"S-1-5-18", u"S-1-5-32-544"};
+    ASSERT_TRUE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
+    EXPECT_NE(platform::GetFileAttributesW(folder / u"secure") & platform::kFileAttributeDirectory, 0u);
+    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
+    EXPECT_EQ(GetLastError(), platform::kErrorAlreadyExists);
+
+    const char16_t* const bad[] = {u"S-1-5-18", u"Administrators"};
+    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"other", bad, 2));
+    EXPECT_FALSE(platform::PathFileExistsW(folder / u"other"));
+}
+
+TEST(PlatformFiles, PathIsUNC) {
+    struct Case {
+        const char16_t* path;
+        bool unc;
+    };
+    const Case cases[] = {
+        {u"\\\\server\\share\\file", true},
+        {u"\\\\server", true},
+        {u"\\\\?\\UNC\\server\\share\\file", true},
+        {u"\\\\?\\C:\\dir\\file", false},
+        {u"C:\\dir", false},
+        {u"\\dir", false},
+        {u"dir\\file", false},
+        {u"", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::PathIsUNCW(c.path), c.unc) << Narrow(c.path);
+    }
+}
+
+TEST(PlatformFiles, LastErrorBelongsToTheThread) {
+    // Both threads set their value before either reads it back.
+    std::atomic<int> set{0};
+    std::uint32_t seen[2] = {0, 0};
+    auto run = [&](int index, std::uint32_t code) {
+        platform::SetLastError(code);
+        ++set;
+        while (set.load() < 2) {
+        }
+        seen[index] = GetLastError();
+    };
+    std::thread first(run, 0, platform::kErrorDiskFull);
+    std::thread second(run, 1, platform::kErrorInvalidName);
+    first.join();
+    second.join();
+    EXPECT_EQ(seen[0], platform::kErrorDiskFull);
+    EXPECT_EQ(seen[1], platform::kErrorInvalidName);
+}
+
+TEST(PlatformFiles, SystemMessages) {
+    for (std::uint32_t code : {platform::kErrorFileNotFound, platform::kErrorAccessDenied, platform::kErrorDirNotEmpty}) {
+        const std::u16string text = platform::FormatSystemMessage(code);
+        ASSERT_GT(text.size(), 2u) << code;
+        EXPECT_EQ(text.substr(text.size() - 2), u"\r\n") << code;
+    }
+    EXPECT_NE(platform::FormatSystemMessage(platform::kErrorFileNotFound),
+              platform::FormatSystemMessage(platform::kErrorPathNotFound));
+}
+
+}  // namespace
