@@ -34,7 +34,9 @@ TEST(PathHelpers, ToLongPath) {
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(ToLongPath(in), out) << in.size();
         EXPECT_EQ(ToLongPath(ToLongPath(in)), out) << "twice " << in.size();
-        EXPECT_EQ(StripLongPathPrefix(ToLongPath(in)), in) << in.size();
+        if (in.rfind(u"\\\\?\\", 0) != 0) {
+            EXPECT_EQ(StripLongPathPrefix(ToLongPath(in)), in) << in.size();
+        }
     }
 }
 

@@ -29,7 +29,7 @@ TEST_F(LoggerTest, StartsDisabledAndIsSwitchedOnPerSession) {
 
     const auto info = session.Messages(platform::kInstallMessageInfo);
     ASSERT_EQ(info.size(), 2u);
-    ASSERT_EQ(info[0].fields.size(), 2u);
+    ASSERT_EQ(info[0].fields.size(), 3u);  // a record of 2 fields, plus field 0
     EXPECT_EQ(info[0].fields[0], u"[1]");
     EXPECT_EQ(info[0].fields[1], u"Trellis: first line");
     EXPECT_EQ(info[1].fields[1], u"Trellis: ");

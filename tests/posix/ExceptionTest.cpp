@@ -68,7 +68,7 @@ TEST_F(ExceptionTest, TextErrorDeferredIsAWarningToTheInstaller) {
     const auto warnings = Sent(platform::kInstallMessageWarning);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].type, 0x02000030u);
-    EXPECT_EQ(warnings[0].fields, (std::vector<std::u16string>{u"[1]", u"Cannot write C:\\x.xml"}));
+    EXPECT_EQ(warnings[0].fields, (std::vector<std::u16string>{u"[1]", u"Cannot write C:\\x.xml", u""}));
 }
 
 TEST_F(ExceptionTest, NumberedErrorDeferredSendsNumberAndArguments) {
