@@ -1,0 +1,60 @@
+#include "custact/XML/src/xml/XmlUpdateData.h"
+
+#include <algorithm>
+#include <limits>
+
+WideString GetFullPath(const XmlFileRecord& file) { return file.directory + file.fileName; }
+
+std::int32_t ToRecordInteger(std::u16string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || (text[i] >= u'\t' && text[i] <= u'\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    // Accumulate in 64 bits and stop growing once past the 32-bit range.
+    constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = std::min<std::int64_t>(value * 10 + (text[i] - u'0'), kLimit);
+    }
+    if (negative) return static_cast<std::int32_t>(-value);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(value, kLimit - 1));
+}
+
+namespace {
+
+int Depth(const XmlNodeRecord* record) {
+    int depth = 0;
+    for (; record != nullptr; record = record->parent) ++depth;
+    return depth;
+}
+
+}  // namespace
+
+bool CompareTreeOrder(const XmlNodeRecord* a, const XmlNodeRecord* b) {
+    const XmlNodeRecord* pa = a->parent;
+    const XmlNodeRecord* pb = b->parent;
+    if (pa == pb) return a->index < b->index;
+    const XmlNodeRecord* ca = nullptr;
+    const XmlNodeRecord* cb = nullptr;
+    do {
+        const int da = Depth(pa);
+        const int db = Depth(pb);
+        if (da != db) return da < db;
+        // Equal depths and different records: neither is null here.
+        ca = pa;
+        cb = pb;
+        pa = pa->parent;
+        pb = pb->parent;
+    } while (pa != pb);
+    return ca->index < cb->index;
+}
+
+void SortAttributesByOrder(std::vector<XmlAttributeRecord>& attributes) {
+    std::sort(attributes.begin(), attributes.end(),
+              [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; });
+}
+
+bool MergedAttributeLess(const XmlAttributeRecord& a, const XmlAttributeRecord& b) {
+    if (a.origin != b.origin) return a.origin == kAttributeFromTarget;
+    return a.order < b.order;
+}
