@@ -1,0 +1,115 @@
+// Code page conversion and IsTextUnicode (platform/Text.h). The expected
+// values hold for both backends: our own converter on POSIX, Windows' under
+// Wine.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/Text.h"
+
+namespace {
+
+using platform::kCodePageUtf8;
+using platform::kCodePageWindows1252;
+using platform::MultiByteToWide;
+
+TEST(PlatformText, Windows1252HighBytes) {
+    std::string bytes;
+    for (int b = 0x80; b <= 0x9F; ++b) bytes.push_back(static_cast<char>(b));
+    // The five bytes the code page leaves undefined stand for the C1 controls.
+    const std::u16string expected =
+        u"\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u008D\u017D\u008F"
+        u"\u0090\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178";
+    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
+}
+
+TEST(PlatformText, Windows1252OtherBytesAreLatin1) {
+    std::string bytes;
+    std::u16string expected;
+    for (int b = 0x00; b <= 0xFF; ++b) {
+        if (b >= 0x80 && b <= 0x9F) continue;
+        bytes.push_back(static_cast<char>(b));
+        expected.push_back(static_cast<char16_t>(b));
+    }
+    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
+}
+
+TEST(PlatformText, Utf8) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        {"empty", "", u""},
+        {"ascii", "plain <xml/>", u"plain <xml/>"},
+        {"two bytes", "caf\xC3\xA9", u"caf\u00E9"},
+        {"three bytes", "\xE2\x82\xAC\xE4\xB8\xAD", u"\u20AC\u4E2D"},
+        {"four bytes", "\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"largest", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+        {"last before surrogates", "\xED\x9F\xBF", u"\uD7FF"},
+        {"byte order mark kept", "\xEF\xBB\xBF" "a", u"\uFEFFa"},
+        {"embedded NUL", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        // Invalid input: one U+FFFD per byte that cannot start a sequence,
+        // per cut-short sequence, and per lead byte with an out-of-range
+        // second byte (which it swallows).
+        {"lone continuation", "a\x80z", u"a\uFFFDz"},
+        {"invalid lead bytes", "\xFF\xC0\xC1\xF5\xF8", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"cut short by ASCII", "\xE2\x82" "A", u"\uFFFDA"},
+        {"cut short at the end", "a\xE2\x82", u"a\uFFFD"},
+        {"four cut short", "\xF0\x9F\x98" "A", u"\uFFFDA"},
+        {"lead then ASCII", "\xC2" "A", u"\uFFFDA"},
+        {"overlong two", "\xC0\x80", u"\uFFFD\uFFFD"},
+        {"overlong three", "\xE0\x80\x80", u"\uFFFD\uFFFD"},
+        {"overlong four", "\xF0\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"encoded surrogate", "a\xED\xA0\x80z", u"a\uFFFD\uFFFDz"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MultiByteToWide(kCodePageUtf8, c.bytes), c.text) << c.name;
+}
+
+std::string LittleEndian(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+std::string BigEndian(const std::u16string& text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(c & 0xFF));
+    }
+    return bytes;
+}
+
+TEST(PlatformText, IsTextUnicodeOnOrdinaryText) {
+    const std::u16string latin = u"<?xml version=\"1.0\"?>\r\n<config name=\"Gr\u00FC\u00DFe aus K\u00F6ln\"/>\r\n";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool statistics;
+        bool nullBytes;
+    };
+    const Case cases[] = {
+        {"UTF-16LE", LittleEndian(latin), true, true},
+        {"UTF-16BE", BigEndian(latin), false, true},
+        {"ASCII", "<?xml version=\"1.0\"?>\r\n<config name=\"plain\"/>\r\n", false, false},
+        {"UTF-8", "<a>Gr\xC3\xBC\xC3\x9F" "e</a>", false, false},
+        {"Windows-1252", "<a>Gr\xFC\xDF" "e \x80</a>", false, false},
+        {"one character", LittleEndian(u"A"), false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(platform::IsTextUnicode(c.bytes.data(), c.bytes.size(), platform::kIsTextUnicodeStatistics),
+                  c.statistics)
+            << c.name;
+        EXPECT_EQ(platform::IsTextUnicode(c.bytes.data(), c.bytes.size(), platform::kIsTextUnicodeNullBytes),
+                  c.nullBytes)
+            << c.name;
+    }
+}
+
+}  // namespace
