@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/System.h"
 #include "platform/posix/MsiInternal.h"
 
 namespace platform::posix {
@@ -147,6 +148,51 @@ std::uint32_t InstallerSession::DoAction(const std::u16string& action) {
     if (doAction) return doAction(*this, action);
     actions_.push_back({action, GetProperty(action)});
     return kErrorSuccess;
+}
+
+}  // namespace platform::posix
+
+namespace platform::posix {
+
+namespace {
+
+template <typename Map, typename Value>
+bool Find(const Map& map, const std::u16string& key, Value* value) {
+    const auto it = map.find(key);
+    if (it == map.end()) return false;
+    *value = it->second;
+    return true;
+}
+
+}  // namespace
+
+void InstallerSession::SetFilePath(const std::u16string& fileKey, std::u16string longPath, std::u16string shortPath) {
+    filePaths_[fileKey] = {std::move(longPath), std::move(shortPath)};
+}
+
+bool InstallerSession::Environment(const std::u16string& name, std::u16string* value) const {
+    bool exists = false;
+    *value = platform::GetEnvironmentVariableW(name, &exists);
+    return exists;
+}
+
+bool InstallerSession::ComponentState(const std::u16string& component, ItemState* state) const {
+    return Find(components_, component, state);
+}
+
+bool InstallerSession::FeatureState(const std::u16string& feature, ItemState* state) const {
+    return Find(features_, feature, state);
+}
+
+bool InstallerSession::FilePath(const std::u16string& fileKey, bool shortName, std::u16string* path) const {
+    std::pair<std::u16string, std::u16string> paths;
+    if (!Find(filePaths_, fileKey, &paths)) return false;
+    *path = shortName ? paths.second : paths.first;
+    return true;
+}
+
+bool InstallerSession::ComponentDirectory(const std::u16string& component, std::u16string* path) const {
+    return Find(componentDirectories_, component, path);
 }
 
 }  // namespace platform::posix

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/Msi.h"
+#include "platform/posix/InstallerContext.h"
 
 namespace platform::posix {
 
@@ -40,7 +41,7 @@ struct RecordedAction {
     std::u16string customActionData;
 };
 
-class InstallerSession {
+class InstallerSession : public InstallerContext {
 public:
     InstallerSession();
     ~InstallerSession();
@@ -58,6 +59,24 @@ public:
     void SetProperty(const std::u16string& name, const std::u16string& value);
     std::u16string GetProperty(const std::u16string& name) const;
     const std::map<std::u16string, std::u16string>& Properties() const { return properties_; }
+
+    // The installation model that conditions and formatted text see.
+    void SetComponentState(const std::u16string& component, ItemState state) { components_[component] = state; }
+    void SetFeatureState(const std::u16string& feature, ItemState state) { features_[feature] = state; }
+    void SetFilePath(const std::u16string& fileKey, std::u16string longPath, std::u16string shortPath);
+    void SetComponentDirectory(const std::u16string& component, std::u16string directory) {
+        componentDirectories_[component] = std::move(directory);
+    }
+    const std::map<std::u16string, ItemState>& Components() const { return components_; }
+    const std::map<std::u16string, ItemState>& Features() const { return features_; }
+
+    // InstallerContext
+    std::u16string Property(const std::u16string& name) const override { return GetProperty(name); }
+    bool Environment(const std::u16string& name, std::u16string* value) const override;
+    bool ComponentState(const std::u16string& component, ItemState* state) const override;
+    bool FeatureState(const std::u16string& feature, ItemState* state) const override;
+    bool FilePath(const std::u16string& fileKey, bool shortName, std::u16string* path) const override;
+    bool ComponentDirectory(const std::u16string& component, std::u16string* path) const override;
 
     // MsiGetMode answers true for the modes switched on here.
     void SetMode(int runMode, bool on);
@@ -101,6 +120,10 @@ private:
     std::vector<RecordedAction> actions_;
     std::vector<std::u16string> failingActions_;
     std::string logFile_;
+    std::map<std::u16string, ItemState> components_;
+    std::map<std::u16string, ItemState> features_;
+    std::map<std::u16string, std::pair<std::u16string, std::u16string>> filePaths_;
+    std::map<std::u16string, std::u16string> componentDirectories_;
 };
 
 // MsiEvaluateConditionW and MsiFormatRecordW of the stand-in, each behind one
