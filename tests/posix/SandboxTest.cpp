@@ -1,0 +1,280 @@
+// The POSIX stand-in for a Windows machine: how Windows paths map into the
+// sandbox folder, and the Windows behaviour the POSIX file functions add on
+// top of Linux (read-only files, MAX_PATH, attributes, message texts).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/System.h"
+#include "platform/posix/MessageBoxHook.h"
+#include "platform/posix/Sandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::posix::MapWindowsPath;
+
+std::string Narrow(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+class Sandbox : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = platform::posix::SandboxRoot();
+        std::string base = fs::temp_directory_path().string() + "/trellis-sandbox-test-XXXXXX";
+        ASSERT_NE(mkdtemp(base.data()), nullptr);
+        root_ = base;
+        platform::posix::SetSandboxRoot(root_);
+    }
+    void TearDown() override {
+        platform::posix::SetSandboxRoot(previous_);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    std::string Map(const std::u16string& path) {
+        std::string mapped;
+        EXPECT_TRUE(MapWindowsPath(path, &mapped)) << Narrow(path);
+        return mapped;
+    }
+
+    void MakeFile(const std::string& relative) {
+        fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
+        std::ofstream(root_ + "/" + relative) << "x";
+    }
+
+    std::string previous_;
+    std::string root_;
+};
+
+TEST_F(Sandbox, MapsEachFormOfWindowsPath) {
+    struct Case {
+        std::u16string windows;
+        std::string posix;  // relative to the root unless it is a relative path
+        bool underRoot;
+    };
+    const Case cases[] = {
+        {u"C:\\dir\\file.txt", "/C/dir/file.txt", true},
+        {u"c:\\dir\\file.txt", "/C/dir/file.txt", true},
+        {u"D:/dir/file.txt", "/D/dir/file.txt", true},
+        {u"C:\\", "/C", true},
+        {u"C:\\dir\\\\file\\", "/C/dir/file", true},
+        {u"\\\\?\\C:\\dir\\file.txt", "/C/dir/file.txt", true},
+        {u"\\\\?\\e:\\x", "/E/x", true},
+        {u"\\\\server\\share\\dir\\x.txt", "/UNC/server/share/dir/x.txt", true},
+        {u"\\\\?\\UNC\\server\\share\\x.txt", "/UNC/server/share/x.txt", true},
+        {u"\\\\?\\unc\\server\\share", "/UNC/server/share", true},
+        {u"C:\\a\\.\\b\\..\\c", "/C/a/c", true},
+        {u"C:\\..\\..\\x", "/C/x", true},
+        {u"\\\\server\\share\\..\\..\\x", "/UNC/server/share/x", true},
+        {u"\\rooted\\x", "/C/rooted/x", true},
+        {u"dir\\file.txt", "dir/file.txt", false},
+        {u"..\\up\\x", "../up/x", false},
+        {u"a\\..\\..\\b", "../b", false},
+        {u"name", "name", false},
+        {u"C:\\caf\u00e9\\\u4e2d.txt", "/C/caf\xc3\xa9/\xe4\xb8\xad.txt", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Map(c.windows), (c.underRoot ? root_ : std::string()) + c.posix) << Narrow(c.windows);
+    }
+}
+
+TEST_F(Sandbox, RefusesPathsWithoutAPlace) {
+    const std::u16string refused[] = {
+        u"C:relative", u"C:", u"\\\\.\\pipe\\name", u"\\\\?\\Volume{0}\\x", u"\\\\?\\", u"\\\\",
+        u"C:\\a<b", u"C:\\a>b", u"C:\\a|b", u"C:\\a\"b", u"C:\\a?b", u"C:\\a*b", u"C:\\file:stream",
+        u"C:\\tab\there", std::u16string(u"C:\\lone\xD800surrogate"),
+    };
+    for (const std::u16string& path : refused) {
+        std::string mapped = "unchanged";
+        EXPECT_FALSE(MapWindowsPath(path, &mapped)) << Narrow(path);
+        EXPECT_EQ(mapped, "unchanged");
+    }
+    EXPECT_FALSE(platform::File::Create(u"C:\\a*b").IsOpen());
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorInvalidName);
+}
+
+TEST_F(Sandbox, FindsExistingNamesWithoutRegardToCase) {
+    MakeFile("C/Program Files/App/web.config");
+    MakeFile("C/Program Files/App/\xc3\x84rger.txt");  // Ä
+    EXPECT_EQ(Map(u"C:\\PROGRAM FILES\\app\\WEB.CONFIG"), root_ + "/C/Program Files/App/web.config");
+    EXPECT_EQ(Map(u"\\\\?\\c:\\program files\\APP\\\u00e4RGER.TXT"), root_ + "/C/Program Files/App/\xc3\x84rger.txt");
+    // Below the first missing name the given case stays.
+    EXPECT_EQ(Map(u"C:\\program files\\APP\\New\\Sub\\File.TXT"), root_ + "/C/Program Files/App/New/Sub/File.TXT");
+
+    // The file functions use the same lookup.
+    EXPECT_TRUE(platform::PathFileExistsW(u"c:\\program files\\app\\Web.Config"));
+    platform::FileFinder finder;
+    platform::FindData data;
+    ASSERT_TRUE(finder.First(u"C:\\PROGRAM FILES\\APP\\WEB.*", &data));
+    EXPECT_EQ(data.name, u"web.config");
+}
+
+TEST_F(Sandbox, PrefersTheExactName) {
+    fs::create_directories(root_ + "/C/Data");
+    fs::create_directories(root_ + "/C/data");
+    EXPECT_EQ(Map(u"C:\\data\\x"), root_ + "/C/data/x");
+    EXPECT_EQ(Map(u"C:\\Data\\x"), root_ + "/C/Data/x");
+    EXPECT_EQ(Map(u"C:\\DATA\\x"), root_ + "/C/Data/x");  // the first in byte order
+}
+
+TEST_F(Sandbox, DriveFoldersAppearOnDemand) {
+    fs::remove_all(root_);
+    EXPECT_EQ(Map(u"Q:\\x"), root_ + "/Q/x");
+    EXPECT_TRUE(fs::is_directory(root_ + "/Q"));
+    EXPECT_TRUE(platform::CreateDirectoryW(u"C:\\fresh"));
+    EXPECT_TRUE(fs::is_directory(root_ + "/C/fresh"));
+}
+
+TEST_F(Sandbox, RootComesFromTheSetterTheEnvironmentOrTheTemporaryFolder) {
+    const char* savedRoot = std::getenv("TRELLIS_SANDBOX_ROOT");
+    const char* savedTmp = std::getenv("TMPDIR");
+    const std::string keptRoot = savedRoot ? savedRoot : "";
+    const std::string keptTmp = savedTmp ? savedTmp : "";
+
+    platform::posix::SetSandboxRoot("");
+    setenv("TRELLIS_SANDBOX_ROOT", "/somewhere/else/", 1);
+    EXPECT_EQ(platform::posix::SandboxRoot(), "/somewhere/else");
+    unsetenv("TRELLIS_SANDBOX_ROOT");
+    setenv("TMPDIR", "/var/tmp/", 1);
+    EXPECT_EQ(platform::posix::SandboxRoot(), "/var/tmp/trellis-sandbox");
+    platform::posix::SetSandboxRoot(root_ + "/");
+    EXPECT_EQ(platform::posix::SandboxRoot(), root_);
+
+    if (savedRoot) setenv("TRELLIS_SANDBOX_ROOT", keptRoot.c_str(), 1);
+    if (savedTmp) {
+        setenv("TMPDIR", keptTmp.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
+}
+
+TEST_F(Sandbox, PathsWithoutThePrefixStopAtMaxPath) {
+    const std::u16string first = u"C:\\" + std::u16string(100, u'a');
+    const std::u16string second = first + u"\\" + std::u16string(100, u'b');
+    ASSERT_TRUE(platform::CreateDirectoryW(first));
+    ASSERT_TRUE(platform::CreateDirectoryW(second));
+    const std::u16string fits = second + u"\\" + std::u16string(54, u'c');
+    const std::u16string tooLong = second + u"\\" + std::u16string(55, u'c');
+    ASSERT_EQ(fits.size(), 259u);
+    EXPECT_TRUE(platform::File::Create(fits).IsOpen());
+    EXPECT_FALSE(platform::File::Create(tooLong).IsOpen());
+    EXPECT_EQ(platform::GetLastError(), 206u);  // ERROR_FILENAME_EXCED_RANGE
+    EXPECT_TRUE(platform::File::Create(u"\\\\?\\" + tooLong).IsOpen());
+
+    // New folders stop 12 characters earlier, leaving room for an 8.3 name.
+    const std::u16string folder247 = second + u"\\" + std::u16string(42, u'd');
+    ASSERT_EQ(folder247.size(), 247u);
+    EXPECT_TRUE(platform::CreateDirectoryW(folder247));
+    EXPECT_FALSE(platform::CreateDirectoryW(folder247 + u"e"));
+    EXPECT_EQ(platform::GetLastError(), 206u);
+    EXPECT_TRUE(platform::CreateDirectoryW(u"\\\\?\\" + folder247 + u"e"));
+}
+
+TEST_F(Sandbox, ReadOnlyIsTheOwnerWriteBitAndHoldsForRoot) {
+    const std::u16string path = u"C:\\locked.txt";
+    ASSERT_TRUE(platform::File::Create(path).Write("keep", 4));
+    ASSERT_TRUE(platform::SetFileAttributesW(path, platform::kFileAttributeReadOnly));
+    struct stat st;
+    ASSERT_EQ(stat((root_ + "/C/locked.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    // Windows refuses to overwrite a read-only file, whoever asks.
+    EXPECT_FALSE(platform::File::Create(path).IsOpen());
+    EXPECT_EQ(platform::GetLastError(), platform::kErrorAccessDenied);
+    EXPECT_EQ(fs::file_size(root_ + "/C/locked.txt"), 4u);
+
+    ASSERT_TRUE(platform::SetFileAttributesW(path, platform::kFileAttributeNormal));
+    ASSERT_EQ(stat((root_ + "/C/locked.txt").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(Sandbox, AttributesWithoutAPlaceAreIgnored) {
+    ASSERT_TRUE(platform::File::Create(u"C:\\file.txt").IsOpen());
+    EXPECT_TRUE(platform::SetFileAttributesW(u"C:\\file.txt", platform::kFileAttributeHidden));
+    EXPECT_EQ(platform::GetFileAttributesW(u"C:\\file.txt"), platform::kFileAttributeNormal);
+
+    ASSERT_TRUE(platform::CreateDirectoryW(u"C:\\folder"));
+    EXPECT_TRUE(platform::SetFileAttributesW(u"C:\\folder", platform::kFileAttributeReadOnly));
+    EXPECT_EQ(platform::GetFileAttributesW(u"C:\\folder"), platform::kFileAttributeDirectory);
+    EXPECT_TRUE(platform::File::Create(u"C:\\folder\\inside.txt").IsOpen());
+
+    ASSERT_EQ(symlink((root_ + "/C/folder").c_str(), (root_ + "/C/link").c_str()), 0);
+    EXPECT_EQ(platform::GetFileAttributesW(u"C:\\link"),
+              platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
+    EXPECT_TRUE(platform::RemoveDirectoryW(u"C:\\link"));  // the link goes, the folder stays
+    EXPECT_TRUE(fs::exists(root_ + "/C/folder/inside.txt"));
+}
+
+TEST_F(Sandbox, DriveRootListsNoDotEntries) {
+    ASSERT_TRUE(platform::CreateDirectoryW(u"C:\\only"));
+    platform::FileFinder finder;
+    platform::FindData data;
+    std::vector<std::u16string> names;
+    for (bool more = finder.First(u"C:\\*", &data); more; more = finder.Next(&data)) names.push_back(data.name);
+    EXPECT_EQ(names, std::vector<std::u16string>{u"only"});
+}
+
+TEST_F(Sandbox, SystemFolders) {
+    EXPECT_EQ(platform::GetTempPathW(), u"C:\\Temp\\");
+    EXPECT_TRUE(fs::is_directory(root_ + "/C/Temp"));
+    EXPECT_EQ(platform::GetWindowsDirectoryW(), u"C:\\Windows");
+    EXPECT_TRUE(fs::is_directory(root_ + "/C/Windows"));
+    std::u16string path = u"unchanged";
+    EXPECT_FALSE(platform::GetTempPath2W(&path));
+    EXPECT_EQ(path, u"unchanged");
+}
+
+TEST_F(Sandbox, FolderForAccountsIsPrivate) {
+    const char16_t* const sids[] = {u"S-1-5-18", u"S-1-5-32-544"};
+    ASSERT_TRUE(platform::CreateDirectoryForAccounts(platform::GetWindowsDirectoryW() + u"\\SystemTemp", sids, 2));
+    struct stat st;
+    ASSERT_EQ(stat((root_ + "/C/Windows/SystemTemp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const char16_t* const bad[] = {u"S-1-"};
+    EXPECT_FALSE(platform::CreateDirectoryForAccounts(u"C:\\other", bad, 1));
+    EXPECT_EQ(platform::GetLastError(), 1337u);  // ERROR_INVALID_SID
+}
+
+TEST(SandboxSystem, MessageTextsAreWindowsEnglish) {
+    EXPECT_EQ(platform::FormatSystemMessage(2), u"The system cannot find the file specified.\r\n");
+    EXPECT_EQ(platform::FormatSystemMessage(5), u"Access is denied.\r\n");
+    EXPECT_EQ(platform::FormatSystemMessage(145), u"The directory is not empty.\r\n");
+    EXPECT_EQ(platform::FormatSystemMessage(0x80070005u), u"Access is denied.\r\n");  // as an HRESULT
+    EXPECT_EQ(platform::FormatSystemMessage(99999), u"Unknown error 0x0001869F.\r\n");
+}
+
+TEST(SandboxSystem, MessageBoxesGoToTheHook) {
+    std::u16string seen;
+    std::uint32_t seenType = 0;
+    platform::posix::SetMessageBoxHook([&](const std::u16string& text, const std::u16string& caption,
+                                           std::uint32_t type) {
+        seen = caption + u": " + text;
+        seenType = type;
+        return 4;  // IDRETRY
+    });
+    EXPECT_EQ(platform::MessageBoxW(u"Disk full", u"Setup", platform::kMbIconErrorBox), 4);
+    EXPECT_EQ(seen, u"Setup: Disk full");
+    EXPECT_EQ(seenType, platform::kMbIconErrorBox);
+    platform::posix::SetMessageBoxHook(nullptr);
+    EXPECT_EQ(platform::MessageBoxW(u"printed to stderr", u"Setup", 0), 1);  // IDOK
+}
+
+TEST(SandboxSystem, ProcessSidCanBeChosen) {
+    setenv("TRELLIS_PROCESS_SID", "S-1-5-18", 1);
+    EXPECT_EQ(platform::GetProcessUserSid(), u"S-1-5-18");
+    unsetenv("TRELLIS_PROCESS_SID");
+    const std::string expected = "S-1-5-21-1000-1000-1000-" + std::to_string(getuid());
+    EXPECT_EQ(Narrow(platform::GetProcessUserSid()), expected);
+}
+
+}  // namespace
