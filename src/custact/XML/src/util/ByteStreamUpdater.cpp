@@ -1,0 +1,98 @@
+#include "custact/XML/src/util/ByteStreamUpdater.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "platform/Files.h"
+#include "platform/os/FileSystem.h"
+
+namespace {
+
+WideString Offset(std::int32_t value) { return ToWideUnsigned(static_cast<std::uint32_t>(value)); }
+
+// The message std::string gives on Windows, so that both builds say the same.
+[[noreturn]] void ThrowInvalidPosition() { throw std::out_of_range("invalid string position"); }
+
+}  // namespace
+
+void ByteStreamUpdater::SetEncoding(const WideString& name) {
+    const XmlEncoding encoding = FindXmlEncoding(name);
+    if (encoding == XmlEncoding::None) throw Exception(TRELLIS_HERE, 4114);
+    encoding_ = encoding;
+}
+
+void ByteStreamUpdater::LoadFile(const WideString& path) {
+    platform::File file = platform::File::OpenForRead(ToLongPath(path));
+    if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4111, {path});
+    std::uint64_t size = 0;
+    // Positions are signed 32-bit offsets, so larger files cannot be edited.
+    if (!file.GetSize(&size) || size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw Exception(TRELLIS_HERE, 4115, {path});
+    }
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    std::uint32_t read = 0;
+    if (size > 0 && (!file.Read(&bytes[0], static_cast<std::uint32_t>(size), &read) || read != size)) {
+        throw Exception(TRELLIS_HERE, 4112, {path});
+    }
+    bytes_ = std::move(bytes);
+    modified_ = false;
+}
+
+void ByteStreamUpdater::SaveFile(const WideString& path) const {
+    platform::File file = platform::File::Create(ToLongPath(path));
+    if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4115, {path});
+    if (!bytes_.empty() && !file.Write(bytes_.data(), static_cast<std::uint32_t>(bytes_.size()))) {
+        throw Exception(TRELLIS_HERE, 4116, {path});
+    }
+}
+
+std::int32_t ByteStreamUpdater::ByteLength(const WideString& text) const {
+    if (encoding_ == XmlEncoding::Utf16) return static_cast<std::int32_t>(text.size() * 2);
+    return static_cast<std::int32_t>(EncodeXmlText(encoding_, text).size());
+}
+
+void ByteStreamUpdater::Erase(std::int32_t start, std::int32_t end) {
+    if (start >= end) return;
+    if (start < 0 || start > Size()) ThrowInvalidPosition();
+    if (end > Size()) end = Size();
+    if (start == end) return;
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(u"@Erase BYTE stream: Range(" + Offset(start) + u", " + Offset(end) + u").");
+    bytes_.erase(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+    if (observer_ != nullptr) observer_->OnErase(start, end);
+    modified_ = true;
+}
+
+void ByteStreamUpdater::Insert(std::int32_t at, const WideString& text) {
+    if (text.empty()) return;
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(u"@Insert in BYTE stream at: (" + Offset(at) + u") chunk: [" + text + u"].");
+    const std::string converted = EncodeXmlText(encoding_, text);
+    if (at < 0 || at > Size()) ThrowInvalidPosition();
+    if (converted.empty()) return;
+    bytes_.insert(static_cast<std::size_t>(at), converted);
+    if (observer_ != nullptr) observer_->OnInsert(at, static_cast<std::int32_t>(converted.size()));
+    modified_ = true;
+}
+
+void ByteStreamUpdater::Update(std::int32_t start, std::int32_t end, const WideString& text) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) {
+        log.Send(u"@Update BYTE stream: Range(" + Offset(start) + u", " + Offset(end) + u") with: [" + text + u"].");
+    }
+    Erase(start, end);
+    Insert(start, text);
+}
+
+void ByteStreamUpdater::SetBytes(std::string bytes) { bytes_ = std::move(bytes); }
+
+char16_t ByteStreamUpdater::UnitAt(std::int32_t pos) const {
+    if (pos < 0 || pos >= Size()) return 0;
+    const auto low = static_cast<unsigned char>(bytes_[static_cast<std::size_t>(pos)]);
+    if (UnitSize() == 1) return low;
+    if (pos + 1 >= Size()) return 0;
+    const auto high = static_cast<unsigned char>(bytes_[static_cast<std::size_t>(pos) + 1]);
+    return static_cast<char16_t>(low | (high << 8));
+}

@@ -1,0 +1,64 @@
+// The bytes of one XML file, edited in place: erase a range, insert text
+// (converted to the file's encoding), replace a range. Every change is
+// reported to the observer at once, so that stored positions can follow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "custact/XML/src/util/XmlEncoding.h"
+#include "installer/WideString.h"
+
+class ByteStreamObserver {
+public:
+    // Bytes [start, end) were removed.
+    virtual void OnErase(std::int32_t start, std::int32_t end) = 0;
+    // count bytes were inserted before offset at.
+    virtual void OnInsert(std::int32_t at, std::int32_t count) = 0;
+    virtual ~ByteStreamObserver() = default;
+};
+
+class ByteStreamUpdater {
+public:
+    explicit ByteStreamUpdater(ByteStreamObserver* observer = nullptr) : observer_(observer) {}
+
+    // Reads the whole file (4111, 4115, 4112) and clears the modified flag.
+    void LoadFile(const WideString& path);
+    // Replaces the file with the buffer (4115, 4116).
+    void SaveFile(const WideString& path) const;
+
+    // The number of bytes Insert would add for this text.
+    std::int32_t ByteLength(const WideString& text) const;
+    // Removes [start, end), end clamped to the size; nothing when start >= end.
+    // A start outside the buffer is std::out_of_range.
+    void Erase(std::int32_t start, std::int32_t end);
+    // Inserts the converted text before offset at; nothing for an empty text.
+    // An offset outside the buffer is std::out_of_range.
+    void Insert(std::int32_t at, const WideString& text);
+    void Update(std::int32_t start, std::int32_t end, const WideString& text);
+
+    const std::string& Bytes() const { return bytes_; }
+    std::int32_t Size() const { return static_cast<std::int32_t>(bytes_.size()); }
+    // Replaces the bytes without telling the observer (tests and new buffers).
+    void SetBytes(std::string bytes);
+
+    XmlEncoding Encoding() const { return encoding_; }
+    void SetEncoding(XmlEncoding encoding) { encoding_ = encoding; }
+    // By table name, ignoring case; 4114 for a name outside the table.
+    void SetEncoding(const WideString& name);
+
+    bool IsModified() const { return modified_; }
+
+    // Scans over the buffer read it in code units: single bytes, or 16-bit
+    // little-endian units in a UTF-16 file, so that looking for "<" or ">"
+    // never stops inside another character.
+    std::int32_t UnitSize() const { return encoding_ == XmlEncoding::Utf16 ? 2 : 1; }
+    // The code unit at pos; 0 outside the buffer.
+    char16_t UnitAt(std::int32_t pos) const;
+
+private:
+    ByteStreamObserver* observer_;
+    std::string bytes_;
+    XmlEncoding encoding_ = XmlEncoding::Utf8;
+    bool modified_ = false;
+};
