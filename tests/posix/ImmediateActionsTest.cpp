@@ -1,0 +1,311 @@
+// The immediate actions over the stand-in session: which rows are kept, what
+// the CustomActionData holds, which actions are scheduled with it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "installer/CustomActionData.h"
+#include "installer/ImmediateActions.h"
+#include "installer/Logger.h"
+#include "installer/ModuleScope.h"
+#include "platform/posix/InstallerSession.h"
+#include "support/TestSession.h"
+
+namespace {
+
+using platform::posix::InstallerSession;
+using platform::posix::ItemState;
+
+constexpr int kAbsent = platform::posix::kInstallStateAbsent;
+constexpr int kLocal = platform::posix::kInstallStateLocal;
+constexpr int kUnknown = platform::posix::kInstallStateUnknown;
+
+const std::u16string kModuleId = u"11111111_2222_3333_4444_555555555555";
+
+class ImmediateActionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.OpenDatabase(test::FixturePath("xmltables")));
+        session.SetComponentState(u"WebComp", {kAbsent, kLocal});
+        session.SetComponentState(u"OtherComp", {kLocal, kLocal});
+    }
+
+    std::vector<std::u16string> LogLines() const {
+        std::vector<std::u16string> lines;
+        for (const auto& m : session.Messages())
+            if ((m.type & 0xFF000000u) == platform::kInstallMessageInfo) lines.push_back(m.fields.at(1));
+        return lines;
+    }
+    bool Logged(const std::u16string& line) const {
+        const auto lines = LogLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    XmlUpdateDataReader Serialized(RowMode mode, ConditionEvaluator* evaluator = nullptr) {
+        MsiTableReader reader(session.Handle());
+        std::u16string text;
+        AppendPropertySection(session.Handle(), text);
+        text.push_back(kSectionSeparator);
+        text += SerializeTables(reader, session.Handle(), XmlTableSpecs(), mode, evaluator);
+        XmlUpdateDataReader data(text);
+        EXPECT_TRUE(data.Parse());
+        return data;
+    }
+    static std::vector<std::u16string> Keys(const XmlUpdateDataReader::Section& section) {
+        std::vector<std::u16string> keys;
+        for (const auto& row : section) keys.push_back(FieldAt(row, 0));
+        return keys;
+    }
+
+    InstallerSession session;
+    LogSession logging{session.Handle(), u""};
+};
+
+TEST_F(ImmediateActionsTest, InstallDataHoldsThePropertiesAndTheRowsThatApply) {
+    session.SetProperty(u"SAMPLE_FLAG", u"1");
+    const XmlUpdateDataReader data = Serialized(RowMode::Install);
+    ASSERT_EQ(data.SectionCount(), 5u);
+
+    const auto& properties = data.GetSection(kPropertySection);
+    ASSERT_EQ(properties.size(), 9u);
+    EXPECT_EQ(properties[0], (XmlUpdateDataReader::Row{u"ProductName", u"Sample App"}));
+    EXPECT_EQ(properties[2], (XmlUpdateDataReader::Row{u"UpgradeCode", u"{9E8D7C6B-5A4F-4E3D-2C1B-0A9F8E7D6C5B}"}));
+    EXPECT_EQ(properties[5], (XmlUpdateDataReader::Row{u"REMOVE", u""}));
+    EXPECT_EQ(properties[8], (XmlUpdateDataReader::Row{u"QM_CA_MODULE_ID", u""}));
+
+    const auto& files = data.GetSection(kXmlFileSection);
+    EXPECT_EQ(Keys(files), (std::vector<std::u16string>{u"webConfig", u"appConfig",
+                                                        u"modFile.11111111_2222_3333_4444_555555555555",
+                                                        u"modFile.11111111_2222_3333_4444_55555555555x"}));
+    // The directory column carries the property's value; every column is there.
+    EXPECT_EQ(files[0], (XmlUpdateDataReader::Row{u"webConfig", u"web.config", u"C:\\App\\", u"WebComp", u"cfgRoot",
+                                                  u"8", u"1.0", u"UTF-8", u"2", u""}));
+    EXPECT_EQ(FieldAt(files[1], 1), u"APP~1.CFG|app.config");
+
+    // Empty and malformed conditions drop their rows; texts are formatted.
+    const auto& elements = data.GetSection(kXmlElementSection);
+    EXPECT_EQ(Keys(elements), (std::vector<std::u16string>{u"cfgRoot", u"appSettings", u"logFolder", u"appRoot"}));
+    EXPECT_EQ(FieldAt(elements[2], 6), u"C:\\App\\logs");
+    EXPECT_TRUE(Logged(u"Evaluate Condition: [] = FALSE. Skipping row..."));
+    EXPECT_TRUE(Logged(u"Evaluate Condition: [(((] = FALSE. Skipping row..."));
+
+    const auto& attributes = data.GetSection(kXmlAttributeSection);
+    ASSERT_EQ(attributes.size(), 2u);
+    EXPECT_EQ(FieldAt(attributes[0], 5), u"Sample App");
+    EXPECT_EQ(FieldAt(attributes[1], 5), u"x\\y");
+
+    const auto& rules = data.GetSection(kLockPermissionsSection);
+    ASSERT_EQ(rules.size(), 1u);
+    EXPECT_EQ(rules[0], (XmlUpdateDataReader::Row{u"webConfig", u"QM_XmlFile", u"", u"Users", u"1179817"}));
+}
+
+TEST_F(ImmediateActionsTest, ElementConditionFalseSkipsTheRow) {
+    const XmlUpdateDataReader data = Serialized(RowMode::Install);  // SAMPLE_FLAG unset
+    EXPECT_EQ(Keys(data.GetSection(kXmlElementSection)),
+              (std::vector<std::u16string>{u"cfgRoot", u"logFolder", u"appRoot"}));
+    EXPECT_TRUE(Logged(u"Evaluate Condition: [SAMPLE_FLAG] = FALSE. Skipping row..."));
+}
+
+TEST_F(ImmediateActionsTest, UninstallIgnoresElementConditions) {
+    session.SetComponentState(u"WebComp", {kLocal, kAbsent});
+    const XmlUpdateDataReader data = Serialized(RowMode::Uninstall);
+    EXPECT_EQ(data.GetSection(kXmlElementSection).size(), 6u);
+    EXPECT_FALSE(Logged(u"Evaluate Condition: [] = FALSE. Skipping row..."));
+    // Only the files of the component that goes away.
+    EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 3u);
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection))[0], u"webConfig");
+}
+
+TEST_F(ImmediateActionsTest, ComponentTransitionsDecideFileRows) {
+    struct Case {
+        int installed, action;
+        bool install, uninstall;
+    };
+    const Case cases[] = {
+        {kAbsent, kLocal, true, false},    // absent -> local
+        {kLocal, kLocal, true, false},     // local -> local
+        {kLocal, kAbsent, false, true},    // local -> absent
+        {kAbsent, kAbsent, true, false},   // unchanged counts as the same state
+        {kAbsent, kUnknown, false, false},  // no action at all
+    };
+    TableRecord row;
+    row.Set(u"Component", u"WebComp");
+    const RowConditionColumns columns{nullptr, nullptr, u"Component"};
+    for (const Case& c : cases) {
+        session.SetComponentState(u"WebComp", {c.installed, c.action});
+        EXPECT_EQ(RowPassesConditions(session.Handle(), u"QM_XmlFile", columns, row, RowMode::Install, nullptr),
+                  c.install)
+            << c.installed << "->" << c.action;
+        EXPECT_EQ(RowPassesConditions(session.Handle(), u"QM_XmlFile", columns, row, RowMode::Uninstall, nullptr),
+                  c.uninstall)
+            << c.installed << "->" << c.action;
+    }
+    EXPECT_TRUE(Logged(u"Component Condition: [((?WebComp=3) AND ($WebComp=2))] was evaluated to FALSE. "
+                       u"Skipping row..."));
+    EXPECT_TRUE(Logged(u"Component Condition: [((?WebComp=2) AND ($WebComp=3)) OR (?WebComp = $WebComp)] was "
+                       u"evaluated to FALSE. Skipping row..."));
+}
+
+TEST_F(ImmediateActionsTest, CustomEvaluatorHasTheLastWord) {
+    struct Flip : ConditionEvaluator {
+        int calls = 0;
+        int Evaluate(const std::u16string& table, InstallerHandle, const TableRecord&, int result) override {
+            ++calls;
+            EXPECT_EQ(table, u"QM_XmlFile");
+            return result == 1 ? 0 : 1;
+        }
+    } flip;
+    session.SetComponentState(u"OtherComp", {kLocal, kAbsent});  // appConfig fails its component test
+    const XmlUpdateDataReader data = Serialized(RowMode::Install, &flip);
+    EXPECT_EQ(flip.calls, 4);
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)), std::vector<std::u16string>{u"appConfig"});
+    EXPECT_TRUE(Logged(u"Using custom evaluator for condition: [((?WebComp=2) AND ($WebComp=3)) OR "
+                       u"(?WebComp = $WebComp)]..."));
+
+    session.ClearMessages();
+    Serialized(RowMode::Install);
+    for (const auto& line : LogLines()) EXPECT_NE(line.rfind(u"Using custom evaluator", 0), 0u);
+}
+
+TEST(ModuleIds, OnlyGuidsWithUnderscoresOrHyphens) {
+    struct Case {
+        std::u16string text;
+        bool valid;
+    };
+    const Case cases[] = {
+        {u"11111111_2222_3333_4444_555555555555", true},
+        {u"11111111-2222-3333-4444-555555555555", true},
+        {u"abcdef01_ABCD_ef01_2345_6789abcdefAB", true},
+        {u"11111111_2222_3333_4444_55555555555x", false},
+        {u"11111111_2222_3333_4444_5555555555555", false},
+        {u"11111111_2222_3333_4444_55555555555", false},
+        {u"{1111111_2222_3333_4444_555555555555}", false},
+        {u"111111112222_3333_4444_555555555555_", false},
+        {u"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsValidModuleId(c.text), c.valid) << Narrow(c.text);
+}
+
+class ModuleScopeTest : public ImmediateActionsTest {};
+
+TEST_F(ModuleScopeTest, MainPackageSkipsRowsOfModulesOnly) {
+    {
+        ModuleIdScope scope(session.Handle());
+        EXPECT_EQ(scope.ModuleId(), u"");
+        EXPECT_EQ(scope.Decorate(u"QM_XmlConfig"), u"QM_XmlConfig");
+        EXPECT_FALSE(scope.BelongsToOtherModule(u"webConfig"));
+        EXPECT_TRUE(scope.BelongsToOtherModule(u"modFile." + kModuleId));
+        EXPECT_FALSE(scope.BelongsToOtherModule(u"modFile.11111111_2222_3333_4444_55555555555x"));
+        EXPECT_FALSE(scope.BelongsToOtherModule(u"no-dot-at-all-but-longer-than-38-characters"));
+    }
+    EXPECT_TRUE(Logged(u"CustomActionData = []"));
+    EXPECT_TRUE(Logged(u"Using MSM ModuleID = []"));
+    EXPECT_TRUE(Logged(u"Skipping ROW: [modFile." + kModuleId + u"] because it doesn't belong to the main MSI."));
+}
+
+TEST_F(ModuleScopeTest, ModuleKeepsItsOwnRowsCaseSensitively) {
+    session.SetProperty(u"CustomActionData", kModuleId);
+    {
+        ModuleIdScope scope(session.Handle());
+        EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), kModuleId);
+        EXPECT_EQ(scope.Decorate(u"QM_XmlConfig"), u"QM_XmlConfig." + kModuleId);
+        EXPECT_EQ(scope.Decorate(u"QM_XmlConfig." + kModuleId), u"QM_XmlConfig." + kModuleId);
+        EXPECT_EQ(scope.Decorate(u""), u"");
+        EXPECT_FALSE(scope.BelongsToOtherModule(u"modFile." + kModuleId));
+        EXPECT_TRUE(scope.BelongsToOtherModule(u"webConfig"));
+        EXPECT_TRUE(scope.BelongsToOtherModule(u"x.aaaaaaaa_2222_3333_4444_555555555555"));
+    }
+    EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), u"");
+    EXPECT_TRUE(Logged(u"Skipping ROW: [webConfig] because it doesn't belong to the current Module[" + kModuleId +
+                       u"]"));
+
+    // The same id in other letter case is another module.
+    session.SetProperty(u"CustomActionData", u"aaaaaaaa_2222_3333_4444_555555555555");
+    ModuleIdScope lower(session.Handle());
+    EXPECT_TRUE(lower.BelongsToOtherModule(u"x.AAAAAAAA_2222_3333_4444_555555555555"));
+}
+
+TEST_F(ModuleScopeTest, InvalidIdIsDropped) {
+    session.SetProperty(u"CustomActionData", u"not a module id");
+    ModuleIdScope scope(session.Handle());
+    EXPECT_EQ(scope.ModuleId(), u"");
+    EXPECT_TRUE(Logged(u"Ignoring invalid MSM ModuleID = [not a module id]"));
+    EXPECT_TRUE(Logged(u"Using MSM ModuleID = []"));
+}
+
+TEST_F(ModuleScopeTest, OnlyFileRowsAreFiltered) {
+    session.SetProperty(u"CustomActionData", kModuleId);
+    ModuleConditionEvaluator evaluator(session.Handle());
+    TableRecord row;
+    row.Set(u"XmlFile", u"webConfig");
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 0), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlElement", session.Handle(), row, 1), 1);
+    EXPECT_EQ(evaluator.Evaluate(u"qm_xmlfile", session.Handle(), row, 1), 1);
+    row.Set(u"XmlFile", u"modFile." + kModuleId);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 1);
+    EXPECT_TRUE(Logged(u"Evaluating XML file: [modFile." + kModuleId + u"] for processing..."));
+}
+
+TEST_F(ImmediateActionsTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
+    EXPECT_EQ(RunXmlInstall(session.Handle()), 0u);
+    const auto& actions = session.Actions();
+    ASSERT_EQ(actions.size(), 3u);
+    EXPECT_EQ(actions[0].action, u"QM_XmlRollback");
+    EXPECT_EQ(actions[1].action, u"QM_XmlCommit");
+    EXPECT_EQ(actions[2].action, u"QM_XmlConfig");
+    EXPECT_FALSE(actions[0].customActionData.empty());
+    for (const auto& a : actions) EXPECT_EQ(a.customActionData, actions[0].customActionData);
+    for (const auto& a : actions) EXPECT_EQ(session.GetProperty(a.action), u"");
+    EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), u"");
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), u"OnXmlInstall start.");
+    EXPECT_EQ(lines.back(), u"OnXmlInstall end.");
+
+    XmlUpdateDataReader data(actions[0].customActionData);
+    ASSERT_TRUE(data.Parse());
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)), (std::vector<std::u16string>{u"webConfig", u"appConfig"}));
+}
+
+TEST_F(ImmediateActionsTest, ModuleSchedulesDecoratedActions) {
+    session.SetProperty(u"CustomActionData", kModuleId);
+    EXPECT_EQ(RunXmlInstall(session.Handle()), 0u);
+    ASSERT_EQ(session.Actions().size(), 3u);
+    EXPECT_EQ(session.Actions()[2].action, u"QM_XmlConfig." + kModuleId);
+    XmlUpdateDataReader data(session.Actions()[2].customActionData);
+    ASSERT_TRUE(data.Parse());
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)),
+              std::vector<std::u16string>{u"modFile.11111111_2222_3333_4444_555555555555"});
+    EXPECT_EQ(FieldAt(data.GetSection(kPropertySection)[8], 1), kModuleId);
+    EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), u"");
+}
+
+TEST_F(ImmediateActionsTest, FailedSchedulingStopsAtOnce) {
+    session.FailAction(u"QM_XmlRollback");
+    EXPECT_EQ(RunXmlInstall(session.Handle()), platform::kErrorInstallFailure);
+    EXPECT_TRUE(session.Actions().empty());
+    EXPECT_FALSE(session.GetProperty(u"QM_XmlRollback").empty()) << "never cleared after the failure";
+    EXPECT_EQ(session.GetProperty(u"QM_XmlCommit"), u"");
+    EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), u"");
+    EXPECT_FALSE(Logged(u"OnXmlInstall end."));
+}
+
+TEST_F(ImmediateActionsTest, UninstallSchedulesRemoveAlone) {
+    session.SetComponentState(u"WebComp", {kLocal, kAbsent});
+    EXPECT_EQ(RunXmlUninstall(session.Handle()), 0u);
+    ASSERT_EQ(session.Actions().size(), 1u);
+    EXPECT_EQ(session.Actions()[0].action, u"QM_XmlRemove");
+    EXPECT_TRUE(Logged(u"OnXmlUninstall start."));
+    EXPECT_TRUE(Logged(u"OnXmlUninstall end."));
+}
+
+TEST_F(ImmediateActionsTest, TestActionLeavesTheTextInCustomActionData) {
+    session.SetProperty(u"CustomActionData", kModuleId);  // no module filtering here
+    EXPECT_EQ(RunTestXmlUpdateDataReader(session.Handle()), 0u);
+    EXPECT_TRUE(session.Actions().empty());
+    XmlUpdateDataReader data(session.GetProperty(u"CustomActionData"));
+    ASSERT_TRUE(data.Parse());
+    EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 4u);
+}
+
+}  // namespace
