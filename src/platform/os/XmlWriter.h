@@ -1,0 +1,52 @@
+// Writes XML markup into an XmlOutput: new files and the fragments that are
+// inserted into existing ones, with "\r\n" line ends and the file's
+// indentation.
+#pragma once
+
+#include <vector>
+
+#include "custact/XML/src/xml/XmlUpdateData.h"
+#include "platform/os/XmlOutput.h"
+
+class XmlWriter : public XmlOutput {
+public:
+    using XmlOutput::XmlOutput;
+
+    void SetIndentUnit(WideString unit) { indentUnit_ = std::move(unit); }
+    // Fragments start at the depth of the place they are inserted at.
+    void SetDepth(int depth) { depth_ = depth; }
+    int Depth() const { return depth_; }
+    void SetSkipEmptyAttributes(bool skip) { skipEmptyAttributes_ = skip; }
+    void SetStandalone(bool standalone) { standalone_ = standalone; }
+    void SetVersion(WideString version) { version_ = std::move(version); }
+    void SetEncodingName(WideString name) { encodingName_ = std::move(name); }
+    // Names of the elements still open, outermost first.
+    const std::vector<WideString>& OpenElements() const { return openElements_; }
+
+    // <?xml version="..." encoding="..." standalone="yes|no"?>
+    WideString GetDeclaration() const;
+    void WriteStartElement(const WideString& name);
+    void WriteAttribute(const WideString& name, const WideString& value);
+    // Ends the start tag: an element with children stays open (its text on
+    // a line of its own), a leaf is closed on the same line.
+    void CloseStartElement(const WideString& name, bool isLeaf, const WideString& text);
+    // False, writing nothing, when name is not the innermost open element.
+    bool WriteEndElement(const WideString& name);
+    // The text is written as it is.
+    void WriteComment(const WideString& text);
+    // The record with everything below it, as this mode writes it; every
+    // record visited becomes processed.
+    void WriteRecord(XmlElementMap& elements, XmlElementRecord& record, int mode, bool skipEmptyValues);
+
+private:
+    WideString Indent() const;
+
+    int depth_ = 0;
+    bool skipEmptyAttributes_ = false;
+    std::vector<WideString> openElements_;
+    WideString lineEnd_ = u"\r\n";
+    WideString indentUnit_ = u"  ";
+    bool standalone_ = true;
+    WideString version_ = u"1.0";
+    WideString encodingName_;
+};
