@@ -12,6 +12,10 @@ BUILD="${TRELLIS_BUILD_DIR:-$ROOT/build}"
 TREE="$BUILD/mingw-x86_64"
 EXE="$TREE/tests/trellis_tests.exe"
 TIMEOUT="${TRELLIS_WINE_TIMEOUT:-900}"
+# A runaway test should fail with bad_alloc rather than bring the out-of-memory
+# killer onto the whole machine. The data limit leaves Wine's large address
+# space reservations alone.
+MEMORY_MB="${TRELLIS_WINE_MEMORY_MB:-4096}"
 
 export WINEPREFIX="$BUILD/wine-prefix"
 export WINEDEBUG=-all
@@ -43,7 +47,11 @@ export TRELLIS_FIXTURE_DIR
 log="$TREE/wine-tests.log"
 echo "Running $EXE under Wine (TRELLIS_FIXTURE_DIR=$TRELLIS_FIXTURE_DIR)"
 set +e
-timeout --kill-after=10 "$TIMEOUT" wine "$EXE" --gtest_color=no "$@" </dev/null 2>&1 | tr -d '\r' | tee "$log"
+started=$SECONDS
+(
+  ulimit -d $((MEMORY_MB * 1024))
+  exec timeout --kill-after=10 "$TIMEOUT" wine "$EXE" --gtest_color=no "$@" </dev/null
+) 2>&1 | tr -d '\r' | tee "$log"
 rc=${PIPESTATUS[0]}
 set -e
 if [[ $rc -eq 124 || $rc -eq 137 ]]; then
@@ -56,8 +64,10 @@ echo "--- Wine test summary"
 grep -E '^\[  (PASSED|FAILED|SKIPPED) +\]|^\[==========\] [0-9]+ tests? from .* ran' "$log" || true
 passed="$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$log" | tail -n1)"
 failed="$(sed -nE 's/^\[  FAILED  \] ([0-9]+) tests?, listed below:.*/\1/p' "$log" | tail -n1)"
-if [[ $rc -eq 124 || $rc -eq 137 ]]; then
+if [[ $rc -eq 124 || ($rc -eq 137 && $((SECONDS - started)) -ge $TIMEOUT) ]]; then
   echo "run-wine-tests.sh: timed out after $TIMEOUT s" >&2
+elif [[ $rc -gt 128 ]]; then
+  echo "run-wine-tests.sh: test program killed by signal $((rc - 128))" >&2
 elif [[ $rc -ne 0 ]]; then
   echo "run-wine-tests.sh: test program exited with $rc" >&2
 fi

@@ -13,8 +13,9 @@ export TRELLIS_BUILD_DIR="${TRELLIS_BUILD_DIR:-$ROOT/build}"
 BUILD="$TRELLIS_BUILD_DIR"
 JOBS="${TRELLIS_JOBS:-2}"
 
-# Any sanitizer report fails the run; leaks included.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1}"
+# Any sanitizer report fails the run, leaks included; a test that runs away
+# with memory is stopped at 4 GiB instead of bringing in the OOM killer.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=0:detect_leaks=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:hard_rss_limit_mb=4096}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
 timings=()
