@@ -1,0 +1,283 @@
+#include "custact/XML/src/xml/XmlTargetDatabase.h"
+
+#include <algorithm>
+
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+
+namespace {
+
+void Log(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+// White space as the C library knows it: also vertical tab and form feed.
+bool IsWhite(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+
+bool IsKeyOfElement(const XmlAttributeRecord& a, int mode) {
+    if (!(a.flags & kXmlAttributeBelongs) || (a.flags & kXmlAttributeUninstall)) return false;
+    return mode == XML_UPDATE_UNINSTALL || (a.flags & kXmlAttributeKey);
+}
+
+bool IsKeyOfAncestor(const XmlAttributeRecord& a) {
+    return (a.flags & kXmlAttributeBelongs) && (a.flags & kXmlAttributeKey) && !(a.flags & kXmlAttributeUninstall);
+}
+
+bool HasAttribute(const XmlNodeRecord& node, const XmlAttributeRecord& key) {
+    return std::any_of(node.attributes.begin(), node.attributes.end(),
+                       [&](const XmlAttributeRecord& a) { return a.name == key.name && a.value == key.value; });
+}
+
+bool AncestorsMatch(const XmlNodeRecord* source, const XmlNodeRecord* target) {
+    for (; source != nullptr && target != nullptr; source = source->parent, target = target->parent) {
+        for (const XmlAttributeRecord& key : source->attributes) {
+            if (IsKeyOfAncestor(key) && !HasAttribute(*target, key)) return false;
+        }
+    }
+    return true;
+}
+
+void MoveAfterErase(std::int32_t& p, std::int32_t start, std::int32_t end) {
+    if (p >= end) {
+        p = p - end + start;
+    } else if (p > start) {
+        p = -1;
+    }
+}
+
+void MoveAfterInsert(std::int32_t& p, std::int32_t at, std::int32_t count) {
+    if (p >= at) p += count;
+}
+
+}  // namespace
+
+WideString TrimXmlBlanks(std::u16string_view text) {
+    const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && isBlank(text[first])) ++first;
+    while (last > first && isBlank(text[last - 1])) --last;
+    return WideString(text.substr(first, last - first));
+}
+
+WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
+    std::vector<const XmlNodeRecord*> chain;
+    for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) chain.push_back(r);
+    WideString path = chain.back()->name;
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        path += u"/" + (*it)->name;
+        if (!withoutIndex) path += u"[" + ToWideDecimal((*it)->index) + u"]";
+    }
+    return path;
+}
+
+XmlTargetDatabase::XmlTargetDatabase(WideString path) : XmlReader(std::move(path)), updater_(this) {}
+
+void XmlTargetDatabase::Parse() {
+    Log(u"Target XML file -> Start parsing...");
+    updater_.LoadFile(Path());
+    // Without an encoding in the declaration the file is UTF-8, unless it
+    // starts as UTF-16LE does (byte order mark, or "<" as a 16-bit unit):
+    // then edits must be written in UTF-16 too.
+    const std::string& bytes = updater_.Bytes();
+    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '<' && bytes[1] == '\0')))
+        updater_.SetEncoding(XmlEncoding::Utf16);
+    Read();
+    Log(u"XML File parsed successfully.");
+}
+
+void XmlTargetDatabase::OnXmlDecl(const std::optional<WideString>& version, const std::optional<WideString>& encoding,
+                                  int standalone) {
+    if (!version) return;
+    version_ = *version;
+    if (encoding) {
+        updater_.SetEncoding(*encoding);
+        encodingName_ = *encoding;
+        Log(u"Target XML Encoding: [" + *encoding + u"].");
+    }
+    standalone_ = standalone;
+}
+
+WideString XmlTargetDatabase::MakeNodeKey(const WideString& name) {
+    if (nodes_.count(name) == 0) return name;
+    // Keys are never removed, so the smallest free suffix only grows.
+    std::uint32_t& next = nextKeySuffix_[name];
+    if (next == 0) next = 1;
+    while (nodes_.count(name + u"_" + ToWideUnsigned(next)) != 0) ++next;
+    return name + u"_" + ToWideUnsigned(next++);
+}
+
+void XmlTargetDatabase::ScanStartTag(TargetNode& node) const {
+    const std::int32_t unit = updater_.UnitSize();
+    const std::int32_t size = updater_.Size();
+    std::int32_t p = node.start + unit;
+    for (char16_t c = updater_.UnitAt(p); p < size && !IsTagBlank(c) && c != u'/' && c != u'>';
+         c = updater_.UnitAt(p += unit)) {
+    }
+    const std::int32_t afterName = p;
+    // A ">" inside a quoted attribute value does not end the tag.
+    char16_t quote = 0;
+    for (; p < size; p += unit) {
+        const char16_t c = updater_.UnitAt(p);
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'>') {
+            break;
+        }
+    }
+    if (p >= size) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    node.startTagEnd = updater_.UnitAt(p - unit) == u'/' ? p - unit : p;
+    node.attrStart = afterName < node.startTagEnd && IsTagBlank(updater_.UnitAt(afterName)) ? afterName + unit
+                                                                                             : node.startTagEnd;
+}
+
+void XmlTargetDatabase::OnStartElement(const WideString& name, const XmlReaderAttributes& attributes) {
+    TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
+    TargetNode node;
+    node.key = MakeNodeKey(name);
+    node.name = name;
+    node.index = open_.empty() ? 0 : open_.back().children++;
+    node.parent = parent;
+    for (std::size_t i = 0; i < attributes.size(); ++i) {
+        node.attributes.push_back({kAttributeFromTarget, attributes[i].first, attributes[i].second, 0,
+                                   static_cast<std::int32_t>(i)});
+    }
+    node.start = static_cast<std::int32_t>(CurrentByteIndex());
+    node.startLine = CurrentLine();
+    node.startColumn = CurrentColumn();
+    ScanStartTag(node);
+
+    const WideString key = node.key;
+    TargetNode* stored = &nodes_.emplace(key, std::move(node)).first->second;
+    open_.push_back({stored, 0});
+    if (parent == nullptr && root_ == nullptr) root_ = stored;
+}
+
+void XmlTargetDatabase::OnEndElement(const WideString& /*name*/) {
+    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    TargetNode& node = *open_.back().node;
+    const std::int32_t unit = updater_.UnitSize();
+    if (updater_.UnitAt(node.startTagEnd) == u'/') {
+        // An empty-element tag: it ends with its "/>".
+        node.end = node.startTagEnd + 2 * unit;
+        node.endTagStart = node.end;
+    } else {
+        // Expat reports the "<" of the end tag; the element ends past its ">".
+        node.endTagStart = static_cast<std::int32_t>(CurrentByteIndex());
+        std::int32_t p = node.endTagStart;
+        while (p < updater_.Size() && updater_.UnitAt(p) != u'>') p += unit;
+        node.end = std::min(p + unit, updater_.Size());
+    }
+    node.endLine = CurrentLine();
+    node.endColumn = CurrentColumn();
+    node.text = TrimXmlBlanks(node.text);
+    TightenTextRanges(node);
+    open_.pop_back();
+}
+
+void XmlTargetDatabase::TightenTextRanges(TargetNode& node) const {
+    const std::int32_t unit = updater_.UnitSize();
+    std::vector<TextRange> kept;
+    for (TextRange r : node.textRanges) {
+        while (r.begin < r.end && IsWhite(updater_.UnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsWhite(updater_.UnitAt(r.end - unit))) r.end -= unit;
+        if (r.end > r.begin) kept.push_back(r);
+    }
+    node.textRanges = std::move(kept);
+}
+
+void XmlTargetDatabase::OnCharacterData(const WideString& text) {
+    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    TargetNode& node = *open_.back().node;
+    node.text += text;
+    // The raw bytes of this event: a run of characters, a line end, or a
+    // reference as written in the file. Inside an internal entity every
+    // event reports the reference itself, so the ranges overlap and merge.
+    const std::int64_t begin = CurrentByteIndex();
+    const std::int32_t count = CurrentByteCount();
+    if (begin < 0 || count <= 0) return;
+    const TextRange run{static_cast<std::int32_t>(begin), static_cast<std::int32_t>(begin + count), InCdata()};
+    if (!node.textRanges.empty()) {
+        TextRange& last = node.textRanges.back();
+        if (last.cdata == run.cdata && run.begin >= last.begin && run.begin <= last.end) {
+            last.end = std::max(last.end, run.end);
+            return;
+        }
+    }
+    node.textRanges.push_back(run);
+}
+
+void XmlTargetDatabase::OnComment(const WideString& text) {
+    const TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
+    const WideString trimmed = TrimXmlBlanks(text);
+    WideString normalised;
+    normalised.reserve(trimmed.size());
+    for (char16_t c : trimmed) {
+        if (c == u'\n') normalised += u'\r';
+        normalised += c;
+    }
+    comments_.emplace(std::move(normalised), parent ? GetNodePath(*parent, true) : WideString());
+}
+
+void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out) {
+    out.clear();
+    std::vector<const XmlAttributeRecord*> keys;
+    for (const XmlAttributeRecord& a : source.attributes) {
+        if (IsKeyOfElement(a, mode)) keys.push_back(&a);
+    }
+    const WideString path = GetNodePath(source, true);
+    const WideString sourceText = mode == XML_UPDATE_UNINSTALL ? TrimXmlBlanks(source.text) : WideString();
+    for (auto& entry : nodes_) {
+        TargetNode& node = entry.second;
+        if (node.name != source.name || GetNodePath(node, true) != path) continue;
+        if (!AncestorsMatch(source.parent, node.parent)) continue;
+        if (mode == XML_UPDATE_UNINSTALL && TrimXmlBlanks(node.text) != sourceText) continue;
+        if (node.attributes.size() < keys.size()) continue;
+        if (!std::all_of(keys.begin(), keys.end(), [&](const XmlAttributeRecord* k) { return HasAttribute(node, *k); }))
+            continue;
+        out.push_back(&node);
+    }
+    std::sort(out.begin(), out.end(), [](const TargetNode* a, const TargetNode* b) { return CompareTreeOrder(a, b); });
+}
+
+int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideString& name) const {
+    if (parent == nullptr) return 0;
+    return static_cast<int>(std::count_if(nodes_.begin(), nodes_.end(), [&](const auto& entry) {
+        return entry.second.parent == parent && (name.empty() || entry.second.name == name);
+    }));
+}
+
+bool XmlTargetDatabase::CommentExists(const XmlNodeRecord& comment) const {
+    const WideString path = comment.parent ? GetNodePath(*comment.parent, true) : WideString();
+    const auto range = comments_.equal_range(TrimXmlBlanks(comment.text));
+    return std::any_of(range.first, range.second, [&](const auto& entry) { return entry.second == path; });
+}
+
+void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {
+    for (auto& entry : nodes_) {
+        TargetNode& n = entry.second;
+        for (std::int32_t* p : {&n.start, &n.attrStart, &n.startTagEnd, &n.endTagStart, &n.end})
+            MoveAfterErase(*p, start, end);
+        for (TextRange& r : n.textRanges) {
+            MoveAfterErase(r.begin, start, end);
+            MoveAfterErase(r.end, start, end);
+        }
+    }
+}
+
+void XmlTargetDatabase::OnInsert(std::int32_t at, std::int32_t count) {
+    for (auto& entry : nodes_) {
+        TargetNode& n = entry.second;
+        for (std::int32_t* p : {&n.start, &n.startTagEnd, &n.endTagStart, &n.end}) MoveAfterInsert(*p, at, count);
+        // Text inserted exactly at attrStart goes in front of the old attributes.
+        if (n.attrStart > at) n.attrStart += count;
+        for (TextRange& r : n.textRanges) {
+            MoveAfterInsert(r.begin, at, count);
+            MoveAfterInsert(r.end, at, count);
+        }
+    }
+}

@@ -1,0 +1,114 @@
+// An XML file that already exists on the machine, held twice: as its raw
+// bytes, which edits change in place, and as a table of its elements, each
+// knowing where its tags, attributes and texts lie in those bytes. The
+// positions follow every edit, so bytes no edit touches never change.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "custact/XML/src/util/ByteStreamUpdater.h"
+#include "custact/XML/src/xml/XmlUpdateData.h"
+#include "platform/os/XmlReader.h"
+
+// Bytes [begin, end) of one run of character data directly inside an
+// element, without the white space at its ends. A run inside a CDATA
+// section covers the section's content only, never "<![CDATA[" or "]]>",
+// and is never joined with the text around the section.
+struct TextRange {
+    std::int32_t begin = -1;
+    std::int32_t end = -1;
+    bool cdata = false;
+};
+
+// An element of the target file. Byte offsets are -1 when the bytes they
+// pointed at have been erased.
+class TargetNode : public XmlNodeRecord {
+public:
+    TargetNode* Parent() const { return static_cast<TargetNode*>(parent); }
+
+    std::int32_t start = -1;        // "<" of the start tag
+    std::uint64_t startLine = 0;    // from 1
+    std::uint64_t startColumn = 0;  // from 0
+    std::int32_t attrStart = -1;    // after the blank that follows the name; else startTagEnd
+    std::int32_t startTagEnd = -1;  // ">" of the start tag, or "/" of "/>"
+    std::int32_t endTagStart = -1;  // "<" of "</name>"; equals end for an empty-element tag
+    std::int32_t end = -1;          // just past the element
+    std::uint64_t endLine = 0;
+    std::uint64_t endColumn = 0;
+    std::vector<TextRange> textRanges;
+};
+
+using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
+
+// The text without " \t\r\n" at either end.
+WideString TrimXmlBlanks(std::u16string_view text);
+// "root/child[0]/grandchild[3]", or "root/child/grandchild" without the
+// indices; a record without parent gives its name. Works on element
+// records (whose index is their Order) and target nodes alike.
+WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex);
+
+class XmlTargetDatabase : public XmlReader, public ByteStreamObserver {
+public:
+    explicit XmlTargetDatabase(WideString path);
+
+    // Loads the bytes and parses the file; once, before anything else.
+    void Parse();
+
+    // The target nodes that stand for this planned element in this run mode,
+    // in document order: same path, same text in uninstall runs, and the
+    // key attributes of the element and of its ancestors found with equal
+    // values.
+    void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out);
+    // Children of parent with this name (any name when empty); 0 for null.
+    int CountChildren(const XmlNodeRecord* parent, const WideString& name) const;
+    // Whether the file has a comment with this record's text in the element
+    // at its parent's path.
+    bool CommentExists(const XmlNodeRecord& comment) const;
+
+    TargetNode* Root() const { return root_; }
+    TargetNodeMap& Nodes() { return nodes_; }
+    const TargetNodeMap& Nodes() const { return nodes_; }
+    const WideString& Version() const { return version_; }
+    const WideString& EncodingName() const { return encodingName_; }
+    // As Expat reports it: -1 not given, 0 "no", 1 "yes".
+    int Standalone() const { return standalone_; }
+    ByteStreamUpdater& Updater() { return updater_; }
+    const ByteStreamUpdater& Updater() const { return updater_; }
+
+    void OnErase(std::int32_t start, std::int32_t end) override;
+    void OnInsert(std::int32_t at, std::int32_t count) override;
+
+protected:
+    void OnXmlDecl(const std::optional<WideString>& version, const std::optional<WideString>& encoding,
+                   int standalone) override;
+    void OnStartElement(const WideString& name, const XmlReaderAttributes& attributes) override;
+    void OnEndElement(const WideString& name) override;
+    void OnCharacterData(const WideString& text) override;
+    void OnComment(const WideString& text) override;
+
+private:
+    struct OpenElement {
+        TargetNode* node;
+        std::int32_t children;
+    };
+
+    WideString MakeNodeKey(const WideString& name);
+    void ScanStartTag(TargetNode& node) const;
+    void TightenTextRanges(TargetNode& node) const;
+
+    std::deque<OpenElement> open_;
+    TargetNodeMap nodes_;
+    std::unordered_map<WideString, std::uint32_t> nextKeySuffix_;
+    TargetNode* root_ = nullptr;
+    // Normalised comment text -> path (without indices) of the element
+    // holding it; empty for a comment outside the root.
+    std::unordered_multimap<WideString, WideString> comments_;
+    WideString version_ = u"1.0";
+    WideString encodingName_;
+    int standalone_ = -1;
+    ByteStreamUpdater updater_;
+};

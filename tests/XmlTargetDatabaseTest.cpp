@@ -1,0 +1,493 @@
+// Parsing existing files into target nodes with byte positions, in every
+// encoding, and looking nodes and comments up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "XmlTestSupport.h"
+#include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "platform/os/FileSystem.h"
+#include "support/ScratchFolder.h"
+#include "support/TestSession.h"
+
+namespace {
+
+using xmltest::ExpectPositionsMatchBytes;
+using xmltest::RawText;
+
+struct Sample {
+    const char* file;
+    XmlEncoding encoding;
+    std::size_t bomSize;
+};
+
+const Sample kSamples[] = {
+    {"web.config", XmlEncoding::Utf8, 3},
+    {"app.config", XmlEncoding::Utf8, 0},
+    {"log4j.xml", XmlEncoding::Iso88591, 0},
+    {"layout.xml", XmlEncoding::Utf16, 2},
+    {"prices-1252.xml", XmlEncoding::Windows1252, 0},
+};
+
+class XmlTargetDatabaseTest : public ::testing::Test {
+protected:
+    // Writes the bytes into the scratch folder and parses them.
+    std::unique_ptr<XmlTargetDatabase> Parse(const std::string& bytes, const char16_t* name = u"target.xml") {
+        const WideString path = scratch / name;
+        EXPECT_TRUE(WriteWholeFile(path, bytes));
+        auto db = std::make_unique<XmlTargetDatabase>(path);
+        db->Parse();
+        return db;
+    }
+    Exception ParseFailure(const std::string& bytes) {
+        try {
+            Parse(bytes);
+        } catch (const Exception& e) {
+            return e;
+        }
+        ADD_FAILURE() << "parsed: " << bytes.substr(0, 60);
+        return Exception(TRELLIS_HERE, u"none");
+    }
+    static const TargetNode& Node(const XmlTargetDatabase& db, const char16_t* key) {
+        const auto it = db.Nodes().find(key);
+        if (it == db.Nodes().end()) throw std::runtime_error("no node " + Narrow(key));
+        return it->second;
+    }
+    static std::vector<WideString> Raw(const XmlTargetDatabase& db, const TargetNode& n) {
+        std::vector<WideString> raw;
+        for (const TextRange& r : n.textRanges) raw.push_back(RawText(db, r.begin, r.end));
+        return raw;
+    }
+
+    test::ScratchFolder scratch;
+};
+
+TEST_F(XmlTargetDatabaseTest, SamplePositionsInEveryEncoding) {
+    for (const Sample& sample : kSamples) {
+        SCOPED_TRACE(sample.file);
+        const std::string native = xmltest::ReadSample(sample.file);
+        ASSERT_FALSE(native.empty());
+        const auto db = Parse(native);
+        EXPECT_EQ(db->Updater().Encoding(), sample.encoding);
+        EXPECT_EQ(db->Updater().Bytes(), native);
+        EXPECT_FALSE(db->Updater().IsModified());
+        ExpectPositionsMatchBytes(*db);
+
+        // The same document in the other encodings: the same nodes, and in
+        // the Unicode encodings the same texts and attributes.
+        const WideString text = xmltest::Decode(native, sample.encoding).text.substr(sample.bomSize ? 1 : 0);
+        const struct {
+            const char* name;
+            XmlEncoding encoding;
+            const char* prefix;
+        } variants[] = {
+            {"UTF-8", XmlEncoding::Utf8, ""},
+            {"UTF-8 with byte order mark", XmlEncoding::Utf8, "\xEF\xBB\xBF"},
+            {"UTF-16LE", XmlEncoding::Utf16, ""},
+            {"ISO-8859-1", XmlEncoding::Iso88591, ""},
+            {"Windows-1252", XmlEncoding::Windows1252, ""},
+        };
+        for (const auto& v : variants) {
+            SCOPED_TRACE(v.name);
+            const auto other = Parse(v.prefix + xmltest::Transcode(text, v.encoding), u"variant.xml");
+            EXPECT_EQ(other->Updater().Encoding(), v.encoding);
+            ExpectPositionsMatchBytes(*other);
+            ASSERT_EQ(other->Nodes().size(), db->Nodes().size());
+            const bool unicode = v.encoding == XmlEncoding::Utf8 || v.encoding == XmlEncoding::Utf16;
+            for (const auto& entry : db->Nodes()) {
+                const TargetNode& theirs = Node(*other, entry.first.c_str());
+                EXPECT_EQ(theirs.name, entry.second.name);
+                EXPECT_EQ(theirs.index, entry.second.index);
+                EXPECT_EQ(theirs.startLine, entry.second.startLine);
+                EXPECT_EQ(theirs.textRanges.size(), entry.second.textRanges.size()) << Narrow(entry.first);
+                if (!unicode) continue;
+                EXPECT_EQ(theirs.text, entry.second.text);
+                ASSERT_EQ(theirs.attributes.size(), entry.second.attributes.size());
+                for (std::size_t i = 0; i < theirs.attributes.size(); ++i)
+                    EXPECT_EQ(theirs.attributes[i].value, entry.second.attributes[i].value);
+            }
+        }
+    }
+}
+
+TEST_F(XmlTargetDatabaseTest, WebConfig) {
+    const std::string bytes = xmltest::ReadSample("web.config");
+    const auto db = Parse(bytes);
+    EXPECT_EQ(db->Version(), u"1.0");
+    EXPECT_EQ(db->EncodingName(), u"utf-8");
+    EXPECT_EQ(db->Standalone(), -1);
+    ASSERT_NE(db->Root(), nullptr);
+    EXPECT_EQ(db->Root()->key, u"configuration");
+    EXPECT_EQ(db->Root()->start, static_cast<std::int32_t>(bytes.find("<configuration>")));
+
+    // Siblings of one name get numbered keys in document order.
+    const TargetNode& greeting = Node(*db, u"add_3");
+    EXPECT_EQ(greeting.Parent()->name, u"appSettings");
+    EXPECT_EQ(greeting.index, 2);
+    ASSERT_EQ(greeting.attributes.size(), 2u);
+    EXPECT_EQ(greeting.attributes[1].value, u"Gr\u00FC\u00DFe & \u00ABWillkommen\u00BB \u2013 \u00A1Ol\u00E9!");
+    EXPECT_EQ(Node(*db, u"add").Parent()->name, u"connectionStrings");
+    EXPECT_EQ(Node(*db, u"add_5").Parent()->name, u"handlers");
+    EXPECT_EQ(Node(*db, u"remove").Parent()->name, u"modules");
+    EXPECT_EQ(Node(*db, u"remove_1").Parent()->name, u"handlers");
+
+    // Elements sharing one line.
+    const TargetNode& deny = Node(*db, u"deny");
+    EXPECT_EQ(RawText(*db, deny.start, deny.end), u"<deny users=\"?\"/>");
+    EXPECT_EQ(Node(*db, u"authorization").end, Node(*db, u"system.web_1").endTagStart);
+    EXPECT_EQ(GetNodePath(deny, false), u"configuration/location[5]/system.web[0]/authorization[0]/deny[0]");
+    EXPECT_EQ(GetNodePath(deny, true), u"configuration/location/system.web/authorization/deny");
+    EXPECT_EQ(GetNodePath(*db->Root(), false), u"configuration");
+}
+
+TEST_F(XmlTargetDatabaseTest, AppConfigTextsCommentsAndCdata) {
+    const auto db = Parse(xmltest::ReadSample("app.config"));
+    EXPECT_EQ(db->Standalone(), 1);
+    EXPECT_EQ(db->EncodingName(), u"UTF-8");
+
+    const TargetNode& banner = Node(*db, u"value");
+    EXPECT_EQ(banner.text, u"Welcome to the shop");
+    EXPECT_EQ(Raw(*db, banner), std::vector<WideString>{u"Welcome to the shop"});
+
+    // CDATA content is its own range, strictly between the delimiters.
+    const TargetNode& footer = Node(*db, u"value_1");
+    EXPECT_EQ(footer.text, u"<b>Bold</b> & \"quoted\" text");
+    ASSERT_EQ(footer.textRanges.size(), 1u);
+    EXPECT_TRUE(footer.textRanges[0].cdata);
+    EXPECT_EQ(RawText(*db, footer.startTagEnd, footer.textRanges[0].begin), u"><![CDATA[");
+    EXPECT_EQ(RawText(*db, footer.textRanges[0].end, footer.end), u"]]></value>");
+
+    const TargetNode& script = Node(*db, u"value_2");
+    EXPECT_EQ(script.text, u"if (a < b && c > d) { run(); }");
+    EXPECT_EQ(Raw(*db, script), std::vector<WideString>{u"if (a < b && c > d) { run(); }"});
+    EXPECT_TRUE(script.textRanges[0].cdata);
+
+    const TargetNode& mixed = Node(*db, u"value_3");
+    EXPECT_EQ(mixed.text, u"before inside after");
+    EXPECT_EQ(Raw(*db, mixed), (std::vector<WideString>{u"before", u"inside", u"after"}));
+    EXPECT_FALSE(mixed.textRanges[0].cdata);
+    EXPECT_TRUE(mixed.textRanges[1].cdata);
+    EXPECT_FALSE(mixed.textRanges[2].cdata);
+
+    // References are one run with their raw extent.
+    const TargetNode& escaped = Node(*db, u"value_4");
+    EXPECT_EQ(escaped.text, u"Fish & Chips <daily> \u00A9 \u263A \"fresh\"");
+    EXPECT_EQ(Raw(*db, escaped),
+              std::vector<WideString>{u"Fish &amp; Chips &lt;daily&gt; &#169; &#x263A; &quot;fresh&quot;"});
+
+    // An element written with an empty end tag has no text.
+    const TargetNode& trace = Node(*db, u"trace");
+    EXPECT_TRUE(trace.textRanges.empty());
+    EXPECT_EQ(RawText(*db, trace.endTagStart, trace.end), u"</trace>");
+
+    struct Comment {
+        const char16_t* text;
+        XmlNodeRecord* parent;
+        bool exists;
+    };
+    XmlElementRecord configuration, appSettings, diagnostics, add;
+    configuration.name = u"configuration";
+    appSettings.name = u"appSettings";
+    appSettings.parent = &configuration;
+    diagnostics.name = u"system.diagnostics";
+    diagnostics.parent = &configuration;
+    add.name = u"add";
+    add.parent = &appSettings;
+    const Comment comments[] = {
+        {u"Settings read at start-up", &configuration, true},
+        {u"  Where the service listens\r\n", &appSettings, true},
+        {u"Where the service listens", &configuration, false},
+        {u"Where the service", &appSettings, false},
+        {u"A comment over\r\n       several lines", &diagnostics, true},
+        {u"A comment over\n       several lines", &diagnostics, false},
+        {u"trailing comment outside the root", nullptr, true},
+        {u"trailing comment outside the root", &configuration, false},
+        {u"Settings read at start-up", &add, false},
+    };
+    for (const Comment& c : comments) {
+        XmlElementRecord record;
+        record.text = c.text;
+        record.parent = c.parent;
+        EXPECT_EQ(db->CommentExists(record), c.exists) << Narrow(c.text);
+    }
+}
+
+TEST_F(XmlTargetDatabaseTest, Utf16TabsQuotesAndAttributesOverSeveralLines) {
+    const auto db = Parse(xmltest::ReadSample("layout.xml"));
+    EXPECT_EQ(db->EncodingName(), u"UTF-16");
+    const TargetNode& window = Node(*db, u"window");
+    // The name is followed by a tab: the attributes start right after it.
+    EXPECT_EQ(RawText(*db, window.start, window.attrStart), u"<window\t");
+    EXPECT_EQ(window.attributes[0].value, u"Main window");
+    EXPECT_EQ(window.attributes[3].name, u"width");
+    EXPECT_EQ(RawText(*db, window.startTagEnd, window.end), u"/>");
+
+    // ">" inside quoted values does not end a start tag.
+    const TargetNode& panel = Node(*db, u"panel");
+    EXPECT_EQ(panel.attributes[2].value, u"Say \"hi\" or 'bye' > 1");
+    EXPECT_EQ(RawText(*db, panel.startTagEnd, panel.startTagEnd + 4), u"><");
+    EXPECT_EQ(Node(*db, u"item").attributes[1].value, u"x > y");
+
+    const TargetNode& empty = Node(*db, u"empty");
+    EXPECT_EQ(empty.attrStart, empty.startTagEnd);
+    EXPECT_EQ(RawText(*db, empty.start, empty.end), u"<empty\t/>");
+
+    // Units whose low byte is ">" or "<" are characters, not markup.
+    const TargetNode& font = Node(*db, u"font");
+    EXPECT_EQ(font.attributes[0].value, u"\uFF2D\uFF49\uFF4E\uFF43\uFF48\uFF4F \u660E\u671D \u4E3E\u4E3C\u4E2F");
+    EXPECT_EQ(font.text, u"\u4E2D\u6587 \u0627\u0644\u0639\u0631\u0628\u064A\u0629 \U0001F600 text");
+    EXPECT_EQ(Raw(*db, font), std::vector<WideString>{font.text});
+
+    EXPECT_EQ(Node(*db, u"ratio").text, u"0.75");
+    EXPECT_EQ(Node(*db, u"ratio").startLine, 14u);
+}
+
+TEST_F(XmlTargetDatabaseTest, Windows1252BytesReadAsTheCodePointsOfTheirValues) {
+    const auto db = Parse(xmltest::ReadSample("prices-1252.xml"));
+    EXPECT_EQ(db->EncodingName(), u"Windows-1252");
+    EXPECT_EQ(db->Root()->attributes[0].value, u"\u0080");
+    EXPECT_EQ(Node(*db, u"raw").attributes[0].value, u"\u0081\u008D\u008F\u0090\u009D");
+    EXPECT_EQ(Node(*db, u"raw").text, u"\u0081\u008D\u008F\u0090\u009D");
+    const TargetNode& item = Node(*db, u"item_1");
+    EXPECT_EQ(item.text, u"Ellipsis\u0085 and \u008A\u009A\u008E\u009E\u009F \u0086\u0087\u0089 \u009C");
+    // A run of such bytes is as long in the file as it has characters.
+    ASSERT_EQ(item.textRanges.size(), 1u);
+    EXPECT_EQ(item.textRanges[0].end - item.textRanges[0].begin, static_cast<std::int32_t>(item.text.size()));
+    XmlElementRecord prices;
+    prices.name = u"prices";
+    XmlElementRecord comment;
+    comment.parent = &prices;
+    comment.text = u"\u0093quoted\u0094 \u0096 legacy comment";
+    EXPECT_TRUE(db->CommentExists(comment));
+}
+
+TEST_F(XmlTargetDatabaseTest, Log4jNamesKeepTheirPrefix) {
+    const auto db = Parse(xmltest::ReadSample("log4j.xml"));
+    EXPECT_EQ(db->Root()->name, u"log4j:configuration");
+    EXPECT_EQ(db->Root()->attributes[0].name, u"xmlns:log4j");
+    EXPECT_EQ(Node(*db, u"logger").attributes[0].value, u"com.example.fa\u00E7ade");
+    EXPECT_EQ(Node(*db, u"param_2").attributes[1].value, u"${catalina.home}/logs/caf\u00E9.log");
+    EXPECT_EQ(db->CountChildren(Node(*db, u"appender_1").parent, u"appender"), 2);
+    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u"param"), 3);
+    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u""), 4);
+    EXPECT_EQ(db->CountChildren(nullptr, u""), 0);
+}
+
+TEST_F(XmlTargetDatabaseTest, EdgesOfTagsAndTexts) {
+    const auto db = Parse("<r><p><c/></p><a/><b>t</b><a x='1'/><a_1/><a/><d >x&amp;y</d></r>");
+    const TargetNode& c = Node(*db, u"c");
+    // An empty-element child right before its parent's end tag.
+    EXPECT_EQ(c.startTagEnd, 8);
+    EXPECT_EQ(c.end, 10);
+    EXPECT_EQ(c.endTagStart, 10);
+    EXPECT_EQ(Node(*db, u"p").endTagStart, 10);
+    EXPECT_EQ(Node(*db, u"p").end, 14);
+    // Keys and indices.
+    const std::map<WideString, std::int32_t> indices = {{u"p", 0}, {u"a", 1}, {u"b", 2}, {u"a_1", 3},
+                                                        {u"a_1_1", 4}, {u"a_2", 5}, {u"d", 6}};
+    for (const auto& entry : indices) EXPECT_EQ(Node(*db, entry.first.c_str()).index, entry.second) << Narrow(entry.first);
+    EXPECT_EQ(Node(*db, u"a_1").attributes.size(), 1u);
+    EXPECT_EQ(Node(*db, u"a_1_1").name, u"a_1");
+    // No blank after the name: the attributes would start at the tag's end.
+    EXPECT_EQ(Node(*db, u"b").attrStart, Node(*db, u"b").startTagEnd);
+    const TargetNode& d = Node(*db, u"d");
+    EXPECT_EQ(d.attrStart, d.startTagEnd);
+    EXPECT_EQ(d.startTagEnd, d.start + 3);
+    // An escaped ampersand between two letters: one range over all seven bytes.
+    ASSERT_EQ(d.textRanges.size(), 1u);
+    EXPECT_EQ(d.textRanges[0].end - d.textRanges[0].begin, 7);
+    EXPECT_EQ(d.text, u"x&y");
+    ExpectPositionsMatchBytes(*db);
+}
+
+TEST_F(XmlTargetDatabaseTest, EntitiesAndProcessingInstructions) {
+    const auto db = Parse(
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"inner text\">]>\n"
+        "<r>\n  a&e;b <?pi skipped?> c\n  <s>&#60;&#x3E;</s>\n</r>\n");
+    const TargetNode& r = Node(*db, u"r");
+    EXPECT_EQ(r.text, u"ainner textb  c");
+    EXPECT_EQ(Raw(*db, r), (std::vector<WideString>{u"a&e;b", u"c"}));
+    const TargetNode& s = Node(*db, u"s");
+    EXPECT_EQ(s.text, u"<>");
+    EXPECT_EQ(Raw(*db, s), std::vector<WideString>{u"&#60;&#x3E;"});
+}
+
+TEST_F(XmlTargetDatabaseTest, FilesWithoutAnEncodingAreEditedAsUtf8) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        XmlEncoding encoding;
+    };
+    const Case cases[] = {
+        {"no declaration", "<a>x</a>", XmlEncoding::Utf8},
+        {"no encoding", "<?xml version='1.0'?><a>x</a>", XmlEncoding::Utf8},
+        {"lower case name", "<?xml version='1.0' encoding='iso-8859-1'?><a>x</a>", XmlEncoding::Iso88591},
+        {"US-ASCII", "<?xml version='1.0' encoding='US-ASCII'?><a>x</a>", XmlEncoding::UsAscii},
+        // A UTF-16 file must be edited in UTF-16 even when it names no encoding.
+        {"UTF-16 byte order mark", "\xFF\xFE" + xmltest::Utf16Le(u"<a>x</a>"), XmlEncoding::Utf16},
+        {"UTF-16 without mark", xmltest::Utf16Le(u"<?xml version='1.0'?><a>x</a>"), XmlEncoding::Utf16},
+    };
+    for (const Case& c : cases) {
+        const auto db = Parse(c.bytes);
+        EXPECT_EQ(db->Updater().Encoding(), c.encoding) << c.name;
+        EXPECT_EQ(db->Root()->text, u"x") << c.name;
+        ExpectPositionsMatchBytes(*db);
+    }
+}
+
+TEST_F(XmlTargetDatabaseTest, ChunkBoundaries) {
+    // Texts and tags across the 64 KiB chunks; a file that ends exactly at
+    // a chunk's end; the same file cut short there.
+    std::string bytes = "<r>";
+    for (int i = 0; bytes.size() < 65536 - 200; ++i) bytes += "<v n=\"" + std::to_string(i) + "\">text \xC3\xA9 " + std::to_string(i) + "</v>\n";
+    bytes += std::string(65536 - 4 - bytes.size(), ' ');
+    bytes += "</r>";
+    ASSERT_EQ(bytes.size(), 65536u);
+    ExpectPositionsMatchBytes(*Parse(bytes));
+
+    std::string longText = "<r>" + std::string(70000, 'x') + "&amp;" + std::string(70000, 'y') + "</r>";
+    const auto db = Parse(longText);
+    ASSERT_EQ(db->Root()->textRanges.size(), 1u);
+    EXPECT_EQ(db->Root()->textRanges[0].begin, 3);
+    EXPECT_EQ(db->Root()->textRanges[0].end, 3 + 140005);
+    EXPECT_EQ(db->Root()->text.size(), 140001u);
+
+    const Exception e = ParseFailure(bytes.substr(0, 65536 - 4) + std::string(4, ' '));
+    EXPECT_EQ(e.ErrorNumber(), 4113);
+}
+
+TEST_F(XmlTargetDatabaseTest, Errors) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::int32_t error;
+        const char* source;
+        std::vector<WideString> arguments;  // checked from the second one on
+    };
+    const Case cases[] = {
+        {"mismatched tag", "<a>\n  <b>\n</a>", 4113, "platform/os/XmlReader", {u"3", u"2", u"mismatched tag"}},
+        {"empty file", "", 4113, "platform/os/XmlReader", {u"1", u"0", u"no element found"}},
+        {"two roots", "<a/><b/>", 4113, "platform/os/XmlReader", {u"1", u"4", u"junk after document element"}},
+        {"unknown encoding", "<?xml version='1.0' encoding='Shift_JIS'?><a/>", 4114,
+         "custact/XML/src/util/ByteStreamUpdater", {}},
+        {"encoding Expat knows, the engine does not", "<?xml version='1.0' encoding='UTF-16BE'?><a/>", 4114,
+         "custact/XML/src/util/ByteStreamUpdater", {}},
+    };
+    for (const Case& c : cases) {
+        const Exception e = ParseFailure(c.bytes);
+        EXPECT_EQ(e.ErrorNumber(), c.error) << c.name;
+        EXPECT_EQ(e.Source(), Widen(c.source)) << c.name;
+        if (c.arguments.empty()) continue;
+        ASSERT_EQ(e.Arguments().size(), 4u) << c.name;
+        EXPECT_EQ(e.Arguments()[0], scratch / u"target.xml");
+        EXPECT_EQ(std::vector<WideString>(e.Arguments().begin() + 1, e.Arguments().end()), c.arguments) << c.name;
+    }
+
+    XmlTargetDatabase missing(scratch / u"missing.xml");
+    try {
+        missing.Parse();
+        ADD_FAILURE() << "parsed a missing file";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.ErrorNumber(), 4111);
+        EXPECT_EQ(e.Arguments(), std::vector<WideString>{scratch / u"missing.xml"});
+    }
+}
+
+TEST_F(XmlTargetDatabaseTest, ParseLogsItsStepsAndTheEncoding) {
+    test::TestSession session;
+    ASSERT_TRUE(session.IsOpen());
+    LogSession on(session.Handle(), u"");
+    Parse("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a/>");
+    EXPECT_EQ(session.LogLines(), (std::vector<std::u16string>{u"Target XML file -> Start parsing...",
+                                                              u"Target XML Encoding: [windows-1252].",
+                                                              u"XML File parsed successfully."}));
+}
+
+class XmlMatchingTest : public XmlTargetDatabaseTest {
+protected:
+    void SetUp() override { db = Parse(xmltest::ReadSample("app.config")); }
+    XmlElementRecord& Add(const char16_t* key, const char16_t* name, XmlElementRecord* parent,
+                          std::initializer_list<XmlAttributeRecord> attributes = {}, const char16_t* text = u"") {
+        XmlElementRecord& r = records[key];
+        r.key = key;
+        r.name = name;
+        r.parent = parent;
+        r.attributes = attributes;
+        r.text = text;
+        return r;
+    }
+    std::vector<WideString> Match(const XmlNodeRecord& source, int mode) {
+        std::vector<TargetNode*> found;
+        db->FindMatchingNodes(source, mode, found);
+        std::vector<WideString> keys;
+        for (const TargetNode* n : found) keys.push_back(n->key);
+        return keys;
+    }
+    static XmlAttributeRecord Attribute(const char16_t* name, const char16_t* value, std::uint32_t flags) {
+        return {kAttributeFromUpdate, name, value, flags, 0};
+    }
+
+    std::unique_ptr<XmlTargetDatabase> db;
+    XmlElementMap records;
+};
+
+constexpr std::uint32_t kKey = kXmlAttributeKey | kXmlAttributeBelongs | kXmlAttributeInstall;
+constexpr std::uint32_t kBelongs = kXmlAttributeBelongs | kXmlAttributeInstall;
+
+TEST_F(XmlMatchingTest, ByPathKeysAndText) {
+    XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);
+    XmlElementRecord& appSettings = Add(u"s", u"appSettings", &configuration);
+    struct Case {
+        const char* name;
+        std::vector<XmlAttributeRecord> attributes;
+        int mode;
+        std::vector<WideString> keys;
+    };
+    const Case cases[] = {
+        {"path alone: every add, in document order", {}, XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
+        {"one key", {Attribute(u"key", u"Endpoint", kKey)}, XML_UPDATE_INSTALL, {u"add"}},
+        {"a key with two matches", {Attribute(u"key", u"Retries", kKey)}, XML_UPDATE_INSTALL, {u"add_1", u"add_2"}},
+        {"two keys", {Attribute(u"key", u"Retries", kKey), Attribute(u"value", u"5", kKey)}, XML_UPDATE_INSTALL,
+         {u"add_2"}},
+        {"values compare exactly", {Attribute(u"key", u"retries", kKey)}, XML_UPDATE_INSTALL, {}},
+        {"an attribute that only belongs is no key in install runs", {Attribute(u"key", u"x", kBelongs)},
+         XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
+        {"but is one in uninstall runs", {Attribute(u"key", u"Endpoint", kBelongs)}, XML_UPDATE_UNINSTALL, {u"add"}},
+        {"an uninstall attribute is never a key",
+         {Attribute(u"key", u"x", kKey | kXmlAttributeUninstall)}, XML_UPDATE_UNINSTALL, {u"add", u"add_1", u"add_2"}},
+    };
+    for (const Case& c : cases) {
+        XmlElementRecord& add = Add(u"a", u"add", &appSettings);
+        add.attributes = c.attributes;
+        EXPECT_EQ(Match(add, c.mode), c.keys) << c.name;
+    }
+    EXPECT_EQ(Match(configuration, XML_UPDATE_INSTALL), std::vector<WideString>{u"configuration"});
+    EXPECT_EQ(Match(Add(u"x", u"add", &configuration), XML_UPDATE_INSTALL), std::vector<WideString>{});
+}
+
+TEST_F(XmlMatchingTest, AncestorKeysAndUninstallTexts) {
+    XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);
+    XmlElementRecord& settings = Add(u"as", u"applicationSettings", &configuration);
+    XmlElementRecord& shop = Add(u"sp", u"Shop.Properties.Settings", &settings);
+    XmlElementRecord& setting = Add(u"st", u"setting", &shop, {Attribute(u"name", u"Footer", kKey)});
+    XmlElementRecord& value = Add(u"v", u"value", &setting);
+    EXPECT_EQ(Match(value, XML_UPDATE_INSTALL), std::vector<WideString>{u"value_1"});
+    EXPECT_EQ(Match(value, XML_UPDATE_UNINSTALL), std::vector<WideString>{});  // the texts differ
+    value.text = u"  <b>Bold</b> & \"quoted\" text\r\n";
+    EXPECT_EQ(Match(value, XML_UPDATE_UNINSTALL), std::vector<WideString>{u"value_1"});
+
+    // An ancestor identified only by an attribute that belongs, without the
+    // key flag, matches by path.
+    setting.attributes = {Attribute(u"name", u"Footer", kBelongs)};
+    value.text.clear();
+    EXPECT_EQ(Match(value, XML_UPDATE_INSTALL), (std::vector<WideString>{u"value", u"value_1", u"value_2",
+                                                                        u"value_3", u"value_4"}));
+    setting.attributes = {Attribute(u"name", u"Nothing", kKey)};
+    EXPECT_EQ(Match(value, XML_UPDATE_INSTALL), std::vector<WideString>{});
+    EXPECT_EQ(GetNodePath(value, true), u"configuration/applicationSettings/Shop.Properties.Settings/setting/value");
+}
+
+}  // namespace
