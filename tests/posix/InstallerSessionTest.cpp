@@ -215,9 +215,9 @@ TEST(InstallerSessionTest, FormatRecordSubstitutesFieldsAndProperties) {
         {{u"[2][1][3]", u"a", u"b"}, u"ba"},                        // missing field: nothing
         {{u"[UNSET]x", u"a"}, u"x"},                                 // unknown property: nothing
         {{u"[[1]]", u"WHICH"}, u"INSTALLDIR"},                       // inside out
-        {{u"[1]", u"[INSTALLDIR]"}, u"[INSTALLDIR]"},                // values are not formatted again
+        {{u"[1]", u"[INSTALLDIR]"}, u"C:\\App\\"},                   // a field's value is formatted again
         {{u"a[\\[]b[\\]]c"}, u"a[b]c"},                              // escapes
-        {{u"[#file] [%PATH] [", u"x"}, u"[#file] [%PATH] ["},        // forms not handled here stay
+        {{u"[#file][%TRELLIS_UNSET] [", u"x"}, u" ["},              // unknown file and variable: nothing
         {{u"", u"4113", u"x.xml", u"12"}, u"1: 4113 2: x.xml 3: 12 "},  // no template
     };
     for (const Case& c : cases) {
@@ -253,7 +253,7 @@ TEST(InstallerSessionTest, ConditionsOfTheSimpleForms) {
     };
     const Case cases[] = {
         {u"", kMsiConditionNone},
-        {u"  \t", kMsiConditionNone},
+        {u"   ", kMsiConditionNone},
         {u"Installed", kMsiConditionTrue},
         {u"  Installed  ", kMsiConditionTrue},
         {u"REMOVE", kMsiConditionFalse},
@@ -268,12 +268,12 @@ TEST(InstallerSessionTest, ConditionsOfTheSimpleForms) {
         {u"REMOVE = \"\"", kMsiConditionTrue},
         {u"NOT MODE = \"repair\"", kMsiConditionFalse},
         {u"NOT", kMsiConditionError},
-        {u"MODE = repair", kMsiConditionError},
+        {u"MODE = repair", kMsiConditionFalse},  // repair: an unset property
         {u"MODE = \"repair", kMsiConditionError},
         {u"MODE == \"repair\"", kMsiConditionError},
-        {u"Installed AND MODE", kMsiConditionError},
-        {u"(Installed)", kMsiConditionError},
-        {u"1", kMsiConditionError},
+        {u"Installed AND MODE", kMsiConditionTrue},
+        {u"(Installed)", kMsiConditionTrue},
+        {u"1", kMsiConditionTrue},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MsiEvaluateConditionW(h, c.condition), c.expected)
