@@ -5,6 +5,8 @@
 #   3. trellis.dll for x86_64 (with the unit tests) and i686
 #   4. scripts/check-dll.sh (exports and imports of the libraries)
 #   5. scripts/run-wine-tests.sh (the x86_64 unit tests under Wine)
+#   6. scripts/run-wine-installer-cases.sh (conditions and formatted text
+#      through Wine's msi.dll, against tests/data/installer-cases.wine.txt)
 # Stops at the first failure.
 set -euo pipefail
 
@@ -69,6 +71,10 @@ stage_end
 
 stage "unit tests under Wine"
 bash "$ROOT/scripts/run-wine-tests.sh"
+stage_end
+
+stage "installer cases under Wine"
+bash "$ROOT/scripts/run-wine-installer-cases.sh"
 stage_end
 
 printf '\n=== Timings\n'
