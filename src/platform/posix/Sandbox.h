@@ -15,7 +15,11 @@ void SetSandboxRoot(const std::string& root);
 
 // Maps a Windows path (drive, UNC, \\?\ and \\?\UNC\ forms) to its place under
 // the root; a relative path stays relative, with "/" for "\". False for a path
-// that cannot be mapped, such as one with a drive but no backslash ("C:x").
+// that cannot be mapped, such as one with a drive but no backslash ("C:x"),
+// a device path ("\\.\x") or a name with characters Windows refuses.
+// Names that exist on disk are found without regard to case, as on Windows
+// (an exact match wins); "." and ".." are folded away; the root and the
+// drive's folder are created when missing.
 bool MapWindowsPath(const std::u16string& windowsPath, std::string* posixPath);
 
 }  // namespace platform::posix
