@@ -411,12 +411,14 @@ protected:
     void SetUp() override { db = Parse(xmltest::ReadSample("app.config")); }
     XmlElementRecord& Add(const char16_t* key, const char16_t* name, XmlElementRecord* parent,
                           std::initializer_list<XmlAttributeRecord> attributes = {}, const char16_t* text = u"") {
+        // Whole strings are moved in: GCC 12 warns falsely about assigning
+        // character pointers here (-Wrestrict).
         XmlElementRecord& r = records[key];
-        r.key = key;
-        r.name = name;
+        r.key = WideString(key);
+        r.name = WideString(name);
         r.parent = parent;
         r.attributes = attributes;
-        r.text = text;
+        r.text = WideString(text);
         return r;
     }
     std::vector<WideString> Match(const XmlNodeRecord& source, int mode) {
