@@ -1,0 +1,391 @@
+// trellis-host itself, run as a program over the hostpackage fixture with the
+// test custom-action library of tests/hostactions: what its log shows, what
+// it leaves in the root, what it prints and how it exits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kProductCode[] = "{3E5A7C91-2B4D-4F68-9A0C-1D3F5B7E9A24}";
+const char kInstallDir[] = "C:\\Program Files (x86)\\Trellis Test\\App\\";
+// The same folders below the root.
+const char kAppFolder[] = "C/Program Files (x86)/Trellis Test/App";
+const char kDataFolder[] = "C/ProgramData/Trellis Test Data";
+
+std::string Package() { return std::string(TRELLIS_FIXTURE_DIR) + "/hostpackage.msi"; }
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::string log;
+};
+
+// A fresh root for each test, removed afterwards.
+class HostRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string base = "/tmp/trellis-host-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        dir_ = base;
+        root_ = dir_ / "root";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs trellis-host with the given arguments; "{root}", "{package}",
+    // "{library}" and "{log}" stand for this test's paths.
+    Result Run(std::vector<std::string> args) {
+        for (std::string& arg : args) {
+            if (arg == "{root}") arg = root_.string();
+            if (arg == "{package}") arg = Package();
+            if (arg == "{library}") arg = TRELLIS_HOST_TEST_ACTIONS;
+            if (arg == "{log}") arg = (dir_ / "install.log").string();
+        }
+        args.insert(args.begin(), TRELLIS_HOST_PROGRAM);
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        Result result;
+        pid_t pid = 0;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        result.out = ReadFile(out);
+        result.err = ReadFile(err);
+        result.log = ReadFile(dir_ / "install.log");
+        return result;
+    }
+
+    Result Install(std::vector<std::string> more = {}) {
+        std::vector<std::string> args = {"install", "{package}", "--root", "{root}", "--library", "{library}",
+                                         "--log", "{log}"};
+        args.insert(args.end(), more.begin(), more.end());
+        return Run(args);
+    }
+
+    Result Uninstall() {
+        return Run({"uninstall", "{package}", "--root", "{root}", "--library", "{library}", "--log", "{log}"});
+    }
+
+    bool Registered() const { return fs::exists(root_ / "products" / (std::string(kProductCode) + ".txt")); }
+
+    fs::path dir_;
+    fs::path root_;
+};
+
+// Each text must occur in the log after the one before it.
+void ExpectInOrder(const std::string& log, const std::vector<std::string>& texts) {
+    std::size_t at = 0;
+    for (const std::string& text : texts) {
+        const std::size_t found = log.find(text, at);
+        EXPECT_NE(found, std::string::npos) << "missing, or out of order: " << text;
+        if (found != std::string::npos) at = found + text.size();
+    }
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+std::string LogData(const std::string& data, const char* modes) {
+    return std::string("LogData: data=") + data + " " + modes + " ProductCode=" + kProductCode +
+           " UserSID=set INSTALLDIR= MsiDoActionW=1609";
+}
+
+TEST_F(HostRunTest, InstallRunsTheSequenceTheScriptAndTheCommitActions) {
+    const Result run = Install();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string& log = run.log;
+
+    // The sequence in order, with the skipped rows.
+    ExpectInOrder(log, {"=== Verbose logging started: ", ": INSTALL.", ": FindRelatedProducts.", ": CostInitialize.",
+                        ": FileCost.", ": CostFinalize.", ": HostReportState.", ": HostStatesInstall.",
+                        "Skipping action: HostStatesRemove (condition is false)",
+                        "Skipping action: HostResult (condition is false)", ": InstallValidate.",
+                        ": InstallInitialize.", "Skipping action: HostUninstallState (condition is false)",
+                        ": InstallFiles.", ": HostScheduleScripts.", ": InstallFinalize.",
+                        ": HostAfterFinalize.", "Action ended", ": INSTALL. Return value 1."});
+    // [#File] and [$Component] after CostFinalize.
+    EXPECT_NE(log.find(" paths=" + std::string(kInstallDir) + "settings.ini C:\\ProgramData\\Trellis Test Data\\ "),
+              std::string::npos);
+    EXPECT_EQ(Count(log, "Return value 3."), 0u);
+
+    // The immediate action schedules into each script; MsiDoActionW of an
+    // unknown action is refused.
+    ExpectInOrder(log, {"ScheduleScripts: MsiDoActionW(HostRollback1) = 0",
+                        "ScheduleScripts: MsiDoActionW(HostCommit1) = 0",
+                        "ScheduleScripts: MsiDoActionW(NoSuchAction) = 1626"});
+    // The script holds them in order, each with its CustomActionData.
+    const std::string dir = kInstallDir;
+    ExpectInOrder(log, {
+        "Executing op: CustomActionSchedule(Action=HostRollback1,ActionType=1281,Source=HostActions,"
+        "Target=LogData,CustomActionData=rollback-1 " + dir + ")",
+        "Executing op: CustomActionSchedule(Action=HostDeferred1,ActionType=1025,Source=HostActions,"
+        "Target=LogData,CustomActionData=deferred-1 " + dir + ")",
+        LogData("deferred-1 " + dir, "scheduled=1 rollback=0 commit=0"),
+        "Executing op: CustomActionSchedule(Action=HostRollback2,ActionType=3329,Source=HostActions,"
+        "Target=LogData,CustomActionData=rollback-2; \xC3\xA9t\xC3\xA9 \xE2\x82\xAC)",
+        "Executing op: CustomActionSchedule(Action=HostDeferred2,ActionType=3073,Source=HostActions,"
+        "Target=LogData,CustomActionData=deferred-2)",
+        LogData("deferred-2", "scheduled=1 rollback=0 commit=0"),
+        "Executing op: CustomActionSchedule(Action=HostCommit1,ActionType=1537,Source=HostActions,"
+        "Target=LogData,CustomActionData=commit-1)",
+        LogData("last", "scheduled=1 rollback=0 commit=0"),
+        // The commit actions after the script, and only then.
+        "Executing op: CustomActionCommit(Action=HostCommit1,ActionType=1537,Source=HostActions,"
+        "Target=LogData,CustomActionData=commit-1)",
+        LogData("commit-1", "scheduled=0 rollback=0 commit=1"),
+        ": InstallFinalize. Return value 1.",
+        "Product: Trellis Host Test -- Installation completed successfully.",
+        "Installation success or error status: 0.",
+        "MainEngineThread is returning 0",
+        "=== Verbose logging stopped: ",
+    });
+    EXPECT_EQ(Count(log, "rollback=1"), 0u);
+    EXPECT_EQ(Count(log, "Rollback: "), 0u);
+    EXPECT_TRUE(Registered());
+}
+
+TEST_F(HostRunTest, FailAtDeferredActionRollsBackWhatTheScriptReachedNewestFirst) {
+    const Result run = Install({"--fail-at", "HostLast"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+    EXPECT_NE(run.err.find("1603"), std::string::npos) << run.err;
+
+    ExpectInOrder(run.log, {
+        LogData("deferred-1 " + std::string(kInstallDir), "scheduled=1 rollback=0 commit=0"),
+        LogData("deferred-2", "scheduled=1 rollback=0 commit=0"),
+        "Action HostLast fails: --fail-at names it",
+        "Rollback: HostRollback2",
+        LogData("rollback-2; \xC3\xA9t\xC3\xA9 \xE2\x82\xAC", "scheduled=0 rollback=1 commit=0"),
+        "Rollback: HostRollback1",
+        LogData("rollback-1 " + std::string(kInstallDir), "scheduled=0 rollback=1 commit=0"),
+        "Rollback: HostRollbackCreate",
+        ": INSTALL. Return value 3.",
+        "Product: Trellis Host Test -- Installation failed.",
+        "MainEngineThread is returning 1603",
+    });
+    EXPECT_EQ(Count(run.log, "commit=1"), 0u);
+    EXPECT_EQ(Count(run.log, "data=last"), 0u);
+    EXPECT_FALSE(Registered());
+}
+
+TEST_F(HostRunTest, FailAtActionThatMsiDoActionSchedulesFailsTheCall) {
+    const Result run = Install({"--fail-at", "HostDeferred2"});
+    EXPECT_EQ(run.status, 1);
+    ExpectInOrder(run.log, {"ScheduleScripts: MsiDoActionW(HostDeferred1) = 0",
+                            "ScheduleScripts: MsiDoActionW(HostDeferred2) = 1603",
+                            ": HostScheduleScripts. Return value 3.", ": INSTALL. Return value 3."});
+    // The script never ran, so there was nothing to roll back either.
+    EXPECT_EQ(Count(run.log, "LogData:"), 0u);
+    EXPECT_EQ(Count(run.log, "Rollback: "), 0u);
+}
+
+TEST_F(HostRunTest, FailAtStandardActionFailsInTheSequence) {
+    const Result run = Install({"--fail-at", "InstallValidate"});
+    EXPECT_EQ(run.status, 1);
+    ExpectInOrder(run.log, {"Action InstallValidate fails: --fail-at names it", ": InstallValidate. Return value 3.",
+                            "MainEngineThread is returning 1603"});
+    EXPECT_EQ(Count(run.log, ": InstallInitialize."), 0u);
+}
+
+TEST_F(HostRunTest, InstalledProductIsRememberedUntilUninstalled) {
+    ASSERT_EQ(Install().status, 0);
+    const Result again = Install();
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.log.find("Feature: Main; Installed: Local; Request: Null; Action: Null"), std::string::npos);
+    EXPECT_NE(again.log.find("ReportState: INSTALLDIR=" + std::string(kInstallDir)), std::string::npos);
+    EXPECT_NE(again.log.find(" Installed=1 REMOVE= "), std::string::npos);
+
+    const Result removal = Uninstall();
+    ASSERT_EQ(removal.status, 0) << removal.err;
+    ExpectInOrder(removal.log, {"Feature: Main; Installed: Local; Request: Absent; Action: Absent",
+                                "Component: MainComp; Installed: Local; Request: Absent; Action: Absent",
+                                " Installed=1 REMOVE=ALL ",
+                                "Skipping action: HostStatesInstall (condition is false)",
+                                ": HostStatesRemove.", ": HostUninstallState.",
+                                "Skipping action: HostScheduleScripts (condition is false)",
+                                "Product: Trellis Host Test -- Removal completed successfully.",
+                                "Windows Installer removed the product."});
+    EXPECT_FALSE(Registered());
+
+    const Result twice = Uninstall();
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("1605"), std::string::npos) << twice.err;
+}
+
+TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
+    WriteFile(root_ / kAppFolder / "settings.ini", "key=value\r\n");
+    WriteFile(root_ / kAppFolder / "obsolete.txt", "old\n");
+    WriteFile(root_ / "C/untouched.txt", "same\n");
+    const Result run = Install({"--diff"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string app = kAppFolder, data = kDataFolder;
+    ExpectInOrder(run.out, {
+        "--- a/" + app + "/obsolete.txt\n+++ /dev/null\n@@ -1 +0,0 @@\n-old\n",
+        "--- a/" + app + "/settings.ini\n+++ b/" + app +
+            "/settings.ini\n@@ -1 +1,2 @@\n key=value\r\n+added by Trellis Host Test\r\n",
+        "--- /dev/null\n+++ b/" + data + "/created.txt\n@@ -0,0 +1 @@\n+created by Trellis Host Test\r\n",
+        "--- /dev/null\n+++ b/products/" + std::string(kProductCode) + ".txt\n",
+    });
+    EXPECT_EQ(run.out.find("untouched"), std::string::npos);
+    EXPECT_EQ(run.out.find("install.log"), std::string::npos);
+}
+
+TEST_F(HostRunTest, DiffAfterRollbackLeavesOutWhatTheRollbackUndid) {
+    WriteFile(root_ / kAppFolder / "settings.ini", "key=value\r\n");
+    const Result run = Install({"--diff", "--fail-at", "HostLast"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("+added by Trellis Host Test"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("created.txt"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("products/"), std::string::npos) << run.out;
+}
+
+TEST_F(HostRunTest, CommandLinePropertiesMoveDirectoriesAndSelectFeatures) {
+    const Result run = Install({"--prop", "INSTALLDIR=D:\\Apps\\Host", "--prop", "INSTALLLEVEL=3", "--prop",
+                                "NO_DOCS=1", "--prop", "UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.log.find("ReportState: INSTALLDIR=D:\\Apps\\Host\\ CONFIGDIR=D:\\Apps\\Host\\ "
+                           "DOCSDIR=D:\\Apps\\Host\\Docs\\ DataDir=C:\\ProgramData\\Trellis Test Data\\ "),
+              std::string::npos);
+    EXPECT_NE(run.log.find("UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"), std::string::npos);
+    for (const char* line : {"Feature: Extra; Installed: Absent; Request: Local; Action: Local",
+                             "Feature: ExtraChild; Installed: Absent; Request: Local; Action: Local",
+                             "Feature: Docs; Installed: Absent; Request: Null; Action: Null",
+                             "Feature: Disabled; Installed: Absent; Request: Null; Action: Null",
+                             "Component: ExtraComp; Installed: Absent; Request: Local; Action: Local"}) {
+        EXPECT_NE(run.log.find(line), std::string::npos) << line;
+    }
+}
+
+TEST_F(HostRunTest, FindRelatedProductsAndRemoveExistingProductsUseTheRoot) {
+    const auto seed = [&](const std::string& code, const std::string& version) {
+        WriteFile(root_ / "products" / (code + ".txt"),
+                  "ProductCode=" + code + "\nUpgradeCode={8C1E3A5B-7D9F-4B26-A48C-6E0A2C4E6F81}\nProductVersion=" +
+                      version + "\nFeature=Main\n");
+    };
+    const std::string older = "{AAAAAAAA-0000-0000-0000-000000000001}";
+    const std::string newer = "{AAAAAAAA-0000-0000-0000-000000000002}";
+    seed(older, "1.0.5");
+    seed(newer, "1.3.0");
+    const Result run = Install();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.log.find(" OLDPRODUCTS=" + older + " "), std::string::npos);
+    EXPECT_NE(run.log.find("Property(S): NEWERPRODUCTS = " + newer), std::string::npos);
+    // The older one is replaced; the newer one was only to be detected.
+    EXPECT_FALSE(fs::exists(root_ / "products" / (older + ".txt")));
+    EXPECT_TRUE(fs::exists(root_ / "products" / (newer + ".txt")));
+}
+
+// A custom action's result decides how the installation goes on.
+TEST_F(HostRunTest, CustomActionResultsEndOrContinueTheInstallation) {
+    struct Case {
+        const char* result;
+        int status;
+        const char* logged;  // the action's logged return value
+        const char* error;   // what stderr names, if anything
+        bool scheduled;      // whether the actions after it ran
+    };
+    const Case cases[] = {
+        {"0", 0, "Return value 1.", nullptr, true},
+        {"1626", 0, "Return value 0.", nullptr, true},
+        {"259", 0, "Return value 5.", nullptr, false},
+        {"1602", 1, "Return value 2.", "1602", false},
+        {"1603", 1, "Return value 3.", "1603", false},
+        {"42", 1, "Return value 3.", "1603", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.result);
+        fs::remove_all(root_);
+        const Result run = Install({"--prop", std::string("HOST_RESULT=") + c.result});
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.log.find(std::string(": HostResult. ") + c.logged), std::string::npos);
+        if (c.error != nullptr) {
+            EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        }
+        EXPECT_EQ(run.log.find(": HostScheduleScripts.") != std::string::npos, c.scheduled);
+    }
+}
+
+TEST_F(HostRunTest, EntryPointMissingFromTheLibraryFailsTheAction) {
+    // Without --library the host loads the libtrellis.so built beside it,
+    // which has none of the test package's entry points.
+    const Result run = Run({"install", "{package}", "--root", "{root}", "--log", "{log}"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.log.find("libtrellis.so"), std::string::npos);
+    ExpectInOrder(run.log, {"Error 1723. The library has no such entry point. (action HostReportState, entry point "
+                            "ReportState",
+                            ": HostReportState. Return value 3."});
+}
+
+TEST_F(HostRunTest, BadUsageExitsWithTwoAndOneLine) {
+    WriteFile(dir_ / "not-a-package.msi", "plain text\n");
+    const std::string notPackage = (dir_ / "not-a-package.msi").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{}, "no command"},
+        {{"repair", "{package}", "--root", "{root}"}, "unknown command"},
+        {{"install", "--root", "{root}"}, "no package"},
+        {{"install", "{package}"}, "--root"},
+        {{"install", "{package}", "--root"}, "--root needs"},
+        {{"install", "{package}", "--root", "{root}", "--verbose"}, "unknown option --verbose"},
+        {{"install", "{package}", "{package}", "--root", "{root}"}, "more than one package"},
+        {{"install", "{package}", "--root", "{root}", "--prop", "=x"}, "--prop needs NAME=VALUE"},
+        {{"install", "{package}", "--root", "{root}", "--prop", "NAME"}, "--prop needs NAME=VALUE"},
+        {{"install", "/nonexistent/p.msi", "--root", "{root}"}, "cannot read the package"},
+        {{"install", notPackage, "--root", "{root}"}, "cannot read the package"},
+        {{"install", "{package}", "--root", "{root}", "--library", "/nonexistent.so"}, "cannot read the library"},
+        {{"install", "{package}", "--root", "{root}", "--fail-at", "NoSuchAction"}, "--fail-at names NoSuchAction"},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& arg : c.args) joined += arg + " ";
+        SCOPED_TRACE(joined);
+        const Result run = Run(c.args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// The command line of trellis-host:
+//
+//   trellis-host install PACKAGE.msi --root DIR [--prop NAME=VALUE]... [--log FILE]
+//                [--fail-at ACTION] [--library PATH] [--diff]
+//   trellis-host uninstall PACKAGE.msi --root DIR [the same options]
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace host {
+
+struct Options {
+    bool uninstall = false;
+    std::string package;
+    std::string root;
+    std::vector<std::pair<std::u16string, std::u16string>> properties;  // in command-line order
+    std::string logFile;
+    std::u16string failAt;
+    std::string library;
+    bool diff = false;
+};
+
+// The arguments after the program name. False, with a one-line reason, for
+// bad usage; "--help" gives false with an empty reason.
+bool ParseArguments(const std::vector<std::string>& args, Options* options, std::string* error);
+
+std::string UsageText();
+
+}  // namespace host

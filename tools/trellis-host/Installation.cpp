@@ -1,0 +1,786 @@
+#include "Installation.h"
+
+#include <dlfcn.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "platform/Files.h"
+#include "platform/Msi.h"
+#include "platform/System.h"
+#include "platform/posix/MsiInternal.h"
+#include "platform/posix/Utf.h"
+
+namespace host {
+
+namespace {
+
+using platform::posix::FromUtf8;
+using platform::posix::ToUtf8;
+namespace msi = platform::posix::msi;
+
+// Custom action type bits.
+constexpr int kTypeBaseMask = 0x3F;
+constexpr int kTypeDllBinary = 1;
+constexpr int kTypeDllFile = 17;
+constexpr int kTypeError = 19;
+constexpr int kTypeSetDirectory = 35;
+constexpr int kTypeSetProperty = 51;
+constexpr int kTypeContinue = 0x40;
+constexpr int kTypeRollback = 0x100;
+constexpr int kTypeCommit = 0x200;
+constexpr int kTypeInScript = 0x400;
+constexpr int kTypeHideTarget = 0x2000;
+
+// Windows Installer's answer for a product that is not installed.
+constexpr std::uint32_t kErrorUnknownProduct = 1605;
+
+// Upgrade table attributes.
+constexpr int kUpgradeOnlyDetect = 0x2;
+constexpr int kUpgradeMinInclusive = 0x100;
+constexpr int kUpgradeMaxInclusive = 0x200;
+
+// Standard actions: the ones the model needs do something, the others
+// (files, registry, shortcuts, services...) are not carried out here.
+const std::set<std::u16string>& StandardActions() {
+    static const std::set<std::u16string> actions = {
+        u"AllocateRegistrySpace", u"AppSearch", u"BindImage", u"CCPSearch", u"CostFinalize", u"CostInitialize",
+        u"CreateFolders", u"CreateShortcuts", u"DeleteServices", u"DisableRollback", u"DuplicateFiles",
+        u"ExecuteAction", u"FileCost", u"FindRelatedProducts", u"ForceReboot", u"InstallAdminPackage",
+        u"InstallExecute", u"InstallExecuteAgain", u"InstallFiles", u"InstallFinalize", u"InstallInitialize",
+        u"InstallODBC", u"InstallServices", u"InstallSFPCatalogFile", u"InstallValidate", u"IsolateComponents",
+        u"LaunchConditions", u"MigrateFeatureStates", u"MoveFiles", u"MsiConfigureServices",
+        u"MsiPublishAssemblies", u"MsiUnpublishAssemblies", u"PatchFiles", u"ProcessComponents",
+        u"PublishComponents", u"PublishFeatures", u"PublishProduct", u"RegisterClassInfo",
+        u"RegisterComPlus", u"RegisterExtensionInfo", u"RegisterFonts", u"RegisterMIMEInfo",
+        u"RegisterProduct", u"RegisterProgIdInfo", u"RegisterTypeLibraries", u"RegisterUser",
+        u"RemoveDuplicateFiles", u"RemoveEnvironmentStrings", u"RemoveExistingProducts", u"RemoveFiles",
+        u"RemoveFolders", u"RemoveIniValues", u"RemoveODBC", u"RemoveRegistryValues", u"RemoveShortcuts",
+        u"ResolveSource", u"RMCCPSearch", u"ScheduleReboot", u"SelfRegModules", u"SelfUnregModules",
+        u"SetODBCFolders", u"StartServices", u"StopServices", u"UnpublishComponents", u"UnpublishFeatures",
+        u"UnregisterClassInfo", u"UnregisterComPlus", u"UnregisterExtensionInfo", u"UnregisterFonts",
+        u"UnregisterMIMEInfo", u"UnregisterProgIdInfo", u"UnregisterTypeLibraries", u"ValidateProductID",
+        u"WriteEnvironmentStrings", u"WriteIniValues", u"WriteRegistryValues",
+    };
+    return actions;
+}
+
+std::u16string Number(long value) { return FromUtf8(std::to_string(value)); }
+
+std::u16string StateName(int state) {
+    switch (state) {
+    case platform::posix::kInstallStateAbsent: return u"Absent";
+    case platform::posix::kInstallStateLocal: return u"Local";
+    case platform::posix::kInstallStateSource: return u"Source";
+    case platform::posix::kInstallStateAdvertised: return u"Advertise";
+    default: return u"Null";
+    }
+}
+
+std::u16string WithBackslash(std::u16string path) {
+    if (!path.empty() && path.back() != u'\\') path += u'\\';
+    return path;
+}
+
+std::vector<std::u16string> SplitOn(const std::u16string& text, char16_t separator) {
+    std::vector<std::u16string> parts;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(separator, start);
+        if (end == std::u16string::npos) end = text.size();
+        if (end > start) parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::vector<msi::Record> Rows(const platform::posix::InstallerSession& session, const char16_t* query) {
+    std::vector<msi::Record> rows;
+    if (session.Database()) msi::QueryRows(*session.Database(), query, &rows);
+    return rows;
+}
+
+std::u16string Text(const msi::Record& row, std::size_t field) {
+    return field < row.fields.size() ? msi::FieldText(row.fields[field]) : std::u16string();
+}
+
+int Integer(const msi::Record& row, std::size_t field, int fallback) {
+    if (field >= row.fields.size() || row.fields[field].kind != msi::Field::Kind::Integer) return fallback;
+    return row.fields[field].integer;
+}
+
+std::u16string UserName() {
+    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_name != nullptr) {
+        return FromUtf8(entry->pw_name);
+    }
+    return u"User";
+}
+
+bool IsFailure(std::uint32_t result) {
+    return result == platform::kErrorInstallFailure || result == platform::kErrorInstallUserExit;
+}
+
+}  // namespace
+
+// A custom-action library calls platform::Msi* and expects this process's
+// installer session behind the handle it is given. The library carries its
+// own copy of the stand-in, but trellis-host is linked with -rdynamic, so the
+// dynamic linker binds the library's calls to these functions here instead.
+// Taking their addresses makes sure every one of them is linked in.
+extern const void* const kInstallerFunctions[];
+__attribute__((used)) const void* const kInstallerFunctions[] = {
+    reinterpret_cast<const void*>(&platform::MsiGetPropertyW),
+    reinterpret_cast<const void*>(&platform::MsiSetPropertyW),
+    reinterpret_cast<const void*>(&platform::MsiDoActionW),
+    reinterpret_cast<const void*>(&platform::MsiEvaluateConditionW),
+    reinterpret_cast<const void*>(&platform::MsiGetMode),
+    reinterpret_cast<const void*>(&platform::MsiFormatRecordW),
+    reinterpret_cast<const void*>(&platform::MsiGetDatabaseState),
+    reinterpret_cast<const void*>(&platform::MsiGetActiveDatabase),
+    reinterpret_cast<const void*>(&platform::MsiDatabaseOpenViewW),
+    reinterpret_cast<const void*>(&platform::MsiViewExecute),
+    reinterpret_cast<const void*>(&platform::MsiViewFetch),
+    reinterpret_cast<const void*>(&platform::MsiViewGetColumnInfo),
+    reinterpret_cast<const void*>(&platform::MsiViewClose),
+    reinterpret_cast<const void*>(&platform::MsiCloseHandle),
+    reinterpret_cast<const void*>(&platform::MsiCreateRecord),
+    reinterpret_cast<const void*>(&platform::MsiRecordGetFieldCount),
+    reinterpret_cast<const void*>(&platform::MsiRecordGetStringW),
+    reinterpret_cast<const void*>(&platform::MsiRecordGetInteger),
+    reinterpret_cast<const void*>(&platform::MsiRecordSetStringW),
+    reinterpret_cast<const void*>(&platform::MsiRecordSetInteger),
+    reinterpret_cast<const void*>(&platform::MsiRecordReadStream),
+    reinterpret_cast<const void*>(&platform::MsiProcessMessage),
+};
+
+Installation::Installation(const Options& options, const InstallLog& log, std::string libraryPath)
+    : options_(options), log_(log), libraryPath_(std::move(libraryPath)), store_(options.root) {
+    // The session writes the messages of custom actions (INFO lines and the
+    // like) into the same log.
+    if (log_.Enabled()) session_.SetLogFile(log_.Path());
+    session_.doAction = [this](platform::posix::InstallerSession&, const std::u16string& action) {
+        return DoActionHook(action);
+    };
+}
+
+Installation::~Installation() {
+    // The library stays loaded: objects it made may still be referenced by
+    // the stand-in's handle table until the process ends.
+    session_.doAction = nullptr;
+}
+
+bool Installation::Open(std::string* error) {
+    // Command-line properties come first, so that the Property table does
+    // not overwrite them.
+    for (const auto& [name, value] : options_.properties) session_.SetProperty(name, value);
+    if (!session_.OpenDatabase(options_.package)) {
+        *error = "cannot read the package " + options_.package;
+        return false;
+    }
+    if (session_.GetProperty(u"ProductCode").empty()) {
+        *error = "the package " + options_.package + " has no ProductCode property";
+        return false;
+    }
+    for (const msi::Record& row :
+         Rows(session_, u"SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`")) {
+        CustomActionRow action{Text(row, 1), Integer(row, 2, 0), Text(row, 3), Text(row, 4)};
+        customActions_[action.action] = action;
+    }
+    for (const msi::Record& row : Rows(session_, u"SELECT `Action` FROM `InstallExecuteSequence`")) {
+        sequence_.push_back(Text(row, 1));
+    }
+    return true;
+}
+
+bool Installation::KnowsAction(const std::u16string& action) const {
+    return customActions_.count(action) != 0 || StandardActions().count(action) != 0 ||
+           std::find(sequence_.begin(), sequence_.end(), action) != sequence_.end();
+}
+
+std::u16string Installation::Format(const std::u16string& text) const {
+    return platform::posix::FormatRecordText(session_, {text});
+}
+
+void Installation::StartSession() {
+    std::set<std::u16string> given;
+    for (const auto& property : options_.properties) given.insert(property.first);
+    const auto setDefault = [&](const std::u16string& name, const std::u16string& value) {
+        if (given.count(name) == 0) session_.SetProperty(name, value);
+    };
+
+    const bool perMachine = !session_.GetProperty(u"ALLUSERS").empty();
+    for (const auto& [name, value] : platform::posix::StandardProperties(UserName(), perMachine)) {
+        // A package may choose its ROOTDRIVE; the system folders are the machine's.
+        if (name == u"ROOTDRIVE" && !session_.GetProperty(name).empty()) continue;
+        setDefault(name, value);
+    }
+    setDefault(u"UILevel", u"2");
+    setDefault(u"UserSID", platform::GetProcessUserSid());
+    char* absolute = ::realpath(options_.package.c_str(), nullptr);
+    const std::u16string package = FromUtf8(absolute != nullptr ? absolute : options_.package);
+    std::free(absolute);
+    setDefault(u"OriginalDatabase", package);
+    setDefault(u"DATABASE", package);
+    if (session_.GetProperty(u"INSTALLLEVEL").empty()) session_.SetProperty(u"INSTALLLEVEL", u"1");
+    if (!session_.GetProperty(u"DISABLEROLLBACK").empty()) session_.SetProperty(u"RollbackDisabled", u"1");
+
+    isInstalled_ = store_.Find(session_.GetProperty(u"ProductCode"), &installed_);
+    if (isInstalled_) {
+        setDefault(u"Installed", u"1");
+        setDefault(u"ProductState", u"5");
+    } else {
+        setDefault(u"ProductState", u"-1");
+    }
+    if (options_.uninstall && session_.GetProperty(u"REMOVE").empty()) session_.SetProperty(u"REMOVE", u"ALL");
+    for (const char16_t* name : {u"ADDLOCAL", u"REMOVE", u"ADDSOURCE", u"ADDDEFAULT", u"REINSTALL", u"ADVERTISE"}) {
+        if (!session_.GetProperty(name).empty()) session_.SetProperty(u"Preselected", u"1");
+    }
+}
+
+std::uint32_t Installation::Run() {
+    log_.Line(u"=== Verbose logging started: " + InstallLog::DateAndClock() +
+              u"  Build type: trellis-host  Calling process: trellis-host ===");
+    std::u16string commandLine;
+    for (const auto& [name, value] : options_.properties) {
+        commandLine += (commandLine.empty() ? u"" : u" ") + name + u"=\"" + value + u"\"";
+    }
+    log_.Engine(u"******* RunEngine:\n           ******* Product: " + FromUtf8(options_.package) +
+                u"\n           ******* Action: \n           ******* CommandLine: " + commandLine);
+    log_.Engine(u"Sandbox root: " + FromUtf8(options_.root) + u" (drive C: is " + FromUtf8(options_.root) +
+                u"/C); custom-action library: " + FromUtf8(libraryPath_));
+    StartSession();
+    log_.Engine(isInstalled_ ? u"Product " + session_.GetProperty(u"ProductCode") + u" is installed"
+                             : u"Product " + session_.GetProperty(u"ProductCode") + u" is not installed");
+    if (options_.uninstall && !isInstalled_) {
+        log_.Engine(u"Error 1605. This action is only valid for products that are currently installed.");
+        LogEnd(kErrorUnknownProduct);
+        return kErrorUnknownProduct;
+    }
+    const std::uint32_t result = RunSequence();
+    LogEnd(result);
+    return result;
+}
+
+std::uint32_t Installation::RunSequence() {
+    struct Row {
+        std::u16string action;
+        std::u16string condition;
+        int sequence;
+    };
+    std::vector<Row> rows;
+    for (const msi::Record& record : Rows(
+             session_, u"SELECT `Action`, `Condition`, `Sequence` FROM `InstallExecuteSequence` ORDER BY `Sequence`")) {
+        rows.push_back({Text(record, 1), Text(record, 2), Integer(record, 3, 0)});
+    }
+    // Whether a row's condition lets it run; an error ends the installation.
+    const auto admitted = [&](const Row& row, bool* error) {
+        *error = false;
+        if (row.condition.empty()) return true;
+        const int result = platform::MsiEvaluateConditionW(session_.Handle(), row.condition.c_str());
+        if (result == platform::kMsiConditionFalse) {
+            log_.Engine(u"Skipping action: " + row.action + u" (condition is false)");
+            return false;
+        }
+        if (result == platform::kMsiConditionError) {
+            log_.Engine(u"Error: the condition of action " + row.action + u" cannot be evaluated: " + row.condition);
+            *error = true;
+            return false;
+        }
+        return true;
+    };
+
+    log_.ActionStart(u"INSTALL");
+    std::uint32_t result = platform::kErrorSuccess;
+    for (const Row& row : rows) {
+        if (row.sequence <= 0) continue;
+        bool error = false;
+        if (!admitted(row, &error)) {
+            if (!error) continue;
+            result = platform::kErrorInstallFailure;
+            break;
+        }
+        const std::uint32_t rc = RunAction(row.action, false);
+        if (IsFailure(rc)) {
+            result = rc;
+            break;
+        }
+        if (rc == platform::kErrorNoMoreItems || skipRemaining_) {
+            log_.Engine(u"Skipping the remaining actions: " + row.action + u" asked for it");
+            break;
+        }
+    }
+    // The script runs at the end of the sequence even without InstallFinalize.
+    if (result == platform::kErrorSuccess && scriptOpen_) result = FinishScript();
+    if (result != platform::kErrorSuccess) Rollback();
+
+    // The rows numbered -1, -2 and -3 run at the end of a successful, a
+    // cancelled and a failed installation.
+    const int terminal = result == platform::kErrorSuccess        ? -1
+                         : result == platform::kErrorInstallUserExit ? -2
+                                                                     : -3;
+    for (const Row& row : rows) {
+        bool error = false;
+        if (row.sequence == terminal && admitted(row, &error)) RunAction(row.action, false);
+    }
+    log_.ActionEnded(u"INSTALL", result);
+    return result;
+}
+
+std::uint32_t Installation::RunAction(const std::u16string& action, bool fromCustomAction) {
+    log_.Engine(u"Doing action: " + action);
+    log_.ActionStart(action);
+    if (onAction_) onAction_(action);
+
+    const auto custom = customActions_.find(action);
+    const bool deferred = custom != customActions_.end() && (custom->second.type & kTypeInScript) != 0;
+    std::uint32_t rc = platform::kErrorSuccess;
+    // A deferred action met in the sequence fails where it runs, in the script.
+    if (action == options_.failAt && (fromCustomAction || !deferred)) {
+        log_.Engine(u"Action " + action + u" fails: --fail-at names it");
+        rc = platform::kErrorInstallFailure;
+    } else if (custom != customActions_.end()) {
+        rc = deferred ? ScheduleAction(custom->second) : Execute(custom->second);
+    } else if (StandardActions().count(action) != 0) {
+        rc = RunStandardAction(action);
+    } else {
+        log_.Engine(u"Action not found: " + action);
+        rc = platform::kErrorFunctionNotCalled;
+    }
+    log_.ActionEnded(action, rc);
+    return rc;
+}
+
+std::uint32_t Installation::DoActionHook(const std::u16string& action) {
+    if (inScript_) {
+        log_.Engine(u"MsiDoAction(" + action + u") is not available to deferred, rollback and commit actions");
+        return platform::kErrorInvalidHandleState;
+    }
+    const std::uint32_t rc = RunAction(action, true);
+    return rc == platform::kErrorNoMoreItems ? platform::kErrorSuccess : rc;
+}
+
+std::uint32_t Installation::RunStandardAction(const std::u16string& action) {
+    if (action == u"CostInitialize") {
+        tables_ = platform::posix::ReadPackageTables(session_);
+        tablesRead_ = true;
+    } else if (action == u"CostFinalize") {
+        Cost();
+    } else if (action == u"InstallInitialize") {
+        scriptOpen_ = true;
+        script_.clear();
+        executed_ = 0;
+    } else if (action == u"CreateFolders" || action == u"InstallFiles") {
+        ScheduleFolders();
+    } else if (action == u"InstallExecute" || action == u"InstallExecuteAgain") {
+        if (scriptOpen_) return ExecuteScript();
+    } else if (action == u"InstallFinalize") {
+        return FinishScript();
+    } else if (action == u"FindRelatedProducts") {
+        FindRelatedProducts();
+    } else if (action == u"RemoveExistingProducts") {
+        RemoveExistingProducts();
+    } else if (action == u"DisableRollback") {
+        session_.SetProperty(u"RollbackDisabled", u"1");
+    } else {
+        log_.Engine(action + u": nothing to do on Linux (files, registry and the like are not installed)");
+    }
+    return platform::kErrorSuccess;
+}
+
+std::uint32_t Installation::ScheduleAction(const CustomActionRow& row) {
+    if (!scriptOpen_) {
+        log_.Engine(u"Error 2762. Cannot schedule " + row.action +
+                    u": deferred actions belong between InstallInitialize and InstallFinalize.");
+        return platform::kErrorInstallFailure;
+    }
+    const ScriptOp op{row, session_.GetProperty(row.action), {}};
+    const Script script = ScriptOf(row.type);
+    const char16_t* kind = script == Script::Rollback ? u"rollback" : script == Script::Commit ? u"commit" : u"deferred";
+    log_.Engine(u"Scheduling " + std::u16string(kind) + u" action " + row.action + u" with CustomActionData " +
+                ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : op.data));
+    script_.push_back(op);
+    return platform::kErrorSuccess;
+}
+
+std::uint32_t Installation::Execute(const CustomActionRow& row) {
+    std::uint32_t rc = platform::kErrorSuccess;
+    switch (row.type & kTypeBaseMask) {
+    case kTypeDllBinary:
+    case kTypeDllFile:
+        rc = CallEntryPoint(row);
+        break;
+    case kTypeSetProperty: {
+        const std::u16string value = Format(row.target);
+        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" + value + u"'.");
+        session_.SetProperty(row.source, value);
+        break;
+    }
+    case kTypeSetDirectory: {
+        const std::u16string value = WithBackslash(Format(row.target));
+        log_.Engine(u"Directory " + row.source + u" set to '" + value + u"'");
+        fixedDirectories_[row.source] = value;
+        session_.SetProperty(row.source, value);
+        if (costed_) ResolveAndApplyDirectories();
+        break;
+    }
+    case kTypeError:
+        log_.Engine(u"Error: " + Format(row.target));
+        rc = platform::kErrorInstallFailure;
+        break;
+    default:
+        log_.Engine(u"Custom action " + row.action + u" has type " + Number(row.type) +
+                    u", which trellis-host does not run; it counts as succeeded");
+        break;
+    }
+    switch (rc) {
+    case platform::kErrorSuccess:
+    case platform::kErrorNoMoreItems:
+    case platform::kErrorFunctionNotCalled:
+        return rc;
+    default:
+        log_.Engine(u"Custom action " + row.action + u" returned error code " + Number(rc));
+        if ((row.type & kTypeContinue) != 0) {
+            log_.Engine(u"The type of " + row.action + u" says to ignore its result");
+            return platform::kErrorSuccess;
+        }
+        // Any result but the documented ones is a failure.
+        return rc == platform::kErrorInstallUserExit ? rc : platform::kErrorInstallFailure;
+    }
+}
+
+std::uint32_t Installation::CallEntryPoint(const CustomActionRow& row) {
+    if (!libraryTried_) {
+        libraryTried_ = true;
+        library_ = ::dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library_ == nullptr) {
+            const char* reason = ::dlerror();
+            log_.Engine(u"Cannot load " + FromUtf8(libraryPath_) + u": " + FromUtf8(reason != nullptr ? reason : ""));
+        }
+    }
+    const std::u16string where = u" (action " + row.action + u", entry point " + row.target + u", library " +
+                                 FromUtf8(libraryPath_) + u")";
+    if (library_ == nullptr) {
+        log_.Engine(u"Error 1723. A DLL required for this install to complete could not be run." + where);
+        return platform::kErrorInstallFailure;
+    }
+    void* symbol = ::dlsym(library_, ToUtf8(row.target).c_str());
+    if (symbol == nullptr) {
+        log_.Engine(u"Error 1723. The library has no such entry point." + where);
+        return platform::kErrorInstallFailure;
+    }
+    log_.Engine(u"Invoking custom action " + row.action + u": entry point " + row.target);
+    using EntryPoint = std::uint32_t (*)(std::uint32_t);
+    return reinterpret_cast<EntryPoint>(symbol)(session_.Handle());
+}
+
+Installation::Script Installation::ScriptOf(int type) {
+    if ((type & kTypeInScript) == 0) return Script::Deferred;
+    if ((type & (kTypeRollback | kTypeCommit)) == kTypeRollback) return Script::Rollback;
+    if ((type & (kTypeRollback | kTypeCommit)) == kTypeCommit) return Script::Commit;
+    return Script::Deferred;
+}
+
+std::u16string Installation::OpText(const char16_t* op, const ScriptOp& scriptOp) const {
+    const CustomActionRow& row = scriptOp.action;
+    return std::u16string(op) + u"(Action=" + row.action + u",ActionType=" + Number(row.type) + u",Source=" +
+           row.source + u",Target=" + row.target + u",CustomActionData=" +
+           ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : scriptOp.data) + u")";
+}
+
+std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
+    const char16_t* name = script == Script::Rollback ? u"CustomActionRollback"
+                           : script == Script::Commit ? u"CustomActionCommit"
+                                                      : u"CustomActionSchedule";
+    log_.Engine(u"Executing op: " + OpText(name, op));
+    if (onAction_) onAction_(op.action.action);
+    if (op.action.action == options_.failAt) {
+        log_.Engine(u"Action " + op.action.action + u" fails: --fail-at names it");
+        return platform::kErrorInstallFailure;
+    }
+    // Deferred actions see only these properties, as on Windows.
+    const std::map<std::u16string, std::u16string> saved = session_.Properties();
+    const auto valueOf = [&](const char16_t* property) {
+        const auto it = saved.find(property);
+        return it == saved.end() ? std::u16string() : it->second;
+    };
+    for (const auto& property : saved) session_.SetProperty(property.first, u"");
+    session_.SetProperty(u"CustomActionData", op.data);
+    session_.SetProperty(u"ProductCode", valueOf(u"ProductCode"));
+    session_.SetProperty(u"UserSID", valueOf(u"UserSID"));
+    const int mode = script == Script::Rollback ? platform::kMsiRunModeRollback
+                     : script == Script::Commit ? platform::kMsiRunModeCommit
+                                                : platform::kMsiRunModeScheduled;
+    session_.SetMode(mode, true);
+    inScript_ = true;
+    const std::uint32_t rc = Execute(op.action);
+    inScript_ = false;
+    session_.SetMode(mode, false);
+    for (const auto& property : std::map<std::u16string, std::u16string>(session_.Properties())) {
+        session_.SetProperty(property.first, u"");
+    }
+    for (const auto& [property, value] : saved) session_.SetProperty(property, value);
+    return rc;
+}
+
+std::uint32_t Installation::ExecuteScript() {
+    const bool rollbackDisabled = !session_.GetProperty(u"RollbackDisabled").empty();
+    while (executed_ < script_.size()) {
+        const ScriptOp op = script_[executed_++];
+        if (!op.folders.empty()) {
+            for (const std::u16string& folder : op.folders) {
+                log_.Engine(u"Executing op: FolderCreate(Folder=" + folder + u")");
+            }
+            CreateFolders(op.folders);
+            continue;
+        }
+        switch (ScriptOf(op.action.type)) {
+        case Script::Rollback:
+        case Script::Commit:
+            log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
+            if (rollbackDisabled) {
+                log_.Engine(u"Rollback is disabled: " + op.action.action + u" will not run");
+            } else {
+                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(op);
+            }
+            break;
+        case Script::Deferred: {
+            const std::uint32_t rc = RunScriptOp(op, Script::Deferred);
+            if (IsFailure(rc)) return rc;
+            break;
+        }
+        }
+    }
+    return platform::kErrorSuccess;
+}
+
+std::uint32_t Installation::FinishScript() {
+    if (!scriptOpen_) return platform::kErrorSuccess;
+    scriptOpen_ = false;
+    log_.Engine(u"Running the installation script: " + Number(static_cast<long>(script_.size() - executed_)) +
+                u" operation(s) to go");
+    std::uint32_t rc = ExecuteScript();
+    if (rc != platform::kErrorSuccess) return rc;
+    if (!commit_.empty()) log_.Engine(u"Running the commit actions");
+    for (const ScriptOp& op : commit_) {
+        rc = RunScriptOp(op, Script::Commit);
+        // A failing commit action rolls back what the rollback script holds.
+        if (IsFailure(rc)) return rc;
+    }
+    commit_.clear();
+    rollback_.clear();
+    Register();
+    return platform::kErrorSuccess;
+}
+
+// The folders of the components being installed, and of their CreateFolder
+// rows, come into being where the script reaches this point.
+void Installation::ScheduleFolders() {
+    if (!costed_ || !scriptOpen_) return;
+    std::map<std::u16string, std::u16string> directoryOf;
+    for (const platform::posix::ComponentRow& row : tables_.components) directoryOf[row.component] = row.directory;
+    std::vector<std::pair<std::u16string, std::u16string>> pairs;  // component, directory
+    for (const auto& [component, directory] : directoryOf) pairs.emplace_back(component, directory);
+    for (const msi::Record& row : Rows(session_, u"SELECT `Component_`, `Directory_` FROM `CreateFolder`")) {
+        pairs.emplace_back(Text(row, 1), Text(row, 2));
+    }
+    std::set<std::u16string> folders;
+    for (const auto& [component, directory] : pairs) {
+        const auto state = selection_.components.find(component);
+        if (state == selection_.components.end() || state->second.action != platform::posix::kInstallStateLocal) continue;
+        const std::u16string path = session_.GetProperty(directory);
+        if (!path.empty()) folders.insert(path);
+    }
+    if (folders.empty()) return;
+    ScriptOp op;
+    op.folders.assign(folders.begin(), folders.end());
+    script_.push_back(op);
+}
+
+void Installation::CreateFolders(const std::vector<std::u16string>& folders) {
+    for (const std::u16string& folder : folders) {
+        // Each missing level in turn, from the drive down.
+        for (std::size_t at = folder.find(u'\\', 3); at != std::u16string::npos; at = folder.find(u'\\', at + 1)) {
+            const std::u16string level = folder.substr(0, at);
+            if (platform::GetFileAttributesW(level) == platform::kInvalidFileAttributes) {
+                platform::CreateDirectoryW(level);
+            }
+        }
+    }
+}
+
+void Installation::Rollback() {
+    commit_.clear();
+    if (rollback_.empty()) return;
+    log_.Engine(u"Rolling back: " + Number(static_cast<long>(rollback_.size())) +
+                u" rollback action(s), the last scheduled first");
+    for (auto it = rollback_.rbegin(); it != rollback_.rend(); ++it) {
+        log_.Line(u"Rollback: " + it->action.action);
+        const std::uint32_t rc = RunScriptOp(*it, Script::Rollback);
+        if (IsFailure(rc)) log_.Engine(u"Rollback action " + it->action.action + u" failed; the rollback goes on");
+    }
+    rollback_.clear();
+}
+
+void Installation::Cost() {
+    if (!tablesRead_) {
+        tables_ = platform::posix::ReadPackageTables(session_);
+        tablesRead_ = true;
+    }
+    // Directories already given a place keep it; the rest are worked out.
+    fixedDirectories_.clear();
+    for (const platform::posix::DirectoryRow& row : tables_.directories) {
+        const std::u16string value = session_.GetProperty(row.directory);
+        if (!value.empty()) fixedDirectories_[row.directory] = value;
+    }
+    ResolveAndApplyDirectories();
+
+    platform::posix::SelectionRequest request;
+    request.installLevel = std::atoi(ToUtf8(session_.GetProperty(u"INSTALLLEVEL")).c_str());
+    request.addLocal = session_.GetProperty(u"ADDLOCAL");
+    for (const char16_t* alsoLocal : {u"ADDSOURCE", u"ADDDEFAULT"}) {
+        const std::u16string more = session_.GetProperty(alsoLocal);
+        if (!more.empty()) request.addLocal += (request.addLocal.empty() ? u"" : u",") + more;
+    }
+    request.remove = session_.GetProperty(u"REMOVE");
+    if (isInstalled_) {
+        request.installedFeatures.insert(installed_.features.begin(), installed_.features.end());
+        request.installedComponents.insert(installed_.components.begin(), installed_.components.end());
+    }
+    selection_ = platform::posix::SelectFeatures(tables_, request, [this](const std::u16string& condition) {
+        return platform::MsiEvaluateConditionW(session_.Handle(), condition.c_str());
+    });
+    std::map<std::u16string, std::u16string> directories;
+    for (const platform::posix::DirectoryRow& row : tables_.directories) {
+        const std::u16string path = session_.GetProperty(row.directory);
+        if (!path.empty()) directories[row.directory] = path;
+    }
+    platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
+    for (const auto& [feature, state] : selection_.features) {
+        log_.Engine(u"Feature: " + feature + u"; Installed: " + StateName(state.installed) + u"; Request: " +
+                    StateName(state.action) + u"; Action: " + StateName(state.action));
+    }
+    for (const auto& [component, state] : selection_.components) {
+        log_.Engine(u"Component: " + component + u"; Installed: " + StateName(state.installed) + u"; Request: " +
+                    StateName(state.action) + u"; Action: " + StateName(state.action));
+    }
+    costed_ = true;
+}
+
+void Installation::ResolveAndApplyDirectories() {
+    std::vector<std::u16string> problems;
+    const auto directories = platform::posix::ResolveDirectories(
+        tables_.directories,
+        [this](const std::u16string& name) {
+            if (name == u"ROOTDRIVE") return session_.GetProperty(name);
+            const auto it = fixedDirectories_.find(name);
+            return it == fixedDirectories_.end() ? std::u16string() : it->second;
+        },
+        &problems);
+    for (const std::u16string& problem : problems) log_.Engine(u"Error: " + problem);
+    for (const auto& [directory, path] : directories) {
+        session_.SetProperty(directory, path);
+        log_.Engine(u"Dir (target): Key: " + directory + u"\t, Object: " + path);
+    }
+    if (costed_) platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
+}
+
+void Installation::Register() {
+    if (!costed_) return;
+    const std::vector<std::u16string> features = platform::posix::InstalledAfter(selection_.features);
+    const std::u16string code = session_.GetProperty(u"ProductCode");
+    if (features.empty()) {
+        if (isInstalled_ && store_.Remove(code)) log_.Engine(u"Product " + code + u" is no longer registered");
+        return;
+    }
+    platform::posix::InstalledProduct product;
+    product.productCode = code;
+    product.upgradeCode = session_.GetProperty(u"UpgradeCode");
+    product.productName = session_.GetProperty(u"ProductName");
+    product.productVersion = session_.GetProperty(u"ProductVersion");
+    product.manufacturer = session_.GetProperty(u"Manufacturer");
+    product.productLanguage = session_.GetProperty(u"ProductLanguage");
+    product.features = features;
+    product.components = platform::posix::InstalledAfter(selection_.components);
+    if (store_.Save(product)) {
+        log_.Engine(u"Product " + code + u" is registered with " + Number(static_cast<long>(features.size())) +
+                    u" feature(s)");
+    } else {
+        log_.Engine(u"Error: cannot register product " + code + u" under " + FromUtf8(options_.root));
+    }
+}
+
+// Fills each Upgrade row's ActionProperty with the installed products of its
+// UpgradeCode whose version is in its range.
+void Installation::FindRelatedProducts() {
+    if (isInstalled_) return;  // as on Windows, only a first installation looks
+    const std::u16string self = platform::posix::Upcase(session_.GetProperty(u"ProductCode"));
+    const std::vector<platform::posix::InstalledProduct> products = store_.All();
+    for (const msi::Record& row :
+         Rows(session_, u"SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Attributes`, `ActionProperty` FROM `Upgrade`")) {
+        const std::u16string upgradeCode = platform::posix::Upcase(Text(row, 1));
+        const std::u16string min = Text(row, 2), max = Text(row, 3), property = Text(row, 5);
+        const int attributes = Integer(row, 4, 0);
+        for (const platform::posix::InstalledProduct& product : products) {
+            if (platform::posix::Upcase(product.upgradeCode) != upgradeCode ||
+                platform::posix::Upcase(product.productCode) == self) {
+                continue;
+            }
+            if (!min.empty()) {
+                const int c = platform::posix::CompareProductVersions(product.productVersion, min);
+                if (c < 0 || (c == 0 && (attributes & kUpgradeMinInclusive) == 0)) continue;
+            }
+            if (!max.empty()) {
+                const int c = platform::posix::CompareProductVersions(product.productVersion, max);
+                if (c > 0 || (c == 0 && (attributes & kUpgradeMaxInclusive) == 0)) continue;
+            }
+            std::u16string value = session_.GetProperty(property);
+            value += (value.empty() ? u"" : u";") + product.productCode;
+            session_.SetProperty(property, value);
+            log_.Engine(u"FindRelatedProducts: found product " + product.productCode + u" (" + product.productVersion +
+                        u"); " + property + u" = " + value);
+        }
+    }
+}
+
+// The products found for Upgrade rows that are not "detect only" are taken
+// off the sandbox's list. Their own packages' sequences are not run.
+void Installation::RemoveExistingProducts() {
+    for (const msi::Record& row : Rows(session_, u"SELECT `Attributes`, `ActionProperty` FROM `Upgrade`")) {
+        if ((Integer(row, 1, 0) & kUpgradeOnlyDetect) != 0) continue;
+        for (const std::u16string& code : SplitOn(session_.GetProperty(Text(row, 2)), u';')) {
+            if (store_.Remove(code)) {
+                log_.Engine(u"RemoveExistingProducts: product " + code +
+                            u" is no longer registered (its own uninstall sequence is not run)");
+            }
+        }
+    }
+}
+
+void Installation::LogEnd(std::uint32_t result) {
+    const std::u16string name = session_.GetProperty(u"ProductName");
+    const bool removal = session_.GetProperty(u"REMOVE") == u"ALL";
+    const std::u16string what = removal ? u"Removal" : u"Installation";
+    log_.Engine(u"Product: " + name + u" -- " + what +
+                (result == platform::kErrorSuccess ? u" completed successfully." : u" failed."));
+    log_.Engine(std::u16string(u"Windows Installer ") + (removal ? u"removed" : u"installed") +
+                u" the product. Product Name: " + name + u". Product Version: " +
+                session_.GetProperty(u"ProductVersion") + u". Product Language: " +
+                session_.GetProperty(u"ProductLanguage") + u". Manufacturer: " +
+                session_.GetProperty(u"Manufacturer") + u". " + what + u" success or error status: " +
+                Number(result) + u".");
+    std::set<std::u16string> hidden;
+    for (const std::u16string& property : SplitOn(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
+        hidden.insert(property);
+    }
+    for (const auto& [property, value] : session_.Properties()) {
+        log_.Line(u"Property(S): " + property + u" = " +
+                  (hidden.count(property) != 0 ? std::u16string(u"**********") : value));
+    }
+    log_.Engine(u"MainEngineThread is returning " + Number(result));
+    log_.Line(u"=== Verbose logging stopped: " + InstallLog::DateAndClock() + u" ===");
+}
+
+}  // namespace host
