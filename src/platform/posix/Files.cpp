@@ -256,6 +256,8 @@ std::u16string FormatSystemMessage(std::uint32_t code) {
     for (const Message& message : kMessages) {
         if (message.code == code || message.code == plain) return std::u16string(message.text) + u"\r\n";
     }
+    // Windows has no text for other codes (FormatMessageW fails); a generic
+    // text keeps log lines that quote it readable.
     char generic[48];
     std::snprintf(generic, sizeof generic, "Unknown error 0x%08X.\r\n", code);
     return posix::FromUtf8(generic);
@@ -368,10 +370,13 @@ void File::Close() {
     }
 }
 
-// The target is created with O_EXCL, so of two racing copies one fails with
-// "file exists" instead of both writing; a failed copy removes its target.
+// Without overwrite the target is created with O_EXCL, so of two racing
+// copies one fails with "file exists" instead of both writing, and a failed
+// copy removes its target. With overwrite an existing target keeps its
+// identity (as CopyFileW keeps its security) and only its content is
+// replaced; a read-only target, or the source itself, is refused first.
 // Like CopyFileW, the copy keeps the source's read-only state and write time.
-bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
+static bool CopyFileImpl(const std::u16string& from, const std::u16string& to, bool overwrite) {
     std::string source, target;
     if (!MapForCall(from, &source) || !MapForCall(to, &target)) return false;
     const int in = OpenRetrying(source, O_RDONLY);
@@ -385,7 +390,18 @@ bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
         SetLastError(kErrorAccessDenied);
         return false;
     }
-    const int out = OpenRetrying(target, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (overwrite) {
+        struct stat existing;
+        if (::stat(target.c_str(), &existing) == 0) {
+            const bool same = existing.st_dev == st.st_dev && existing.st_ino == st.st_ino;
+            if (same || S_ISDIR(existing.st_mode) || IsReadOnly(existing)) {
+                ::close(in);
+                SetLastError(same ? kErrorSharingViolation : kErrorAccessDenied);
+                return false;
+            }
+        }
+    }
+    const int out = OpenRetrying(target, O_WRONLY | O_CREAT | (overwrite ? O_TRUNC : O_EXCL), 0666);
     if (out < 0) {
         SetErrnoError(target);
         ::close(in);
@@ -414,12 +430,18 @@ bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
     if (::close(out) != 0 && failure == 0) failure = errno;
     ::close(in);
     if (failure != 0) {
-        ::unlink(target.c_str());
+        if (!overwrite) ::unlink(target.c_str());
         SetErrnoError(target, failure);
         return false;
     }
     return true;
 }
+
+bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
+    return CopyFileImpl(from, to, false);
+}
+
+bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to) { return CopyFileImpl(from, to, true); }
 
 bool DeleteFileW(const std::u16string& path) {
     std::string posixPath;

@@ -156,13 +156,13 @@ bool MapWindowsPath(const std::u16string& windowsPath, std::string* posixPath) {
     std::string current;
     if (kind != Kind::Relative) {
         const std::string root = SandboxRoot();
-        MakeDirectories(root);
         if (kind == Kind::Drive) {
             current = root + "/" + static_cast<char>(UpcaseUnit(drive));
         } else {
             current = root + "/UNC";
         }
-        ::mkdir(current.c_str(), 0777);
+        struct stat st;
+        if (::stat(current.c_str(), &st) != 0) MakeDirectories(current);
     }
     bool onDisk = true;
     for (const std::u16string& part : parts) {
