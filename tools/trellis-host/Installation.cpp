@@ -156,6 +156,21 @@ __attribute__((used)) const void* const kInstallerFunctions[] = {
     reinterpret_cast<const void*>(&platform::MsiProcessMessage),
 };
 
+// Tells the progress display which action runs, and when a nested one
+// (from MsiDoActionW) ends, that the outer one runs again.
+Installation::Running::Running(Installation* installation, const std::u16string& action)
+    : installation_(installation) {
+    installation_->running_.push_back(action);
+    if (installation_->onAction_) installation_->onAction_(action);
+}
+
+Installation::Running::~Running() {
+    installation_->running_.pop_back();
+    if (installation_->onAction_ && !installation_->running_.empty()) {
+        installation_->onAction_(installation_->running_.back());
+    }
+}
+
 Installation::Installation(const Options& options, const InstallLog& log, std::string libraryPath)
     : options_(options), log_(log), libraryPath_(std::move(libraryPath)), store_(options.root) {
     // The session writes the messages of custom actions (INFO lines and the
@@ -332,7 +347,7 @@ std::uint32_t Installation::RunSequence() {
 std::uint32_t Installation::RunAction(const std::u16string& action, bool fromCustomAction) {
     log_.Engine(u"Doing action: " + action);
     log_.ActionStart(action);
-    if (onAction_) onAction_(action);
+    Running running(this, action);
 
     const auto custom = customActions_.find(action);
     const bool deferred = custom != customActions_.end() && (custom->second.type & kTypeInScript) != 0;
@@ -495,7 +510,7 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
                            : script == Script::Commit ? u"CustomActionCommit"
                                                       : u"CustomActionSchedule";
     log_.Engine(u"Executing op: " + OpText(name, op));
-    if (onAction_) onAction_(op.action.action);
+    Running running(this, op.action.action);
     if (op.action.action == options_.failAt) {
         log_.Engine(u"Action " + op.action.action + u" fails: --fail-at names it");
         return platform::kErrorInstallFailure;

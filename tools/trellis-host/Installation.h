@@ -69,6 +69,17 @@ private:
         std::vector<std::u16string> folders;
     };
 
+    class Running {
+    public:
+        Running(Installation* installation, const std::u16string& action);
+        ~Running();
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+
+    private:
+        Installation* installation_;
+    };
+
     void StartSession();
     std::uint32_t RunSequence();
     std::uint32_t RunAction(const std::u16string& action, bool fromCustomAction);
@@ -100,6 +111,7 @@ private:
     void* library_ = nullptr;
     bool libraryTried_ = false;
     std::function<void(const std::u16string&)> onAction_;
+    std::vector<std::u16string> running_;  // the actions running, innermost last
 
     platform::posix::InstallerSession session_;
     platform::posix::ProductStore store_;
