@@ -78,20 +78,6 @@ TEST(PlatformFiles, WriteThenReadBackInPieces) {
     EXPECT_EQ(back, "short");
 }
 
-TEST(PlatformFiles, MovedFileKeepsItsHandle) {
-    test::ScratchFolder folder;
-    const std::u16string path = folder / u"moved.txt";
-    platform::File first = platform::File::Create(path);
-    ASSERT_TRUE(first.IsOpen());
-    platform::File second = std::move(first);
-    EXPECT_TRUE(second.IsOpen());
-    EXPECT_TRUE(second.Write("abc", 3));
-    second.Close();
-    std::string back;
-    ASSERT_TRUE(ReadBytes(path, &back));
-    EXPECT_EQ(back, "abc");
-}
-
 TEST(PlatformFiles, OpenFailuresTellWhatIsMissing) {
     test::ScratchFolder folder;
     struct Case {
@@ -284,21 +270,6 @@ TEST(PlatformFiles, LongPathsWorkThroughThePrefix) {
     EXPECT_TRUE(platform::RemoveDirectoryW(first));
 }
 
-TEST(PlatformFiles, SystemFoldersExist) {
-    const std::u16string temp = platform::GetTempPathW();
-    ASSERT_FALSE(temp.empty());
-    EXPECT_EQ(temp.back(), u'\\');
-    EXPECT_NE(platform::GetFileAttributesW(temp) & platform::kFileAttributeDirectory, 0u);
-    const std::u16string windows = platform::GetWindowsDirectoryW();
-    ASSERT_FALSE(windows.empty());
-    EXPECT_NE(windows.back(), u'\\');
-    EXPECT_NE(platform::GetFileAttributesW(windows) & platform::kFileAttributeDirectory, 0u);
-    std::u16string temp2;
-    if (platform::GetTempPath2W(&temp2)) {
-        EXPECT_EQ(temp2.back(), u'\\');
-    }
-}
-
 TEST(PlatformFiles, FolderForAccountsNeedsValidAccounts) {
     test::ScratchFolder folder;
     const char16_t* const good[] = {u"S-1-5-18", u"S-1-5-32-544"};
@@ -349,16 +320,6 @@ TEST(PlatformFiles, LastErrorBelongsToTheThread) {
     second.join();
     EXPECT_EQ(seen[0], platform::kErrorDiskFull);
     EXPECT_EQ(seen[1], platform::kErrorInvalidName);
-}
-
-TEST(PlatformFiles, SystemMessages) {
-    for (std::uint32_t code : {platform::kErrorFileNotFound, platform::kErrorAccessDenied, platform::kErrorDirNotEmpty}) {
-        const std::u16string text = platform::FormatSystemMessage(code);
-        ASSERT_GT(text.size(), 2u) << code;
-        EXPECT_EQ(text.substr(text.size() - 2), u"\r\n") << code;
-    }
-    EXPECT_NE(platform::FormatSystemMessage(platform::kErrorFileNotFound),
-              platform::FormatSystemMessage(platform::kErrorPathNotFound));
 }
 
 }  // namespace

@@ -81,31 +81,19 @@ protected:
         return data;
     }
 
-    std::set<std::u16string> Subkeys(HKey key) {
+    // Names by index until ERROR_NO_MORE_ITEMS.
+    static std::set<std::u16string> Names(HKey key, long (*enumerate)(HKey, std::uint32_t, std::u16string*)) {
         std::set<std::u16string> names;
         std::u16string name;
-        std::uint32_t index = 0;
         long status;
-        while ((status = RegEnumKeyExW(key, index, &name)) == kRegSuccess) {
+        for (std::uint32_t index = 0; (status = enumerate(key, index, &name)) == kRegSuccess; ++index) {
             names.insert(name);
-            ++index;
         }
         EXPECT_EQ(status, kRegNoMoreItems);
         return names;
     }
-
-    std::set<std::u16string> ValueNames(HKey key) {
-        std::set<std::u16string> names;
-        std::u16string name;
-        std::uint32_t index = 0;
-        long status;
-        while ((status = RegEnumValueW(key, index, &name)) == kRegSuccess) {
-            names.insert(name);
-            ++index;
-        }
-        EXPECT_EQ(status, kRegNoMoreItems);
-        return names;
-    }
+    static std::set<std::u16string> Subkeys(HKey key) { return Names(key, RegEnumKeyExW); }
+    static std::set<std::u16string> ValueNames(HKey key) { return Names(key, RegEnumValueW); }
 
     std::u16string path_;
     HKey base_ = 0;

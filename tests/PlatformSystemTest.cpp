@@ -65,12 +65,6 @@ TEST(PlatformSystem, EnvironmentVariables) {
     EXPECT_EQ(platform::GetLastError(), 203u);  // ERROR_ENVVAR_NOT_FOUND
 }
 
-TEST(PlatformSystem, ProcessUserHasAStringSid) {
-    const std::u16string sid = platform::GetProcessUserSid();
-    ASSERT_GT(sid.size(), 4u);
-    EXPECT_EQ(sid.substr(0, 4), u"S-1-");
-}
-
 // The tests run as 64-bit programs, which have no file-system redirection.
 TEST(PlatformSystem, NoRedirectionOutsideWow64) {
     if (platform::IsWow64Process()) GTEST_SKIP() << "a 32-bit build under WOW64";
