@@ -1,0 +1,151 @@
+// The backup registry as a state machine over the registry of the backend:
+// the stand-in's file on POSIX, Wine's registry under Wine.
+#include <gtest/gtest.h>
+
+#include "custact/XML/src/xml/BackupRegistry.h"
+#include "platform/Registry.h"
+#include "support/BackupTestSupport.h"
+#include "support/ScratchFolder.h"
+
+namespace {
+
+const std::u16string kProduct = u"{6F1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}";
+const std::u16string kOtherProduct = u"{0A0B0C0D-1111-2222-3333-444455556666}";
+const std::u16string kTarget = u"C:\\App\\web.config";
+const std::u16string kTrellis = u"Software\\Norrvik\\Quillmark\\Trellis";
+
+class BackupRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::DeleteNorrvikTree();
+        test::WriteBytes(b1, "first");
+        test::WriteBytes(b2, "second");
+    }
+    void TearDown() override { test::DeleteNorrvikTree(); }
+
+    std::u16string Value(const std::u16string& product = kProduct) const {
+        return test::CurrentUserValue(ProductBackupKey(product), kTarget);
+    }
+    // "B1", "B2" and "GONE" stand for two existing backups and a missing one.
+    std::u16string Expand(std::u16string text) const {
+        for (const auto& [name, path] : {std::pair{u"B1", b1}, {u"B2", b2}, {u"GONE", gone}}) {
+            for (std::size_t at = text.find(name); at != std::u16string::npos; at = text.find(name))
+                text.replace(at, std::u16string(name).size(), path);
+        }
+        return text;
+    }
+
+    test::ScratchFolder scratch;
+    const std::u16string b1 = scratch / u"web.config.back";
+    const std::u16string b2 = scratch / u"web.config.1.back";
+    const std::u16string gone = scratch / u"web.config.2.back";
+};
+
+// Which values AddBackupEntry extends: the marker and the backups that still
+// exist, oldest first; missing backups are dropped; "*" starts afresh.
+TEST_F(BackupRegistry, AddBackupEntryExtendsOnlyWhatStillExists) {
+    struct Case {
+        const char16_t* before;  // nullptr: no value
+        const char16_t* entry;
+        const char16_t* after;
+        const char16_t* acted;  // what GetBackupEntry gives then
+    };
+    const Case cases[] = {
+        {nullptr, u"B1", u"B1", u"B1"},
+        {nullptr, u"*", u"*", u"*"},
+        {u"", u"B1", u"B1", u"B1"},
+        {u"*", u"B1", u"*|B1", u"B1"},
+        {u"B1", u"B2", u"B1|B2", u"B1"},
+        {u"GONE", u"B2", u"B2", u"B2"},
+        {u"*|GONE", u"B2", u"*|B2", u"B2"},
+        {u"*|B1", u"B2", u"*|B1|B2", u"B1"},
+        {u"B1||GONE|", u"B2", u"B1|B2", u"B1"},
+        {u"B1", u"B1", u"B1", u"B1"},
+        {u"B1|*", u"B2", u"*|B1|B2", u"B1"},
+        {u"*|B1", u"*", u"*", u"*"},
+    };
+    for (const Case& c : cases) {
+        test::DeleteNorrvikTree();
+        if (c.before != nullptr) test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, Expand(c.before));
+        AddBackupEntry(kProduct, kTarget, Expand(c.entry));
+        const std::string label = Narrow(c.before ? c.before : u"(none)") + " + " + Narrow(c.entry);
+        EXPECT_EQ(Value(), Expand(c.after)) << label;
+        EXPECT_EQ(GetBackupEntry(kProduct, kTarget), Expand(c.acted)) << label;
+    }
+}
+
+TEST_F(BackupRegistry, GetBackupEntryReadsTheEntryToActOn) {
+    EXPECT_EQ(GetBackupEntry(kProduct, kTarget), u"");  // no key
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"", u""}, {u"*", u"*"}, {u"a", u"a"}, {u"*|a", u"a"}, {u"*|a|b", u"a"},
+        {u"a|b", u"a"}, {u"*|", u""}, {u"|a", u""}, {u"a*|b", u"a*"},
+    };
+    for (const auto& [value, entry] : cases) {
+        test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, value);
+        EXPECT_EQ(GetBackupEntry(kProduct, kTarget), entry) << Narrow(value);
+    }
+    EXPECT_EQ(GetBackupEntry(kProduct, u"C:\\App\\other.config"), u"");  // no value
+}
+
+TEST_F(BackupRegistry, RemoveBackupEntryWithAndWithoutDeleteIfSingle) {
+    struct Case {
+        const char16_t* before;
+        const char16_t* entry;
+        bool deleteIfSingle;
+        const char16_t* after;
+    };
+    const Case cases[] = {
+        {u"a|b|a", u"a", false, u"b"},  {u"*|a", u"a", true, u"*"},     {u"a|b", u"c", false, u"a|b"},
+        {u"a|a", u"a", false, u""},     {u"a", u"a", false, u"a"},      {u"a", u"zzz", true, u"<absent>"},
+        {u"*", u"*", true, u"<absent>"}, {u"", u"", true, u""},
+    };
+    for (const Case& c : cases) {
+        test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, c.before);
+        RemoveBackupEntry(kProduct, kTarget, c.entry, c.deleteIfSingle);
+        EXPECT_EQ(Value(), c.after) << Narrow(c.before) << " - " << Narrow(c.entry) << " " << c.deleteIfSingle;
+    }
+}
+
+TEST_F(BackupRegistry, KeysGoExactlyWhenNothingLivesInThem) {
+    AddBackupEntry(kProduct, kTarget, u"*");
+    AddBackupEntry(kOtherProduct, kTarget, u"*");
+    DeleteProductBackupKey(kProduct);
+    EXPECT_FALSE(test::CurrentUserKeyExists(ProductBackupKey(kProduct)));
+    EXPECT_TRUE(test::CurrentUserKeyExists(kTrellis));  // the other product still lives there
+
+    WriteSavedPermissionsValue(u"{UPGRADE}", u"saved");
+    DeleteProductBackupKey(kOtherProduct);
+    EXPECT_TRUE(test::CurrentUserKeyExists(kTrellis));  // held by the saved permissions value
+    DeleteSavedPermissionsValue(u"{UPGRADE}");
+    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
+    EXPECT_TRUE(test::CurrentUserKeyExists(u"Software"));
+
+    // A value of Quillmark keeps it and Norrvik; a subkey of Norrvik keeps Norrvik.
+    test::SetCurrentUserValue(u"Software\\Norrvik\\Quillmark", u"Other", u"x");
+    AddBackupEntry(kProduct, kTarget, u"*");
+    DeleteProductBackupKey(kProduct);
+    EXPECT_FALSE(test::CurrentUserKeyExists(kTrellis));
+    EXPECT_TRUE(test::CurrentUserKeyExists(u"Software\\Norrvik\\Quillmark"));
+    test::DeleteNorrvikTree();
+    test::SetCurrentUserValue(u"Software\\Norrvik\\Sibling", u"Other", u"x");
+    AddBackupEntry(kProduct, kTarget, u"*");
+    DeleteProductBackupKey(kProduct);
+    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik\\Quillmark"));
+    EXPECT_TRUE(test::CurrentUserKeyExists(u"Software\\Norrvik\\Sibling"));
+}
+
+TEST_F(BackupRegistry, NothingIsCreatedForAProductWithoutRecords) {
+    DeleteProductBackupKey(kProduct);
+    CleanUpBackupRegistry();
+    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
+    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), u"");
+}
+
+TEST_F(BackupRegistry, SavedPermissionsValueKeepsItsControlCharacters) {
+    const std::u16string text = u"C:\\a\u0002web.config\r\nD:AI\u0001C:\\b\u0002x";
+    WriteSavedPermissionsValue(u"{UPGRADE}", text);
+    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), text);
+    EXPECT_EQ(ReadSavedPermissionsValue(u"{OTHER}"), u"");
+}
+
+}  // namespace
