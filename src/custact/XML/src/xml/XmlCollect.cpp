@@ -1,0 +1,144 @@
+#include "custact/XML/src/xml/XmlCollect.h"
+
+#include "installer/Logger.h"
+#include "permissions/WellKnownAccounts.h"
+
+namespace {
+
+void Log(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+const WideString& Property(const XmlUpdateDataReader& reader, const WideString& name) {
+    static const WideString kEmpty;
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
+        if (FieldAt(row, 0) == name) return FieldAt(row, 1);
+    }
+    return kEmpty;
+}
+
+// The long name of a "short|long" file name.
+WideString LongFileName(const WideString& field) {
+    const std::size_t bar = field.find(u'|');
+    return bar == WideString::npos ? field : field.substr(bar + 1);
+}
+
+std::uint32_t ToFlags(const WideString& field) { return static_cast<std::uint32_t>(ToRecordInteger(field)); }
+
+// An access mask: the leading decimal digits, up to the largest mask.
+std::uint32_t ToAccessMask(const WideString& field) {
+    std::uint64_t value = 0;
+    for (char16_t c : field) {
+        if (c < u'0' || c > u'9') break;
+        value = value * 10 + static_cast<std::uint64_t>(c - u'0');
+        if (value > 0xFFFFFFFFu) return 0xFFFFFFFFu;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+void CollectFiles(XmlManager& manager, const XmlUpdateDataReader& reader, const WideString& testDirectory,
+                  const WideString& testFileName) {
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlFileSection)) {
+        XmlFileRecord file;
+        file.key = FieldAt(row, 0);
+        file.fileName = testFileName.empty() ? LongFileName(FieldAt(row, 1)) : testFileName;
+        file.directory = testDirectory.empty() ? FieldAt(row, 2) : testDirectory;
+        file.rootElementKey = FieldAt(row, 4);
+        file.flags = ToFlags(FieldAt(row, 5));
+        file.version = FieldAt(row, 6);
+        file.encoding = FieldAt(row, 7);
+        file.indentUnits = ToRecordInteger(FieldAt(row, 8));
+        file.backupPattern = FieldAt(row, 9);
+        AddXmlFile(manager.data, file);
+    }
+}
+
+void CollectElements(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlElementSection)) {
+        XmlElementRecord element;
+        element.key = FieldAt(row, 0);
+        element.parentKey = FieldAt(row, 1);
+        element.name = FieldAt(row, 2);
+        element.index = ToRecordInteger(FieldAt(row, 4));
+        element.flags = ToFlags(FieldAt(row, 5));
+        element.text = FieldAt(row, 6);
+        element.updateIndex = ToRecordInteger(FieldAt(row, 7));
+        manager.data.elements[element.key] = std::move(element);
+    }
+}
+
+// Every element is stored before the first attribute is read, so an
+// attribute row may come before the row of its element.
+void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlAttributeSection)) {
+        const auto element = manager.data.elements.find(FieldAt(row, 1));
+        if (element == manager.data.elements.end()) continue;
+        XmlAttributeRecord attribute;
+        attribute.origin = kAttributeFromUpdate;
+        attribute.name = FieldAt(row, 2);
+        attribute.flags = ToFlags(FieldAt(row, 3));
+        attribute.order = ToRecordInteger(FieldAt(row, 4));
+        attribute.value = FieldAt(row, 5);
+        element->second.attributes.push_back(std::move(attribute));
+    }
+}
+
+void CollectPermissionRules(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kLockPermissionsSection)) {
+        if (FieldAt(row, 1) != u"QM_XmlFile") continue;
+        const auto file = manager.data.files.find(FieldAt(row, 0));
+        if (file == manager.data.files.end()) continue;
+        PermissionRule rule;
+        rule.domain = FieldAt(row, 2);
+        rule.user = LookupWellKnownSid(FieldAt(row, 3));
+        if (rule.user.empty()) rule.user = FieldAt(row, 3);
+        rule.permission = ToAccessMask(FieldAt(row, 4));
+        const auto [set, created] = manager.permissions.try_emplace(&file->second);
+        if (created) {
+            set->second.objectName = GetFullPath(file->second);
+            set->second.objectKind = kPermissionObjectXmlFile;
+        }
+        set->second.rules.push_back(std::move(rule));
+    }
+}
+
+}  // namespace
+
+void AddXmlFile(XmlUpdateData& data, const XmlFileRecord& file) {
+    Log(u"Adding XML file: " + GetFullPath(file));
+    data.files[file.key] = file;
+}
+
+void ValidateXmlData(XmlUpdateData& data) {
+    Log(u"ValidateXmlData start.");
+    for (auto& [key, file] : data.files) {
+        const auto root = data.elements.find(file.rootElementKey);
+        file.root = root == data.elements.end() ? nullptr : &root->second;
+    }
+    for (auto& [key, element] : data.elements) {
+        const auto parent = data.elements.find(element.parentKey);
+        element.parent = parent == data.elements.end() ? nullptr : &parent->second;
+        SortAttributesByOrder(element.attributes);
+    }
+    Log(u"ValidateXmlData end.");
+}
+
+void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    Log(u"CollectXmlData start.");
+    manager.productKey = Property(reader, u"ProductCode");
+    const WideString& moduleId = Property(reader, u"QM_CA_MODULE_ID");
+    if (!moduleId.empty()) manager.productKey += u"." + moduleId;
+    manager.upgradeCode = Property(reader, u"UpgradeCode");
+    manager.isUpgrading =
+        !Property(reader, u"UPGRADINGPRODUCTCODE").empty() || !Property(reader, u"OLDPRODUCTS").empty();
+    manager.removeAll = Property(reader, u"REMOVE") == u"ALL";
+
+    CollectFiles(manager, reader, Property(reader, u"QM_TEST_XML_FILE_DIRECTORY"),
+                 Property(reader, u"QM_TEST_XML_FILE_NAME"));
+    CollectElements(manager, reader);
+    CollectAttributes(manager, reader);
+    CollectPermissionRules(manager, reader);
+    ValidateXmlData(manager.data);
+    Log(u"CollectXmlData end.");
+}

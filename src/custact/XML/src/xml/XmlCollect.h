@@ -1,0 +1,14 @@
+// Turning the CustomActionData of a deferred, rollback or commit action into
+// the state of the XmlManager: the run properties and the linked records.
+#pragma once
+
+#include "custact/XML/src/xml/XmlManager.h"
+#include "installer/CustomActionData.h"
+
+// Reports nothing: unknown references stay null, rows naming unknown
+// elements or files are dropped, and an empty text gives no files.
+void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader);
+void AddXmlFile(XmlUpdateData& data, const XmlFileRecord& file);
+// Links each file to its root element and each element to its parent, and
+// sorts each element's attributes by order.
+void ValidateXmlData(XmlUpdateData& data);

@@ -1,0 +1,99 @@
+#include "permissions/SavedPermissions.h"
+
+#include <string>
+
+#include "custact/XML/src/xml/BackupRegistry.h"
+#include "permissions/Icacls.h"
+#include "platform/os/FileSystem.h"
+#include "platform/os/TextFile.h"
+
+namespace {
+
+constexpr char16_t kEntrySeparator = u'\u0001';
+constexpr char16_t kPathSeparator = u'\u0002';
+
+// A temporary list file for icacls, deleted when it goes out of scope.
+class TempListFile {
+public:
+    TempListFile() : path_(CreateTempFile()) {}
+    ~TempListFile() {
+        if (!path_.empty()) DeleteFileLogged(path_);
+    }
+    TempListFile(const TempListFile&) = delete;
+    TempListFile& operator=(const TempListFile&) = delete;
+
+    const WideString& Path() const { return path_; }
+
+private:
+    WideString path_;
+};
+
+// icacls writes its lists in UTF-16LE without byte order mark, and reads
+// them back the same way.
+std::string ToUtf16Le(const WideString& text) {
+    std::string bytes;
+    bytes.reserve(text.size() * 2);
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return bytes;
+}
+
+std::vector<WideString> Split(const WideString& text, char16_t separator) {
+    std::vector<WideString> pieces;
+    if (text.empty()) return pieces;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(separator); at != WideString::npos; at = text.find(separator, start)) {
+        pieces.push_back(text.substr(start, at - start));
+        start = at + 1;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+}  // namespace
+
+void SaveFilePermissions(SavedPermissions& saved, const WideString& targetPath) {
+    const TempListFile list;
+    if (list.Path().empty() || !SaveAclWithIcacls(targetPath, list.Path())) return;
+    WideString text;
+    if (ReadTextFile(list.Path(), &text)) saved[ToLongPath(targetPath)] = text;
+}
+
+// The list file goes whatever the outcome: its text stays in the map.
+bool RestoreFilePermissions(const SavedPermissions& saved, const WideString& targetPath) {
+    const auto found = saved.find(ToLongPath(targetPath));
+    if (found == saved.end()) return true;
+    const TempListFile list;
+    if (list.Path().empty() || !WriteWholeFile(list.Path(), ToUtf16Le(found->second))) return false;
+    return RestoreAclWithIcacls(GetParentPath(targetPath), list.Path());
+}
+
+WideString JoinSavedPermissions(const SavedPermissions& saved) {
+    WideString text;
+    for (const auto& [path, list] : saved) {
+        if (!text.empty()) text.push_back(kEntrySeparator);
+        text += path;
+        text.push_back(kPathSeparator);
+        text += list;
+    }
+    return text;
+}
+
+// A piece without a path separator is not an entry and is skipped.
+void SplitSavedPermissions(const WideString& text, SavedPermissions& saved) {
+    for (const WideString& entry : Split(text, kEntrySeparator)) {
+        const std::vector<WideString> parts = Split(entry, kPathSeparator);
+        if (parts.size() < 2) continue;
+        saved[parts.front()] = parts.back();
+    }
+}
+
+void LoadSavedPermissions(SavedPermissions& saved, const WideString& upgradeCode) {
+    SplitSavedPermissions(ReadSavedPermissionsValue(upgradeCode), saved);
+}
+
+void StoreSavedPermissions(const SavedPermissions& saved, const WideString& upgradeCode) {
+    WriteSavedPermissionsValue(upgradeCode, JoinSavedPermissions(saved));
+}

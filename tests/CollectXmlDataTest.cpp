@@ -1,0 +1,117 @@
+// The manager that CollectXmlData builds from a CustomActionData text.
+#include <gtest/gtest.h>
+
+#include "custact/XML/src/xml/XmlCollect.h"
+#include "support/BackupTestSupport.h"
+
+namespace {
+
+using test::ActionSection;
+
+std::unique_ptr<XmlManager> Collect(const std::vector<ActionSection>& sections) {
+    XmlUpdateDataReader reader(test::ActionDataText(sections));
+    reader.Parse();
+    auto manager = std::make_unique<XmlManager>(0);
+    CollectXmlData(*manager, reader);
+    return manager;
+}
+
+TEST(CollectXmlData, RunProperties) {
+    struct Case {
+        ActionSection properties;
+        const char16_t* productKey;
+        bool removeAll;
+        bool isUpgrading;
+    };
+    const Case cases[] = {
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL"}}, u"{P}", true, false},
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"all"}}, u"{P}", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL,Docs"}}, u"{P}", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"QM_CA_MODULE_ID", u"M_1"}}, u"{P}.M_1", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"OLDPRODUCTS", u"{O}"}}, u"{P}", false, true},
+        {{{u"UPGRADINGPRODUCTCODE", u"{N}"}}, u"", false, true},
+        {{}, u"", false, false},
+    };
+    for (const Case& c : cases) {
+        const auto manager = Collect({c.properties});
+        EXPECT_EQ(manager->productKey, c.productKey);
+        EXPECT_EQ(manager->removeAll, c.removeAll) << Narrow(manager->productKey);
+        EXPECT_EQ(manager->isUpgrading, c.isUpgrading) << Narrow(manager->productKey);
+        EXPECT_TRUE(manager->data.files.empty());
+    }
+    EXPECT_EQ(Collect({{{u"UpgradeCode", u"{U}"}}})->upgradeCode, u"{U}");
+}
+
+const ActionSection kFiles = {
+    {u"web", u"WEB~1.CON|web.config", u"C:\\App\\", u"Comp", u"cfg", u"72", u"1.0", u"UTF-8", u"4", u"#.old"},
+    {u"other", u"other.xml", u"D:\\Data\\", u"Comp", u"none", u"x", u"", u"", u"", u""},
+    {u"short", u"short.xml"},  // fields past the end read as empty
+};
+const ActionSection kElements = {
+    {u"cfg", u"", u"configuration", u"", u"1", u"0", u"", u"0"},
+    {u"set", u"cfg", u"add", u"", u"2", u"4", u"text", u"3"},
+    {u"orphan", u"missing", u"x"},
+};
+const ActionSection kAttributes = {
+    {u"a3", u"set", u"value", u"3", u"30", u"v"},
+    {u"a1", u"set", u"key", u"3", u"10", u"k"},
+    {u"lost", u"nosuch", u"name", u"3", u"1", u"v"},
+};
+
+TEST(CollectXmlData, FilesElementsAndAttributesAreLinked) {
+    const auto manager = Collect({{}, kFiles, kElements, kAttributes});
+    const XmlUpdateData& data = manager->data;
+    ASSERT_EQ(data.files.size(), 3u);
+    const XmlFileRecord& web = data.files.at(u"web");
+    EXPECT_EQ(GetFullPath(web), u"C:\\App\\web.config");
+    EXPECT_EQ(web.flags, 72u);
+    EXPECT_EQ(web.indentUnits, 4);
+    EXPECT_EQ(web.backupPattern, u"#.old");
+    EXPECT_EQ(web.root, &data.elements.at(u"cfg"));
+    EXPECT_EQ(data.files.at(u"other").flags, 0u);
+    EXPECT_EQ(data.files.at(u"other").root, nullptr);
+    EXPECT_EQ(GetFullPath(data.files.at(u"short")), u"short.xml");
+
+    const XmlElementRecord& set = data.elements.at(u"set");
+    EXPECT_EQ(set.Parent(), &data.elements.at(u"cfg"));
+    EXPECT_EQ(data.elements.at(u"orphan").parent, nullptr);
+    EXPECT_EQ(set.index, 2);
+    EXPECT_EQ(set.flags, 4u);
+    EXPECT_EQ(set.text, u"text");
+    EXPECT_EQ(set.updateIndex, 3);
+    ASSERT_EQ(set.attributes.size(), 2u);  // sorted by order; the one for no element is dropped
+    EXPECT_EQ(set.attributes[0].name, u"key");
+    EXPECT_EQ(set.attributes[1].value, u"v");
+}
+
+TEST(CollectXmlData, TestPropertiesRedirectEveryFile) {
+    const auto manager = Collect({{{u"QM_TEST_XML_FILE_DIRECTORY", u"C:\\Test\\"}, {u"QM_TEST_XML_FILE_NAME", u"t.xml"}},
+                                  kFiles});
+    for (const auto& [key, file] : manager->data.files) EXPECT_EQ(GetFullPath(file), u"C:\\Test\\t.xml") << Narrow(key);
+}
+
+TEST(CollectXmlData, PermissionRulesOfXmlFilesOnly) {
+    const ActionSection rules = {
+        {u"web", u"QM_XmlFile", u"", u"everyone", u"1179817"},
+        {u"web", u"QM_XmlFile", u"SANDBOX", u"svc_app", u"2147483648"},
+        {u"web", u"qm_xmlfile", u"", u"Users", u"1"},   // the table name is compared exactly
+        {u"cfg", u"QM_XmlElement", u"", u"Users", u"1"},
+        {u"nosuch", u"QM_XmlFile", u"", u"Users", u"1"},
+        {u"other", u"QM_XmlFile", u"", u"S-1-5-32-545", u"99999999999"},
+    };
+    const auto manager = Collect({{}, kFiles, {}, {}, rules});
+    ASSERT_EQ(manager->permissions.size(), 2u);
+    const PermissionSet& web = manager->permissions.at(&manager->data.files.at(u"web"));
+    EXPECT_EQ(web.objectName, u"C:\\App\\web.config");
+    EXPECT_EQ(web.objectKind, kPermissionObjectXmlFile);
+    EXPECT_EQ(web.errorHandler, nullptr);
+    ASSERT_EQ(web.rules.size(), 2u);
+    EXPECT_EQ(web.rules[0].user, u"S-1-1-0");  // well-known names become SIDs
+    EXPECT_EQ(web.rules[0].permission, 1179817u);
+    EXPECT_EQ(web.rules[1].domain, u"SANDBOX");
+    EXPECT_EQ(web.rules[1].user, u"svc_app");
+    EXPECT_EQ(web.rules[1].permission, 0x80000000u);
+    EXPECT_EQ(manager->permissions.at(&manager->data.files.at(u"other")).rules.at(0).permission, 0xFFFFFFFFu);
+}
+
+}  // namespace

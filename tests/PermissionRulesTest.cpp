@@ -1,0 +1,175 @@
+// Permission rules: the well-known account table, and the rules applied to
+// files through the security functions of the backend.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <set>
+
+#include "custact/XML/src/xml/XmlCollect.h"
+#include "installer/Logger.h"
+#include "permissions/FilePermissions.h"
+#include "permissions/PermissionRules.h"
+#include "permissions/WellKnownAccounts.h"
+#include "platform/Security.h"
+#include "support/BackupTestSupport.h"
+#include "support/ScratchFolder.h"
+#include "support/TestSession.h"
+
+namespace {
+
+TEST(WellKnownAccounts, NamesResolveInAnyLetterCase) {
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"Everyone", u"S-1-1-0"},           {u"EVERYONE", u"S-1-1-0"},
+        {u"authenticated users", u"S-1-5-11"}, {u"Local System", u"S-1-5-18"},
+        {u"ADMINISTRATORS", u"S-1-5-32-544"}, {u"users", u"S-1-5-32-545"},
+        {u"NT Authority", u"S-1-5"},         {u"nt authority", u"S-1-5"},  // the first of its five rows
+        {u"BUILTIN\\Hyper-V Administrators", u"S-1-5-32-578"},
+        {u"Secure Process Mandatory Level", u"S-1-16-28672"},
+        {u"Nobody", u"S-1-0-0"},             {u"NT VIRTUAL MACHINE\\virtual machines", u"S-1-5-83-0"},
+        {u"Administrator", u""},             {u"Everyone ", u""}, {u"", u""},
+    };
+    for (const auto& [name, sid] : cases) EXPECT_EQ(LookupWellKnownSid(name), sid) << Narrow(name);
+}
+
+TEST(WellKnownAccounts, TableHoldsWellFormedPairs) {
+    std::size_t count = 0;
+    const WellKnownAccount* table = WellKnownAccountTable(&count);
+    std::set<std::u16string> names, sids;
+    for (std::size_t i = 0; i < count; ++i) {
+        names.insert(table[i].name);
+        EXPECT_TRUE(sids.insert(table[i].sid).second) << "SID twice: " << Narrow(table[i].sid);
+        EXPECT_TRUE(IsSidString(table[i].sid)) << Narrow(table[i].sid);
+    }
+    EXPECT_EQ(names.size(), 68u);
+    EXPECT_EQ(count, names.size() + 4);  // "NT Authority" stands beside five SIDs
+}
+
+TEST(PermissionRules, SidStrings) {
+    const std::pair<const char16_t*, bool> cases[] = {
+        {u"S-1-1-0", true}, {u"s-1-5-32-545", true}, {u"S-1", false}, {u"S-", false},
+        {u"Sx-1-2", false}, {u"Users", false},       {u"S-1-", true}, {u"", false},
+    };
+    for (const auto& [text, sid] : cases) EXPECT_EQ(IsSidString(text), sid) << Narrow(text);
+}
+
+// Answers from a list (then IDABORT) and keeps what it is told.
+class ScriptedHandler : public PermissionErrorHandler {
+public:
+    explicit ScriptedHandler(std::deque<int> answers) : answers_(std::move(answers)) {}
+    void Report(const std::u16string&, const std::u16string& message) override { reports.push_back(message); }
+    int Ask(const std::u16string& text, int kind) override {
+        asked.push_back({text, kind});
+        if (onAsk) onAsk();
+        if (answers_.empty()) return kIdAbort;
+        const int answer = answers_.front();
+        answers_.pop_front();
+        return answer;
+    }
+    std::vector<std::u16string> reports;
+    std::vector<std::pair<std::u16string, int>> asked;
+    std::function<void()> onAsk;
+
+private:
+    std::deque<int> answers_;
+};
+
+class ApplyRules : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(session.IsOpen());
+        test::WriteBytes(file, "<x/>");
+        platform::AccessList probe;
+        const std::uint32_t read = platform::GetNamedSecurityDacl(file, platform::kSeFileObject, &probe);
+        if (read != 0) GTEST_SKIP() << "this system cannot read a file's access list (error " << read << ")";
+    }
+    std::vector<platform::AccessEntry> Entries(const std::u16string& path) const {
+        platform::AccessList list;
+        EXPECT_EQ(platform::GetNamedSecurityDacl(path, platform::kSeFileObject, &list), 0u);
+        return list.ExplicitEntries();
+    }
+    static std::uint32_t MaskOf(const std::vector<platform::AccessEntry>& entries, const std::u16string& sid) {
+        for (const auto& e : entries)
+            if (e.sid == sid && e.mode == platform::kGrantAccess) return e.permissions;
+        return 0;
+    }
+    PermissionSet Set(const std::u16string& name, std::vector<PermissionRule> rules) const {
+        PermissionSet set;
+        set.objectName = name;
+        set.rules = std::move(rules);
+        return set;
+    }
+
+    test::TestSession session;
+    LogSession logging{session.Handle(), u""};
+    test::ScratchFolder scratch;
+    const std::u16string file = scratch / u"web.config";
+};
+
+TEST_F(ApplyRules, RulesAreMergedByAccountAndSetAgain) {
+    const std::vector<platform::AccessEntry> before = Entries(file);
+    EXPECT_EQ(ApplyPermissionRules(Set(file, {})), 0);  // no rules: not touched
+    EXPECT_EQ(Entries(file).size(), before.size());
+
+    const PermissionSet set = Set(file, {{u"", u"S-1-1-0", platform::kFileGenericRead},
+                                         {u"", u"s-1-5-32-545", platform::kFileGenericReadExecute},
+                                         {u"", u"Administrators", platform::kFileAllAccess}});
+    ASSERT_EQ(ApplyPermissionRules(set), 0);
+    auto entries = Entries(file);
+    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericRead);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-544"), platform::kFileAllAccess);
+
+    // SET_ACCESS replaces the account's entry instead of adding to it.
+    ASSERT_EQ(ApplyPermissionRules(Set(file, {{u"", u"Everyone", platform::kFileGenericWrite}})), 0);
+    entries = Entries(file);
+    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericWrite);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
+    EXPECT_EQ(session.LogLines().back(), u"[INFO] Object access control rules updated. Operation result: 0");
+}
+
+TEST_F(ApplyRules, UnresolvableAccountChangesNothing) {
+    const std::size_t before = Entries(file).size();
+    ScriptedHandler handler({kIdRetry});
+    PermissionSet set = Set(file, {{u"", u"S-1-1-0", 1}, {u"", u"no-such-account-x7", 1}});
+    set.errorHandler = &handler;
+    EXPECT_EQ(ApplyPermissionRules(set), 1);
+    EXPECT_EQ(handler.asked.size(), 2u);  // asked, retried, asked again
+    EXPECT_EQ(handler.asked.at(0), (std::pair<std::u16string, int>{u"no-such-account-x7", kAskUnresolvedAccount}));
+    EXPECT_EQ(handler.reports, std::vector<std::u16string>{u"[ERR] Could not add new permission to Security Descriptor."});
+    EXPECT_EQ(Entries(file).size(), before);
+}
+
+TEST_F(ApplyRules, MissingObjects) {
+    const std::vector<PermissionRule> rules = {{u"", u"S-1-1-0", 1}};
+    EXPECT_EQ(ApplyPermissionRules(Set(scratch / u"missing.xml", rules)), 0);  // local: skipped
+    EXPECT_EQ(session.LogLines().back(), u"[INFO] Object does not physically exist. Skipping ACL rule update operation.");
+    EXPECT_EQ(ApplyPermissionRules(Set(u"\\\\nosuchserver\\share\\web.config", rules)), 1);  // network: fails
+
+    ScriptedHandler ignore({kIdRetry, kIdIgnore});
+    PermissionSet set = Set(u"\\\\nosuchserver\\share\\web.config", rules);
+    set.errorHandler = &ignore;
+    EXPECT_EQ(ApplyPermissionRules(set), 0);
+    EXPECT_EQ(ignore.asked.size(), 2u);
+    EXPECT_EQ(ignore.asked.at(0).second, kAskMissingNetworkObject);
+
+    ScriptedHandler abort({kIdRetry});
+    set.errorHandler = &abort;
+    EXPECT_EQ(ApplyPermissionRules(set), 1);
+    EXPECT_EQ(abort.reports, std::vector<std::u16string>{u"[ERR] Object does not physically exist. Stopping instalation."});
+}
+
+TEST_F(ApplyRules, FilesOfTheManagerGetTheirRules) {
+    const std::u16string data = test::ActionDataText(
+        {{}, {{u"web", u"web.config", scratch.Path() + u"\\"}, {u"bare", u"bare.xml", scratch.Path() + u"\\"}},
+         {}, {}, {{u"web", u"QM_XmlFile", u"", u"Users", u"1179817"}}});
+    XmlUpdateDataReader reader(data);
+    reader.Parse();
+    XmlManager manager(session.Handle());
+    CollectXmlData(manager, reader);
+    EXPECT_TRUE(ApplyFilePermissions(manager, manager.data.files.at(u"bare")));  // no rules, and missing
+    EXPECT_TRUE(ApplyFilePermissions(manager, manager.data.files.at(u"web")));
+    EXPECT_EQ(MaskOf(Entries(file), u"S-1-5-32-545"), 1179817u);
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// Rollback and commit over a manager built from a CustomActionData text.
+// The test plays the update driver: it backs a file up, changes it and
+// records the backup, or builds a missing file and marks it, the way the
+// install run does.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "custact/XML/src/xml/BackupFiles.h"
+#include "custact/XML/src/xml/BackupRegistry.h"
+#include "custact/XML/src/xml/FolderPath.h"
+#include "custact/XML/src/xml/XmlCollect.h"
+#include "custact/XML/src/xml/XmlTransactions.h"
+#include "installer/Logger.h"
+#include "support/BackupTestSupport.h"
+#include "support/ScratchFolder.h"
+#include "support/TestSession.h"
+
+namespace {
+
+const std::u16string kProduct = u"{6F1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}";
+
+const std::string kWebConfig =
+    "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<configuration>\r\n\t<appSettings>\r\n"
+    "\t\t<add key=\"a\" value=\"1\" />\r\n\t</appSettings>\r\n</configuration>\r\n";
+const std::string kAppConfig = std::string("\xFF\xFE<\0a\0/\0>\0\r\0\n\0", 14);
+
+class XmlTransactions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::DeleteNorrvikTree();
+        CreateFolderPath(app + u"\\x");
+    }
+    void TearDown() override { test::DeleteNorrvikTree(); }
+
+    // One QM_XmlFile row: key, file name, folder, flags.
+    test::ActionRow FileRow(const std::u16string& key, const std::u16string& name, const std::u16string& folder,
+                            int flags) const {
+        return {key, name, folder + u"\\", u"Comp", u"root", ToWideDecimal(flags), u"1.0", u"UTF-8", u"2", u""};
+    }
+    std::unique_ptr<XmlManager> Manager(const std::vector<test::ActionRow>& files, const std::u16string& remove = u"",
+                                        const test::ActionSection& extraProperties = {}) const {
+        test::ActionSection properties = {{u"ProductCode", kProduct}, {u"UpgradeCode", u"{UPGRADE}"},
+                                          {u"REMOVE", remove}};
+        properties.insert(properties.end(), extraProperties.begin(), extraProperties.end());
+        XmlUpdateDataReader reader(test::ActionDataText({properties, files}));
+        reader.Parse();
+        auto manager = std::make_unique<XmlManager>(0);
+        CollectXmlData(*manager, reader);
+        return manager;
+    }
+    const XmlFileRecord& File(const XmlManager& manager, const std::u16string& key) const {
+        return manager.data.files.at(key);
+    }
+    std::u16string Change(const XmlManager& manager, const std::u16string& key, const std::string& bytes) {
+        const XmlFileRecord& file = File(manager, key);
+        const std::u16string backup = BackupTargetFile(GetFullPath(file), file.backupPattern);
+        test::WriteBytes(GetFullPath(file), bytes);
+        AddBackupEntry(manager.productKey, GetFullPath(file), backup);
+        return backup;
+    }
+    void Build(const XmlManager& manager, const std::u16string& key) {
+        const std::u16string path = GetFullPath(File(manager, key));
+        CreateFolderPath(path);
+        test::WriteBytes(path, "<built/>");
+        AddBackupEntry(manager.productKey, path, kBuiltFromScratch);
+    }
+    std::u16string Value(const XmlManager& manager, const std::u16string& key) const {
+        return test::CurrentUserValue(ProductBackupKey(kProduct), GetFullPath(File(manager, key)));
+    }
+
+    test::ScratchFolder scratch;
+    const std::u16string app = scratch / u"App";
+    const std::vector<test::ActionRow> files = {
+        FileRow(u"web", u"WEB~1.CON|web.config", app, 0),
+        FileRow(u"kept", u"app.config", app, 64),
+        FileRow(u"built", u"new.config", app + u"\\Sub\\Deeper", 8),
+        FileRow(u"same", u"same.xml", app, 0),  // the driver finds nothing to change
+    };
+};
+
+TEST_F(XmlTransactions, RollbackPutsEveryFileBackByteForByte) {
+    test::WriteBytes(app + u"\\web.config", kWebConfig);
+    test::WriteBytes(app + u"\\app.config", kAppConfig);
+    test::WriteBytes(app + u"\\same.xml", "<same/>");
+    auto manager = Manager(files);
+    const std::u16string webBackup = Change(*manager, u"web", "<changed/>");
+    const std::u16string appBackup = Change(*manager, u"kept", "<changed too/>");
+    Build(*manager, u"built");
+
+    const auto rollback = Manager(files);  // the rollback action builds its own manager
+    EXPECT_EQ(RollbackXmlUpdates(*rollback), 0);
+    EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
+    EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), kAppConfig);
+    EXPECT_EQ(test::ReadBytes(app + u"\\same.xml"), "<same/>");
+    EXPECT_FALSE(test::FileExists(app + u"\\Sub\\Deeper\\new.config"));
+    EXPECT_FALSE(test::FileExists(webBackup));
+    EXPECT_FALSE(test::FileExists(appBackup));
+    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
+}
+
+TEST_F(XmlTransactions, CommitDeletesTheBackupsThePackageDoesNotKeep) {
+    test::WriteBytes(app + u"\\web.config", kWebConfig);
+    test::WriteBytes(app + u"\\app.config", kAppConfig);
+    auto manager = Manager(files);
+    const std::u16string webBackup = Change(*manager, u"web", "<changed/>");
+    const std::u16string appBackup = Change(*manager, u"kept", "<changed/>");
+    Build(*manager, u"built");
+
+    const auto commit = Manager(files);
+    EXPECT_EQ(CommitXmlUpdates(*commit), 0);
+    EXPECT_FALSE(test::FileExists(webBackup));
+    EXPECT_EQ(test::ReadBytes(appBackup), kAppConfig);
+    EXPECT_EQ(test::ReadBytes(app + u"\\Sub\\Deeper\\new.config"), "<built/>");
+    EXPECT_EQ(Value(*commit, u"web"), webBackup);  // one entry, and no REMOVE=ALL: the value stays
+    EXPECT_EQ(Value(*commit, u"kept"), appBackup);
+    EXPECT_EQ(Value(*commit, u"built"), u"*");
+
+    // An uninstall with REMOVE=ALL drops the values of single entries too.
+    const auto uninstall = Manager(files, u"ALL");
+    DeleteUnwantedBackups(*uninstall);
+    EXPECT_EQ(Value(*uninstall, u"web"), u"<absent>");
+    EXPECT_EQ(Value(*uninstall, u"built"), u"<absent>");
+    EXPECT_EQ(Value(*uninstall, u"kept"), appBackup);
+}
+
+// A file this product built in an earlier installation and changes now:
+// rollback restores the change's backup instead of deleting the file, and
+// commit leaves the marker for the uninstall.
+TEST_F(XmlTransactions, BuiltFileChangedLaterKeepsItsMarker) {
+    auto manager = Manager(files);
+    Build(*manager, u"built");
+    const std::u16string path = GetFullPath(File(*manager, u"built"));
+    const std::u16string backup = Change(*manager, u"built", "<changed/>");
+    EXPECT_EQ(Value(*manager, u"built"), u"*|" + backup);
+
+    CommitXmlUpdates(*Manager(files));
+    EXPECT_EQ(Value(*manager, u"built"), u"*");
+    EXPECT_FALSE(test::FileExists(backup));
+
+    const std::u16string again = Change(*manager, u"built", "<changed again/>");
+    RollbackXmlUpdates(*Manager(files));
+    EXPECT_EQ(test::ReadBytes(path), "<changed/>");
+    EXPECT_FALSE(test::FileExists(again));
+}
+
+// With the test properties every row names the same file; each row backs
+// it up before changing it, and rollback restores the first backup.
+TEST_F(XmlTransactions, TwoRowsForOneFileRollBackToTheOriginal) {
+    test::WriteBytes(scratch / u"target.xml", kWebConfig);
+    const test::ActionSection redirect = {{u"QM_TEST_XML_FILE_DIRECTORY", scratch.Path() + u"\\"},
+                                          {u"QM_TEST_XML_FILE_NAME", u"target.xml"}};
+    auto manager = Manager(files, u"", redirect);
+    Change(*manager, u"web", "<first change/>");
+    Change(*manager, u"same", "<second change/>");
+    RollbackXmlUpdates(*Manager(files, u"", redirect));
+    EXPECT_EQ(test::ReadBytes(scratch / u"target.xml"), kWebConfig);
+    EXPECT_FALSE(test::FileExists(scratch / u"target.xml.back"));
+}
+
+TEST_F(XmlTransactions, SingleFileRollbackLeavesTheOthersAndLogsOnlyWhatItDid) {
+    test::WriteBytes(app + u"\\web.config", kWebConfig);
+    test::WriteBytes(app + u"\\app.config", kAppConfig);
+    auto manager = Manager(files);
+    Change(*manager, u"web", "<changed/>");
+    Change(*manager, u"kept", "<changed/>");
+
+    test::TestSession session;
+    ASSERT_TRUE(session.IsOpen());
+    LogSession logging(session.Handle(), u"");
+    RollbackXmlFile(*manager, File(*manager, u"web"));
+    EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
+    EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), "<changed/>");
+
+    session.ClearMessages();
+    RollbackXmlFile(*manager, File(*manager, u"same"));  // no entry: nothing happens
+    const std::u16string same = app + u"\\same.xml";
+    EXPECT_EQ(session.LogLines(), (std::vector<std::u16string>{u"RollbackXmlFile: " + same, u"RollbackXmlFile end."}));
+}
+
+}  // namespace
