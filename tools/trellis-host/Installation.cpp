@@ -322,7 +322,7 @@ std::uint32_t Installation::RunSequence() {
             result = rc;
             break;
         }
-        if (rc == platform::kErrorNoMoreItems || skipRemaining_) {
+        if (rc == platform::kErrorNoMoreItems) {
             log_.Engine(u"Skipping the remaining actions: " + row.action + u" asked for it");
             break;
         }

@@ -135,7 +135,6 @@ private:
     std::vector<ScriptOp> rollback_;
     std::vector<ScriptOp> commit_;
     bool inScript_ = false;
-    bool skipRemaining_ = false;
 };
 
 }  // namespace host
