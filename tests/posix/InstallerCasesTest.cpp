@@ -37,7 +37,7 @@ const char kUnmatched[] =
     "A bracket without a partner is left in the text and the rest is formatted; Wine's msi.dll leaves the "
     "whole template as it is.";
 const char kShortPath[] = "[!File] is the file's short path; Wine's msi.dll gives the long one.";
-const char kNul[] = "[~] is a NUL character; Wine's msi.dll cuts the text short at it in these places.";
+const char kNul[] = "[~] is a NUL character like any other; around it Wine's msi.dll loses text in these places.";
 const char kCaseless[] =
     "A ~ comparison ignores case, of Ä and ä too; Wine's msi.dll folds only ASCII letters.";
 const char kEmptyGroup[] =
