@@ -158,23 +158,31 @@ TEST_F(XmlTransactions, TwoRowsForOneFileRollBackToTheOriginal) {
     EXPECT_FALSE(test::FileExists(scratch / u"target.xml.back"));
 }
 
-TEST_F(XmlTransactions, SingleFileRollbackLeavesTheOthersAndLogsOnlyWhatItDid) {
+TEST_F(XmlTransactions, SingleFileRollbackLeavesTheOthers) {
     test::WriteBytes(app + u"\\web.config", kWebConfig);
     test::WriteBytes(app + u"\\app.config", kAppConfig);
     auto manager = Manager(files);
-    Change(*manager, u"web", "<changed/>");
+    const std::u16string backup = Change(*manager, u"web", "<changed/>");
     Change(*manager, u"kept", "<changed/>");
-
-    test::TestSession session;
-    ASSERT_TRUE(session.IsOpen());
-    LogSession logging(session.Handle(), u"");
     RollbackXmlFile(*manager, File(*manager, u"web"));
     EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
     EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), "<changed/>");
+    EXPECT_FALSE(test::FileExists(backup));
+    EXPECT_EQ(Value(*manager, u"web"), backup);  // the caller clears the records
+}
 
+TEST_F(XmlTransactions, LogLinesOfCollectionAndOfARollbackWithoutEntry) {
+    test::TestSession session;
+    ASSERT_TRUE(session.IsOpen());
+    LogSession logging(session.Handle(), u"");
+    auto manager = Manager({files[0], files[3]});
+    const std::u16string web = app + u"\\web.config", same = app + u"\\same.xml";
+    EXPECT_EQ(session.LogLines(),
+              (std::vector<std::u16string>{u"CollectXmlData start.", u"Adding XML file: " + web,
+                                           u"Adding XML file: " + same, u"ValidateXmlData start.",
+                                           u"ValidateXmlData end.", u"CollectXmlData end."}));
     session.ClearMessages();
-    RollbackXmlFile(*manager, File(*manager, u"same"));  // no entry: nothing happens
-    const std::u16string same = app + u"\\same.xml";
+    RollbackXmlFile(*manager, File(*manager, u"same"));  // no entry: the file is not touched
     EXPECT_EQ(session.LogLines(), (std::vector<std::u16string>{u"RollbackXmlFile: " + same, u"RollbackXmlFile end."}));
 }
 
