@@ -285,9 +285,14 @@ bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<Acces
     }
     StoreLock lock;
     const std::string path = RelativeToRoot(posixPath);
+    // Lines of files that are gone, or were made again, go on every write.
     std::vector<StoreLine> lines;
     for (StoreLine& line : ReadStore()) {
-        if (line.path != path) lines.push_back(std::move(line));
+        FileIdentity current;
+        if (line.path != path && Identify(SandboxRoot() + "/" + line.path, &current) &&
+            IdentityText(current) == line.identity) {
+            lines.push_back(std::move(line));
+        }
     }
     if (!entries.empty()) lines.push_back({IdentityText(identity), path, ToUtf8(FormatAccessList(entries))});
     if (!WriteStore(lines)) {
