@@ -54,20 +54,24 @@ TEST(AccountStandIn, NamesAndSids) {
     }
 }
 
-TEST(AccessListText, ParsesWhatIcaclsWrites) {
-    std::vector<AccessEntry> entries;
-    ASSERT_TRUE(platform::posix::ParseAccessList(
-        u"D:PAI(D;;0x00000002;;;S-1-5-32-546)(A;OICI;FA;;;SY)(A;ID;FR;;;BU)(A;CI;0x1200a9;;;s-1-1-0)", &entries));
-    ASSERT_EQ(entries.size(), 3u);  // the inherited one is not explicit
-    EXPECT_EQ(entries[0].mode, platform::kDenyAccess);
-    EXPECT_EQ(entries[1].sid, u"S-1-5-18");
-    EXPECT_EQ(entries[1].permissions, platform::kFileAllAccess);
-    EXPECT_EQ(entries[1].inheritance, platform::kSubContainersAndObjectsInherit);
-    EXPECT_EQ(entries[2].sid, u"S-1-1-0");
-    EXPECT_EQ(platform::posix::FormatAccessList(entries),
-              u"D:AI(D;;0x00000002;;;S-1-5-32-546)(A;OICI;0x001f01ff;;;S-1-5-18)(A;CI;0x001200a9;;;S-1-1-0)");
-    for (const char16_t* bad : {u"", u"O:BA", u"D:(A;;FA;;;)", u"D:(A;;ZZ;;;SY)", u"D:(A;;FA;;;SY", u"D:(X;;FA;;;SY)"}) {
-        EXPECT_FALSE(platform::posix::ParseAccessList(bad, &entries)) << Narrow(bad);
+TEST(AccessListText, ReadsWhatItWrites) {
+    const std::vector<AccessEntry> written = {{u"S-1-5-32-546", 2, platform::kDenyAccess, 0, 0},
+                                              {u"S-1-5-18", platform::kFileAllAccess, platform::kGrantAccess, 3, 0},
+                                              {u"S-1-1-0", platform::kFileGenericRead, platform::kGrantAccess, 2, 0}};
+    const std::u16string text = platform::posix::FormatAccessList(written);
+    EXPECT_EQ(text, u"D:AI(D;;0x00000002;;;S-1-5-32-546)(A;OICI;0x001f01ff;;;S-1-5-18)(A;CI;0x00120089;;;S-1-1-0)");
+    std::vector<AccessEntry> read;
+    ASSERT_TRUE(platform::posix::ParseAccessList(u"D:P" + text.substr(4), &read));
+    ASSERT_EQ(read.size(), 3u);
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i].sid, written[i].sid);
+        EXPECT_EQ(read[i].permissions, written[i].permissions);
+        EXPECT_EQ(read[i].mode, written[i].mode);
+        EXPECT_EQ(read[i].inheritance, written[i].inheritance);
+    }
+    for (const char16_t* bad : {u"", u"O:BA", u"D:(A;;0x1;;;)", u"D:(A;;FA;;;S-1-1-0)", u"D:(A;;0x1;;;S-1-1-0",
+                                u"D:(X;;0x1;;;S-1-1-0)", u"D:(A;ID;0x1;;;S-1-1-0)"}) {
+        EXPECT_FALSE(platform::posix::ParseAccessList(bad, &read)) << Narrow(bad);
     }
 }
 
@@ -109,8 +113,8 @@ TEST_F(IcaclsStandIn, SaveWritesNameAndListInUtf16) {
 
 TEST_F(IcaclsStandIn, ExitCodes) {
     const std::u16string missing = scratch / u"missing.xml";
-    test::WriteBytes(scratch / u"bad.txt", "a.xml\r\nD:(A;;QQ;;;SY)\r\n");
-    test::WriteBytes(scratch / u"two.txt", "missing.xml\r\nD:AI\r\nb.xml\r\nD:AI(A;;FA;;;BA)\r\n");
+    test::WriteBytes(scratch / u"bad.txt", "a.xml\r\nD:(A;;QQ;;;S-1-5-18)\r\n");
+    test::WriteBytes(scratch / u"two.txt", "missing.xml\r\nD:AI\r\nb.xml\r\nD:AI(A;;0x1f01ff;;;S-1-5-32-544)\r\n");
     struct Case {
         std::u16string parameters;
         std::uint32_t exitCode;

@@ -121,59 +121,25 @@ std::u16string Hex8(std::uint32_t value) {
     return FromUtf8(text);
 }
 
-// The generic and file rights that list files may name by letters.
-struct RightName {
-    const char16_t* letters;
-    std::uint32_t mask;
-};
-constexpr RightName kRightNames[] = {
-    {u"FA", kFileAllAccess}, {u"FR", kFileGenericRead}, {u"FW", kFileGenericWrite}, {u"FX", kFileGenericReadExecute},
-    {u"GA", kGenericAll},    {u"GR", 0x80000000u},      {u"GW", 0x40000000u},       {u"GX", 0x20000000u},
-};
-
-// The account letters of the access-list text that icacls writes.
-struct SidAlias {
-    const char16_t* letters;
-    const char16_t* sid;
-};
-constexpr SidAlias kSidAliases[] = {
-    {u"WD", u"S-1-1-0"},      {u"CO", u"S-1-3-0"},      {u"AU", u"S-1-5-11"},     {u"SY", u"S-1-5-18"},
-    {u"BA", u"S-1-5-32-544"}, {u"BU", u"S-1-5-32-545"}, {u"BG", u"S-1-5-32-546"},
-};
-
+// "0x" and up to eight hexadecimal digits, as FormatAccessList writes them.
 bool ParseRights(const std::u16string& text, std::uint32_t* mask) {
-    if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-        std::uint64_t value = 0;
-        for (std::size_t i = 2; i < text.size(); ++i) {
-            const char16_t c = text[i];
-            int digit;
-            if (IsDigit(c)) digit = c - u'0';
-            else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-            else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-            else return false;
-            value = value * 16 + static_cast<unsigned>(digit);
-            if (value > 0xFFFFFFFFu) return false;
-        }
-        *mask = static_cast<std::uint32_t>(value);
-        return true;
+    if (text.size() < 3 || text.size() > 10 || text[0] != u'0' || (text[1] != u'x' && text[1] != u'X')) return false;
+    std::uint32_t value = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        std::uint32_t digit;
+        if (IsDigit(c)) digit = c - u'0';
+        else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+        else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+        else return false;
+        value = value * 16 + digit;
     }
-    if (text.empty() || text.size() % 2 != 0) return false;
-    *mask = 0;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        bool known = false;
-        for (const RightName& right : kRightNames) {
-            if (text.compare(i, 2, right.letters) == 0) {
-                *mask |= right.mask;
-                known = true;
-            }
-        }
-        if (!known) return false;
-    }
+    *mask = value;
     return true;
 }
 
 // One "(type;flags;rights;;;account)" without its parentheses.
-bool ParseEntry(const std::u16string& text, AccessEntry* entry, bool* inherited) {
+bool ParseEntry(const std::u16string& text, AccessEntry* entry) {
     std::vector<std::u16string> fields;
     std::size_t start = 0;
     for (std::size_t i = 0; i <= text.size(); ++i) {
@@ -187,19 +153,14 @@ bool ParseEntry(const std::u16string& text, AccessEntry* entry, bool* inherited)
     else if (fields[0] == u"D") entry->mode = kDenyAccess;
     else return false;
     entry->inheritance = 0;
-    *inherited = false;
     for (std::size_t i = 0; i < fields[1].size(); i += 2) {
         const std::u16string flag = fields[1].substr(i, 2);
         if (flag == u"OI") entry->inheritance |= kObjectInherit;
         else if (flag == u"CI") entry->inheritance |= kContainerInherit;
-        else if (flag == u"ID") *inherited = true;
         else return false;
     }
     if (!ParseRights(fields[2], &entry->permissions)) return false;
     entry->sid = fields[5];
-    for (const SidAlias& alias : kSidAliases) {
-        if (entry->sid == alias.letters) entry->sid = alias.sid;
-    }
     if (!IsValidSid(entry->sid)) return false;
     entry->sid[0] = u'S';
     entry->trusteeType = kTrusteeIsUnknown;
@@ -247,9 +208,8 @@ bool ParseAccessList(const std::u16string& text, std::vector<AccessEntry>* entri
         const std::size_t close = text.find(u')', at);
         if (close == std::u16string::npos) return false;
         AccessEntry entry;
-        bool inherited = false;
-        if (!ParseEntry(text.substr(at + 1, close - at - 1), &entry, &inherited)) return false;
-        if (!inherited) entries->push_back(entry);
+        if (!ParseEntry(text.substr(at + 1, close - at - 1), &entry)) return false;
+        entries->push_back(entry);
         at = close + 1;
     }
     return true;

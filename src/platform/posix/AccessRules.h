@@ -21,8 +21,8 @@ bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<Acces
 
 // "D:AI" and the entries; allowed entries read back as kGrantAccess.
 std::u16string FormatAccessList(const std::vector<AccessEntry>& entries);
-// Inherited entries ("ID") are not explicit and are left out. False for a
-// text that is not an access list.
+// Reads what FormatAccessList writes (any list flags after "D:"); false for
+// any other text.
 bool ParseAccessList(const std::u16string& text, std::vector<AccessEntry>* entries);
 
 // "S-1-" followed by the authority and up to 15 sub-authorities, in decimal;
