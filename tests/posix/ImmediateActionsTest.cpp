@@ -33,7 +33,12 @@ protected:
     std::vector<std::u16string> LogLines() const {
         std::vector<std::u16string> lines;
         for (const auto& m : session.Messages())
-            if ((m.type & 0xFF000000u) == platform::kInstallMessageInfo) lines.push_back(m.fields.at(1));
+            if ((m.type & 0xFF000000u) == platform::kInstallMessageInfo) {
+                // The entry points log with the library's prefix.
+                std::u16string line = m.fields.at(1);
+                if (line.rfind(u"Trellis: ", 0) == 0) line.erase(0, 9);
+                lines.push_back(line);
+            }
         return lines;
     }
     bool Logged(const std::u16string& line) const {
@@ -50,10 +55,20 @@ protected:
         EXPECT_TRUE(data.Parse());
         return data;
     }
+    // The keys in sorted order: the database does not keep the rows in the
+    // order they were added.
     static std::vector<std::u16string> Keys(const XmlUpdateDataReader::Section& section) {
         std::vector<std::u16string> keys;
         for (const auto& row : section) keys.push_back(FieldAt(row, 0));
+        std::sort(keys.begin(), keys.end());
         return keys;
+    }
+    static const XmlUpdateDataReader::Row& RowOf(const XmlUpdateDataReader::Section& section,
+                                                 const std::u16string& key) {
+        static const XmlUpdateDataReader::Row none;
+        for (const auto& row : section)
+            if (FieldAt(row, 0) == key) return row;
+        return none;
     }
 
     InstallerSession session;
@@ -73,25 +88,25 @@ TEST_F(ImmediateActionsTest, InstallDataHoldsThePropertiesAndTheRowsThatApply) {
     EXPECT_EQ(properties[8], (XmlUpdateDataReader::Row{u"QM_CA_MODULE_ID", u""}));
 
     const auto& files = data.GetSection(kXmlFileSection);
-    EXPECT_EQ(Keys(files), (std::vector<std::u16string>{u"webConfig", u"appConfig",
-                                                        u"modFile.11111111_2222_3333_4444_555555555555",
-                                                        u"modFile.11111111_2222_3333_4444_55555555555x"}));
+    EXPECT_EQ(Keys(files), (std::vector<std::u16string>{u"appConfig", u"modFile.11111111_2222_3333_4444_555555555555",
+                                                        u"modFile.11111111_2222_3333_4444_55555555555x",
+                                                        u"webConfig"}));
     // The directory column carries the property's value; every column is there.
-    EXPECT_EQ(files[0], (XmlUpdateDataReader::Row{u"webConfig", u"web.config", u"C:\\App\\", u"WebComp", u"cfgRoot",
+    EXPECT_EQ(RowOf(files, u"webConfig"), (XmlUpdateDataReader::Row{u"webConfig", u"web.config", u"C:\\App\\", u"WebComp", u"cfgRoot",
                                                   u"8", u"1.0", u"UTF-8", u"2", u""}));
-    EXPECT_EQ(FieldAt(files[1], 1), u"APP~1.CFG|app.config");
+    EXPECT_EQ(FieldAt(RowOf(files, u"appConfig"), 1), u"APP~1.CFG|app.config");
 
     // Empty and malformed conditions drop their rows; texts are formatted.
     const auto& elements = data.GetSection(kXmlElementSection);
-    EXPECT_EQ(Keys(elements), (std::vector<std::u16string>{u"cfgRoot", u"appSettings", u"logFolder", u"appRoot"}));
-    EXPECT_EQ(FieldAt(elements[2], 6), u"C:\\App\\logs");
+    EXPECT_EQ(Keys(elements), (std::vector<std::u16string>{u"appRoot", u"appSettings", u"cfgRoot", u"logFolder"}));
+    EXPECT_EQ(FieldAt(RowOf(elements, u"logFolder"), 6), u"C:\\App\\logs");
     EXPECT_TRUE(Logged(u"Evaluate Condition: [] = FALSE. Skipping row..."));
     EXPECT_TRUE(Logged(u"Evaluate Condition: [(((] = FALSE. Skipping row..."));
 
     const auto& attributes = data.GetSection(kXmlAttributeSection);
     ASSERT_EQ(attributes.size(), 2u);
-    EXPECT_EQ(FieldAt(attributes[0], 5), u"Sample App");
-    EXPECT_EQ(FieldAt(attributes[1], 5), u"x\\y");
+    EXPECT_EQ(FieldAt(RowOf(attributes, u"nameAttr"), 5), u"Sample App");
+    EXPECT_EQ(FieldAt(RowOf(attributes, u"plainAttr"), 5), u"x\\y");
 
     const auto& rules = data.GetSection(kLockPermissionsSection);
     ASSERT_EQ(rules.size(), 1u);
@@ -101,7 +116,7 @@ TEST_F(ImmediateActionsTest, InstallDataHoldsThePropertiesAndTheRowsThatApply) {
 TEST_F(ImmediateActionsTest, ElementConditionFalseSkipsTheRow) {
     const XmlUpdateDataReader data = Serialized(RowMode::Install);  // SAMPLE_FLAG unset
     EXPECT_EQ(Keys(data.GetSection(kXmlElementSection)),
-              (std::vector<std::u16string>{u"cfgRoot", u"logFolder", u"appRoot"}));
+              (std::vector<std::u16string>{u"appRoot", u"cfgRoot", u"logFolder"}));
     EXPECT_TRUE(Logged(u"Evaluate Condition: [SAMPLE_FLAG] = FALSE. Skipping row..."));
 }
 
@@ -112,7 +127,7 @@ TEST_F(ImmediateActionsTest, UninstallIgnoresElementConditions) {
     EXPECT_FALSE(Logged(u"Evaluate Condition: [] = FALSE. Skipping row..."));
     // Only the files of the component that goes away.
     EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 3u);
-    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection))[0], u"webConfig");
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)).back(), u"webConfig");
 }
 
 TEST_F(ImmediateActionsTest, ComponentTransitionsDecideFileRows) {
@@ -264,7 +279,10 @@ TEST_F(ImmediateActionsTest, InstallSchedulesRollbackCommitAndConfigWithOneText)
 
     XmlUpdateDataReader data(actions[0].customActionData);
     ASSERT_TRUE(data.Parse());
-    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)), (std::vector<std::u16string>{u"webConfig", u"appConfig"}));
+    // A dot followed by 36 characters that are no module id is an ordinary key.
+    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)),
+              (std::vector<std::u16string>{u"appConfig", u"modFile.11111111_2222_3333_4444_55555555555x",
+                                           u"webConfig"}));
 }
 
 TEST_F(ImmediateActionsTest, ModuleSchedulesDecoratedActions) {

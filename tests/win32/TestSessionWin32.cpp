@@ -40,8 +40,10 @@ int WINAPI RecordMessage(LPVOID, UINT type, MSIHANDLE record) {
     Recorder& r = TheRecorder();
     Message message;
     message.type = type & 0xFF000000u;
-    if (record != 0) {
-        const unsigned count = MsiRecordGetFieldCount(record);
+    // Wine hands some message types (initialize, terminate) a record whose
+    // field count reads as -1: take such a record as empty.
+    const unsigned count = record != 0 ? MsiRecordGetFieldCount(record) : 0;
+    if (record != 0 && count < 0x10000) {
         for (unsigned field = 0; field <= count; ++field) message.fields.push_back(RecordField(record, field));
     }
     std::lock_guard<std::mutex> guard(r.lock);
