@@ -15,7 +15,9 @@ WideString ToWideUnsigned(std::uint64_t value) {
 WideString ToWideDecimal(std::int64_t value) {
     if (value >= 0) return ToWideUnsigned(static_cast<std::uint64_t>(value));
     // Negate in unsigned arithmetic so that the smallest value does not overflow.
-    return u"-" + ToWideUnsigned(0 - static_cast<std::uint64_t>(value));
+    WideString text = ToWideUnsigned(0 - static_cast<std::uint64_t>(value));
+    text.insert(text.begin(), u'-');
+    return text;
 }
 
 WideString ToWideHex8(std::uint32_t value) {
