@@ -13,17 +13,17 @@ using Rows = std::vector<std::vector<std::u16string>>;
 // Writes plain rows as table sections with the writer of the immediate
 // actions: columns c0, c1 ... with no conditions, formatting or properties.
 std::u16string Write(const std::vector<Rows>& sections) {
-    static const TableSpec spec = {u"T", {{u"c0"}, {u"c1"}, {u"c2"}, {u"c3"}, {u"c4"}, {u"c5"}}, {}, {}};
+    static const TableSpec table = {u"T", {{u"c0"}, {u"c1"}, {u"c2"}, {u"c3"}, {u"c4"}, {u"c5"}}, {}, {}};
     std::u16string text;
     for (std::size_t s = 0; s < sections.size(); ++s) {
         std::vector<TableRecord> records;
         for (const auto& row : sections[s]) {
             TableRecord record;
-            for (std::size_t f = 0; f < row.size(); ++f) record.Set(spec.columns[f].name, row[f]);
+            for (std::size_t f = 0; f < row.size(); ++f) record.Set(table.columns[f].name, row[f]);
             records.push_back(record);
         }
         if (s > 0) text.push_back(kSectionSeparator);
-        AppendTableSection(text, 0, spec, records, RowMode::Install, nullptr);
+        AppendTableSection(text, 0, table, records, RowMode::Install, nullptr);
     }
     return text;
 }

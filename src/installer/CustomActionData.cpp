@@ -57,7 +57,7 @@ std::vector<WideString> SplitUnescaped(const WideString& text, char16_t separato
 }
 
 const std::vector<TableSpec>& XmlTableSpecs() {
-    static const std::vector<TableSpec> specs = {
+    static const std::vector<TableSpec> tables = {
         {u"QM_XmlFile",
          {{u"XmlFile"}, {u"FileName"}, {u"DirProperty", false, true}, {u"Component"}, {u"RootElement"},
           {u"Flags"}, {u"Version"}, {u"Encoding"}, {u"IndentUnits"}, {u"BackupFileName"}},
@@ -77,11 +77,11 @@ const std::vector<TableSpec>& XmlTableSpecs() {
          {},
          {}},
     };
-    return specs;
+    return tables;
 }
 
 const std::vector<TableSpec>& LocatorTableSpecs() {
-    static const std::vector<TableSpec> specs = {
+    static const std::vector<TableSpec> tables = {
         {u"QM_XmlLocatorElement",
          {{u"XmlElement"}, {u"XmlFile", true}, {u"ParentElement"}, {u"Name"}, {u"Order"}},
          {},
@@ -91,7 +91,7 @@ const std::vector<TableSpec>& LocatorTableSpecs() {
          {},
          {}},
     };
-    return specs;
+    return tables;
 }
 
 const std::vector<const char16_t*>& ContextProperties() {
@@ -113,17 +113,17 @@ void AppendPropertySection(InstallerHandle install, WideString& text) {
     }
 }
 
-void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& spec,
+void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
     bool firstRow = true;
     for (const TableRecord& row : rows) {
-        if (!RowPassesConditions(install, spec.table, spec.conditions, row, mode, evaluator)) continue;
+        if (!RowPassesConditions(install, table.name, table.conditions, row, mode, evaluator)) continue;
         if (!firstRow) text.push_back(kRowSeparator);
         firstRow = false;
         // Only the listed columns are written, even when the table has more.
-        const std::size_t count = std::min(row.FieldCount(), spec.columns.size());
+        const std::size_t count = std::min(row.FieldCount(), table.columns.size());
         for (std::size_t i = 0; i < count; ++i) {
-            const ColumnSpec& column = spec.columns[i];
+            const ColumnSpec& column = table.columns[i];
             const WideString& value = row.Get(column.name);
             if (i > 0) text.push_back(kFieldSeparator);
             if (column.property && !value.empty()) {
@@ -137,13 +137,13 @@ void AppendTableSection(WideString& text, InstallerHandle install, const TableSp
     }
 }
 
-WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& specs,
+WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& tables,
                            RowMode mode, ConditionEvaluator* evaluator) {
     WideString result;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    for (std::size_t i = 0; i < tables.size(); ++i) {
         if (i > 0) result.push_back(kSectionSeparator);
-        reader.Query(specs[i].table, specs[i].orderBy, WideString());
-        AppendTableSection(result, install, specs[i], reader.Records(), mode, evaluator);
+        reader.Query(tables[i].name, tables[i].orderBy, WideString());
+        AppendTableSection(result, install, tables[i], reader.Records(), mode, evaluator);
     }
     return result;
 }

@@ -36,7 +36,7 @@ struct ColumnSpec {
 };
 
 struct TableSpec {
-    const char16_t* table;
+    const char16_t* name;
     std::vector<ColumnSpec> columns;
     std::vector<WideString> orderBy;
     RowConditionColumns conditions;
@@ -57,10 +57,10 @@ enum XmlSection { kPropertySection = 0, kXmlFileSection, kXmlElementSection, kXm
 void AppendPropertySection(InstallerHandle install, WideString& text);
 // One table section: the rows that pass their conditions, without a
 // trailing separator.
-void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& spec,
+void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator);
 // The table sections, without a trailing separator.
-WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& specs,
+WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& tables,
                            RowMode mode, ConditionEvaluator* evaluator);
 
 class XmlUpdateDataReader {
