@@ -278,21 +278,30 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
-File File::OpenForRead(const std::u16string& path) {
-    File file;
-    std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return file;
+// Opens a file (not a folder, which Windows refuses with access denied) for
+// reading; -1 with the last error set on failure.
+static int OpenFileForReading(const std::string& posixPath, struct stat* info) {
     const int fd = OpenRetrying(posixPath, O_RDONLY);
     if (fd < 0) {
         SetErrnoError(posixPath);
-        return file;
+        return -1;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
         SetLastError(kErrorAccessDenied);
-        return file;
+        return -1;
     }
+    if (info != nullptr) *info = st;
+    return fd;
+}
+
+File File::OpenForRead(const std::u16string& path) {
+    File file;
+    std::string posixPath;
+    if (!MapForCall(path, &posixPath)) return file;
+    const int fd = OpenFileForReading(posixPath, nullptr);
+    if (fd < 0) return file;
     file.impl_->fd = fd;
     return file;
 }
@@ -379,17 +388,9 @@ void File::Close() {
 static bool CopyFileImpl(const std::u16string& from, const std::u16string& to, bool overwrite) {
     std::string source, target;
     if (!MapForCall(from, &source) || !MapForCall(to, &target)) return false;
-    const int in = OpenRetrying(source, O_RDONLY);
-    if (in < 0) {
-        SetErrnoError(source);
-        return false;
-    }
     struct stat st;
-    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(in);
-        SetLastError(kErrorAccessDenied);
-        return false;
-    }
+    const int in = OpenFileForReading(source, &st);
+    if (in < 0) return false;
     if (overwrite) {
         struct stat existing;
         if (::stat(target.c_str(), &existing) == 0) {
