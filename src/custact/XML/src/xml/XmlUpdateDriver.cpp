@@ -1,0 +1,223 @@
+#include "custact/XML/src/xml/XmlUpdateDriver.h"
+
+#include <algorithm>
+
+#include "custact/XML/src/xml/BackupFiles.h"
+#include "custact/XML/src/xml/BackupRegistry.h"
+#include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "platform/os/FileSystem.h"
+
+namespace {
+
+void Log(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+// Deletes the files it still lists when it goes out of scope, so that a
+// failed update leaves no backup behind.
+class FileCleanup {
+public:
+    FileCleanup() = default;
+    FileCleanup(const FileCleanup&) = delete;
+    FileCleanup& operator=(const FileCleanup&) = delete;
+    ~FileCleanup() {
+        for (const WideString& path : paths_) DeleteFileLogged(path);
+    }
+    void Add(WideString path) { paths_.push_back(std::move(path)); }
+    void Release() { paths_.clear(); }
+
+private:
+    std::vector<WideString> paths_;
+};
+
+bool HasFlags(std::uint32_t flags, std::uint32_t set, std::uint32_t clear = 0) {
+    return (flags & set) == set && (flags & clear) == 0;
+}
+
+// A record whose match was removed takes its direct children with it.
+void MarkRemovedRecord(XmlElementMap& elements, XmlElementRecord& record) {
+    record.SetProcessed(true);
+    for (auto& entry : elements) {
+        if (entry.second.parent == &record) entry.second.SetProcessed(true);
+    }
+}
+
+constexpr std::uint32_t kSelectFirst = kXmlElementUpdateFirst;
+constexpr std::uint32_t kSelectAll = kXmlElementUpdateAll;
+constexpr std::uint32_t kSelectIndex = kXmlElementUpdateByIndex;
+
+// Flag 8 without 64: only the first unprocessed match counts.
+bool StopsAfterFirst(std::uint32_t flags) { return HasFlags(flags, kSelectFirst, kSelectIndex); }
+bool StopsAfterFirstAlone(std::uint32_t flags) {
+    return HasFlags(flags, kSelectFirst, kSelectAll | kSelectIndex);
+}
+bool SelectsByIndexAlone(std::uint32_t flags) { return HasFlags(flags, kSelectIndex, kSelectFirst | kSelectAll); }
+
+class FileUpdate {
+public:
+    FileUpdate(XmlManager& manager, const XmlFileRecord& file, XmlTargetDatabase& db, int mode)
+        : data_(manager.data), file_(file), db_(db), mode_(mode) {}
+
+    void VisitAll(const std::vector<XmlElementRecord*>& records) {
+        std::vector<TargetNode*> matches;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            XmlElementRecord& record = *records[i];
+            Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
+            if (record.IsProcessed()) {
+                Log(u"Source Node was already processed, skipping...");
+                continue;
+            }
+            if (record.flags & kXmlElementComment) {
+                const XmlElementRecord* next =
+                    i + 1 < records.size() && records[i + 1]->parent == record.parent ? records[i + 1] : nullptr;
+                VisitComment(record, next);
+                continue;
+            }
+            db_.FindMatchingNodes(record, mode_, matches);
+            if (matches.empty()) {
+                Log(u"NO matching nodes on target file.");
+                if (mode_ == XML_UPDATE_INSTALL && (record.flags & kXmlElementInsertIfMissing)) {
+                    Log(u"INSERT node with all its children...");
+                    db_.InsertNodeAndChildren(data_, file_, record, XML_UPDATE_INSTALL);
+                }
+                continue;
+            }
+            VisitMatches(record, matches);
+        }
+    }
+
+private:
+    void VisitComment(XmlElementRecord& comment, const XmlElementRecord* next) {
+        // Comments are only ever added, and only once.
+        if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
+        Log(u"INSERT Comment: [" + comment.text + u"]");
+        db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
+    }
+
+    void Remove(XmlElementRecord& record, TargetNode& target) {
+        Log(u"REMOVE target node and all its children...");
+        db_.RemoveNodeAndChildren(target);
+        MarkRemovedRecord(data_.elements, record);
+    }
+
+    void Update(XmlElementRecord& record, TargetNode& target) {
+        Log(u"UPDATE target node with the source changes...");
+        db_.UpdateXmlNode(file_, target, record, mode_);
+    }
+
+    // False when the remaining matches are to be left alone.
+    bool VisitMatch(XmlElementRecord& record, TargetNode& target) {
+        const std::uint32_t flags = record.flags;
+        if (record.parent == nullptr) {
+            Log(u"UPDATE ROOT node with the source changes...");
+            db_.UpdateXmlNode(file_, target, record, mode_);
+            return false;
+        }
+        if (mode_ == XML_UPDATE_UNINSTALL) {
+            if (flags & kXmlElementRemoveOnUninstall) {
+                Remove(record, target);
+            } else if (SelectsByIndexAlone(flags) && record.updateIndex != target.index) {
+                return true;
+            } else {
+                Update(record, target);
+            }
+            return !SkipOthers(StopsAfterFirst(flags));
+        }
+        if (flags & kXmlElementRemoveOnInstall) {
+            Remove(record, target);
+            return !SkipOthers(StopsAfterFirstAlone(flags));
+        }
+        if (HasFlags(flags, kSelectFirst | kSelectAll, kSelectIndex)) {
+            // Another instance beside the ones that exist.
+            Log(u"INSERT node with all its children...");
+            db_.InsertNodeAndChildren(data_, file_, record, mode_);
+            return false;
+        }
+        const int selectors = !!(flags & kSelectFirst) + !!(flags & kSelectAll) + !!(flags & kSelectIndex);
+        if (selectors != 1) return true;
+        if ((flags & kSelectIndex) && record.updateIndex != target.index) return true;
+        Update(record, target);
+        return !SkipOthers((flags & kSelectFirst) != 0);
+    }
+
+    static bool SkipOthers(bool skip) {
+        if (skip) Log(u"Skipping other matching nodes.");
+        return skip;
+    }
+
+    void VisitMatches(XmlElementRecord& record, const std::vector<TargetNode*>& matches) {
+        for (TargetNode* target : matches) {
+            Log(u"Matching Target Node: [" + target->key + u"]->XPath: " + GetNodePath(*target, false));
+            if (target->IsProcessed()) {
+                Log(u"Target Node was already processed, skipping...");
+                continue;
+            }
+            if (!VisitMatch(record, *target)) break;
+        }
+    }
+
+    XmlUpdateData& data_;
+    const XmlFileRecord& file_;
+    XmlTargetDatabase& db_;
+    int mode_;
+};
+
+bool SameBytes(const WideString& a, const WideString& b) {
+    std::string first;
+    std::string second;
+    return ReadWholeFile(a, &first) && ReadWholeFile(b, &second) && first == second;
+}
+
+}  // namespace
+
+void CollectSubtree(XmlElementMap& elements, XmlElementRecord* record, std::vector<XmlElementRecord*>& out) {
+    if (record == nullptr) return;
+    out.push_back(record);
+    for (auto& entry : elements) {
+        if (entry.second.parent == record) CollectSubtree(elements, &entry.second, out);
+    }
+}
+
+void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
+    const WideString path = GetFullPath(file);
+    Log(u"Updating XML file: " + path);
+
+    // The copy is taken before the file is read, and goes again unless the
+    // update gets as far as deciding about it.
+    const WideString backup = BackupTargetFile(NormalizeBackslashes(ToLongPath(path)), file.backupPattern);
+    FileCleanup cleanup;
+    cleanup.Add(backup);
+
+    XmlTargetDatabase db(path);
+    db.Parse();
+
+    if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
+        Log(u"Source and Target XML encodings DON'T match !");
+
+    if (file.root == nullptr) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    const TargetNode* targetRoot = db.Root();
+    if (targetRoot == nullptr || targetRoot->name != file.root->name) {
+        Log(u"Source and Target ROOT elements DON'T match !");
+        throw Exception(TRELLIS_HERE, 4117, {targetRoot ? targetRoot->name : WideString(), path});
+    }
+
+    std::vector<XmlElementRecord*> records;
+    CollectSubtree(manager.data.elements, file.root, records);
+    std::stable_sort(records.begin(), records.end(),
+                     [](const XmlElementRecord* a, const XmlElementRecord* b) { return CompareTreeOrder(a, b); });
+    FileUpdate(manager, file, db, mode).VisitAll(records);
+
+    const bool written = db.Updater().IsModified();
+    if (written) db.Updater().SaveFile(path);
+
+    cleanup.Release();
+    if (!written || SameBytes(backup, path)) {
+        DeleteFileLogged(backup);
+    } else {
+        AddBackupEntry(manager.productKey, path, backup);
+    }
+    Log(u"XML file update completed.");
+}
