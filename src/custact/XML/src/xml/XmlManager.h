@@ -3,6 +3,7 @@
 // Built on entry to an action and released before it returns.
 #pragma once
 
+#include <cstdint>
 #include <unordered_map>
 
 #include "custact/XML/src/xml/XmlUpdateData.h"
@@ -29,3 +30,10 @@ struct XmlManager {
     bool isUpgrading = false;  // UPGRADINGPRODUCTCODE or OLDPRODUCTS is set
     SavedPermissions savedPermissions;
 };
+
+// Every file record of the run, one after the other, in the file map's
+// order: 0, or 1603 at the first file that fails without asking to be
+// rolled back alone (QM_XmlFile flag 32).
+std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode);
+// One file in this mode; false, with the failure reported, when it failed.
+bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode);
