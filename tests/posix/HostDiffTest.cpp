@@ -91,7 +91,7 @@ TEST(HostArguments, OptionsInAnyOrderAndInEitherForm) {
     host::Options options;
     std::string error;
     ASSERT_TRUE(host::ParseArguments({"uninstall", "--prop", "A=1", "p.msi", "--root=/r", "--prop=B=x=y", "--diff",
-                                      "--log", "l.txt", "--fail-at=Act", "--library", "lib.so", "--prop", "EMPTY="},
+                                      "--log", "l.txt", "--fail-at=Act", "--fail-after", "Late", "--library", "lib.so", "--prop", "EMPTY="},
                                      &options, &error))
         << error;
     EXPECT_TRUE(options.uninstall);
@@ -99,6 +99,7 @@ TEST(HostArguments, OptionsInAnyOrderAndInEitherForm) {
     EXPECT_EQ(options.root, "/r");
     EXPECT_EQ(options.logFile, "l.txt");
     EXPECT_EQ(platform::posix::ToUtf8(options.failAt), "Act");
+    EXPECT_EQ(platform::posix::ToUtf8(options.failAfter), "Late");
     EXPECT_EQ(options.library, "lib.so");
     EXPECT_TRUE(options.diff);
     ASSERT_EQ(options.properties.size(), 3u);

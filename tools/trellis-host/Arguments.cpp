@@ -23,7 +23,7 @@ bool IsPropertyName(const std::string& name) {
 
 std::string UsageText() {
     return "usage: trellis-host install PACKAGE.msi --root DIR [--prop NAME=VALUE]... [--log FILE]\n"
-           "                    [--fail-at ACTION] [--library PATH] [--diff]\n"
+           "                    [--fail-at ACTION] [--fail-after ACTION] [--library PATH] [--diff]\n"
            "       trellis-host uninstall PACKAGE.msi --root DIR [the same options]\n";
 }
 
@@ -96,6 +96,13 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
                 return false;
             }
             options->failAt = platform::posix::FromUtf8(value);
+        } else if (arg == "--fail-after") {
+            if (!takeValue("an action name")) return false;
+            if (value.empty()) {
+                *error = "--fail-after needs an action name";
+                return false;
+            }
+            options->failAfter = platform::posix::FromUtf8(value);
         } else if (arg == "--library") {
             if (!takeValue("a path")) return false;
             options->library = value;

@@ -1,7 +1,7 @@
 // The command line of trellis-host:
 //
 //   trellis-host install PACKAGE.msi --root DIR [--prop NAME=VALUE]... [--log FILE]
-//                [--fail-at ACTION] [--library PATH] [--diff]
+//                [--fail-at ACTION] [--fail-after ACTION] [--library PATH] [--diff]
 //   trellis-host uninstall PACKAGE.msi --root DIR [the same options]
 #pragma once
 
@@ -18,6 +18,9 @@ struct Options {
     std::vector<std::pair<std::u16string, std::u16string>> properties;  // in command-line order
     std::string logFile;
     std::u16string failAt;
+    // The action runs, and then counts as failed: a failure late in the
+    // script, after a deferred action did its work.
+    std::u16string failAfter;
     std::string library;
     bool diff = false;
 };

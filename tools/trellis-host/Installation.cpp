@@ -364,6 +364,11 @@ std::uint32_t Installation::RunAction(const std::u16string& action, bool fromCus
         log_.Engine(u"Action not found: " + action);
         rc = platform::kErrorFunctionNotCalled;
     }
+    // A deferred action met here was only scheduled; it fails after it ran in the script.
+    if (rc == platform::kErrorSuccess && action == options_.failAfter && !deferred) {
+        log_.Engine(u"Action " + action + u" ran and now fails: --fail-after names it");
+        rc = platform::kErrorInstallFailure;
+    }
     log_.ActionEnded(action, rc);
     return rc;
 }
@@ -530,7 +535,11 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
                                                 : platform::kMsiRunModeScheduled;
     session_.SetMode(mode, true);
     inScript_ = true;
-    const std::uint32_t rc = Execute(op.action);
+    std::uint32_t rc = Execute(op.action);
+    if (rc == platform::kErrorSuccess && op.action.action == options_.failAfter) {
+        log_.Engine(u"Action " + op.action.action + u" ran and now fails: --fail-after names it");
+        rc = platform::kErrorInstallFailure;
+    }
     inScript_ = false;
     session_.SetMode(mode, false);
     for (const auto& property : std::map<std::u16string, std::u16string>(session_.Properties())) {

@@ -199,6 +199,10 @@ int main(int argc, char** argv) {
         return UsageError("--fail-at names " + platform::posix::ToUtf8(options.failAt) +
                           ", which is neither in the package nor a standard action");
     }
+    if (!options.failAfter.empty() && !installation.KnowsAction(options.failAfter)) {
+        return UsageError("--fail-after names " + platform::posix::ToUtf8(options.failAfter) +
+                          ", which is neither in the package nor a standard action");
+    }
 
     Progress progress;
     installation.OnAction([&progress](const std::u16string& action) { progress.Action(action); });
