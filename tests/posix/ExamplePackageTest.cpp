@@ -28,15 +28,40 @@ protected:
         fs::remove_all(dir_);
     }
 
-    // Runs an installation and returns trellis-host's exit status.
-    int Install(const std::string& extra = "") {
-        const std::string command = std::string(TRELLIS_HOST_PROGRAM) + " install '" + TRELLIS_EXAMPLE_PACKAGE +
-                                    "' --root '" + (dir_ / "root").string() + "' --log '" + Log().string() +
-                                    "' --library '" + TRELLIS_LIBRARY + "' " + extra + " >'" + (dir_ / "out.txt").string() + "' 2>&1";
-        const int status = std::system(command.c_str());
+    // Runs trellis-host on the test's machine and returns its exit status.
+    int Run(const std::string& command, const std::string& package, const std::string& extra = "") {
+        ++runs_;
+        const std::string line = std::string(TRELLIS_HOST_PROGRAM) + " " + command + " '" + package + "' --root '" +
+                                 Root().string() + "' --log '" + Log().string() + "' --library '" + TRELLIS_LIBRARY +
+                                 "' " + extra + " >>'" + (dir_ / "out.txt").string() + "' 2>&1";
+        const int status = std::system(line.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    fs::path Log() const { return dir_ / "install.log"; }
+    int Install(const std::string& extra = "") { return Run("install", TRELLIS_EXAMPLE_PACKAGE, extra); }
+    int Uninstall() { return Run("uninstall", TRELLIS_EXAMPLE_PACKAGE); }
+    fs::path Root() const { return dir_ / "root"; }
+    // Where the package's INSTALLDIR lands on the test's machine.
+    fs::path WebConfig() const { return Root() / "C" / "Program Files (x86)" / "Norrvik" / "WebShop" / "web.config"; }
+    // The log of the latest run.
+    fs::path Log() const { return dir_ / ("run" + std::to_string(runs_) + ".log"); }
+    std::string LogText() const { return ReadFile(Log()); }
+    static std::string ReadFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    static void WriteFile(const fs::path& path, const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // Files beside the configuration file other than itself: backups left behind.
+    std::vector<std::string> OtherFiles() const {
+        std::vector<std::string> names;
+        if (!fs::exists(WebConfig().parent_path())) return names;
+        for (const auto& entry : fs::directory_iterator(WebConfig().parent_path())) {
+            if (entry.path().filename() != "web.config") names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
 
     // "Scheduling <kind> action <name> with CustomActionData <data>" lines, in order.
     std::vector<std::pair<std::string, std::string>> Scheduled() const {
@@ -56,10 +81,23 @@ protected:
     }
 
     fs::path dir_;
+    int runs_ = 0;
 };
 
+// A configuration file written by hand, with the formatting people use.
+const std::string kExistingWebConfig =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+    "<!-- Web shop settings; edit with care -->\r\n"
+    "<configuration>\r\n"
+    "    <appSettings>\r\n"
+    "        <add key='Theme'  value='dark' />\r\n"
+    "    </appSettings>\r\n"
+    "    <connectionStrings />\r\n"
+    "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
+    "</configuration>\r\n";
+
 TEST_F(ExamplePackageTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
-    Install();
+    EXPECT_EQ(Install(), 0);
     const auto actions = Scheduled();
     ASSERT_EQ(actions.size(), 3u);
     EXPECT_EQ(actions[0].first, "QM_XmlRollback");
@@ -73,10 +111,104 @@ TEST_F(ExamplePackageTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
 TEST_F(ExamplePackageTest, FailingToScheduleTheRollbackActionSchedulesNothing) {
     EXPECT_EQ(Install("--fail-at QM_XmlRollback"), 1);
     EXPECT_TRUE(Scheduled().empty());
-    std::ifstream in(Log(), std::ios::binary);
-    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string log = LogText();
     EXPECT_NE(log.find("Trellis: OnXmlInstall start."), std::string::npos);
     EXPECT_EQ(log.find("Trellis: OnXmlInstall end."), std::string::npos);
+}
+
+TEST_F(ExamplePackageTest, InstallBuildsTheMissingFileAndUninstallDeletesIt) {
+    ASSERT_EQ(Install(), 0);
+    const std::string built = ReadFile(WebConfig());
+    EXPECT_EQ(built.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<configuration>\r\n", 0), 0u)
+        << built;
+    EXPECT_NE(built.find("    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"), std::string::npos) << built;
+    EXPECT_NE(built.find("<!-- Settings added by Norrvik Web Shop 1.0.0 -->"), std::string::npos) << built;
+    EXPECT_NE(LogText().find("Trellis: OnXmlCommit end."), std::string::npos);
+    EXPECT_TRUE(OtherFiles().empty());
+
+    ASSERT_EQ(Uninstall(), 0);
+    const auto actions = Scheduled();
+    ASSERT_EQ(actions.size(), 1u);
+    EXPECT_EQ(actions[0].first, "QM_XmlRemove");
+    EXPECT_FALSE(fs::exists(WebConfig()));
+    EXPECT_NE(LogText().find("Trellis: Deleting file from disk..."), std::string::npos);
+}
+
+TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallTakesTheChangesBack) {
+    WriteFile(WebConfig(), kExistingWebConfig);
+    ASSERT_EQ(Install(), 0);
+    const std::string merged = ReadFile(WebConfig());
+    // New settings go in before the end tags, in the file's own indentation
+    // unit of the package (two spaces per level); every other byte stays.
+    EXPECT_EQ(merged,
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+              "<!-- Web shop settings; edit with care -->\r\n"
+              "<configuration>\r\n"
+              "    <appSettings>\r\n"
+              "        <add key='Theme'  value='dark' />\r\n"
+              "    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"
+              "    <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n"
+              "    </appSettings>\r\n"
+              "    <connectionStrings >\r\n"
+              "    <add name=\"Shop\" connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"
+              "  </connectionStrings>\r\n"
+              "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
+              "  <!-- Settings added by Norrvik Web Shop 1.0.0 -->\r\n"
+              "</configuration>\r\n");
+    EXPECT_TRUE(OtherFiles().empty()) << "the commit deletes the backup the package does not keep";
+
+    ASSERT_EQ(Uninstall(), 0);
+    std::string expected = merged;
+    for (const char* line : {"    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n",
+                             "    <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n",
+                             "    <add name=\"Shop\" connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"}) {
+        expected.erase(expected.find(line), std::string(line).size());
+    }
+    // The elements the package added are gone; the expanded parent and the
+    // comment stay, as comments are never removed.
+    EXPECT_EQ(ReadFile(WebConfig()), expected);
+    EXPECT_TRUE(OtherFiles().empty());
+}
+
+TEST_F(ExamplePackageTest, BrokenExistingFileFailsTheInstallAndStaysAsItWas) {
+    const std::string broken = "<configuration><appSettings></configuration>";
+    WriteFile(WebConfig(), broken);
+    EXPECT_EQ(Install(), 1);
+    EXPECT_EQ(ReadFile(WebConfig()), broken);
+    EXPECT_TRUE(OtherFiles().empty());
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Trellis: OnXmlRollback start."), std::string::npos);
+    EXPECT_EQ(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
+}
+
+TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
+    WriteFile(WebConfig(), kExistingWebConfig);
+    // The deferred action merges the file and then counts as failed: the
+    // installation rolls back, and the rollback action puts the backup back.
+    EXPECT_EQ(Install("--fail-after QM_XmlConfig"), 1);
+    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
+    EXPECT_TRUE(OtherFiles().empty());
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
+    EXPECT_NE(log.find("Trellis: OnXmlRollback end."), std::string::npos);
+}
+
+TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {
+    const std::string id = TRELLIS_EXAMPLE_MODULE_ID;
+    ASSERT_EQ(Run("install", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
+    const auto actions = Scheduled();
+    ASSERT_EQ(actions.size(), 3u);
+    EXPECT_EQ(actions[0].first, "QM_XmlRollback." + id);
+    EXPECT_EQ(actions[1].first, "QM_XmlCommit." + id);
+    EXPECT_EQ(actions[2].first, "QM_XmlConfig." + id);
+    EXPECT_NE(actions[0].second.find("webConfig." + id), std::string::npos);
+    EXPECT_TRUE(fs::exists(WebConfig()));
+
+    ASSERT_EQ(Run("uninstall", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
+    const auto removal = Scheduled();
+    ASSERT_EQ(removal.size(), 1u);
+    EXPECT_EQ(removal[0].first, "QM_XmlRemove." + id);
+    EXPECT_FALSE(fs::exists(WebConfig()));
 }
 
 }  // namespace
