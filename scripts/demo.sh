@@ -19,41 +19,49 @@ echo
 echo "=== Entry points exported by libtrellis.so"
 nm -D --defined-only "$BUILD/native/libtrellis.so" | awk '$2 == "T" && $3 ~ /^(On|Test)/ { print "  " $3 }'
 
-# The example package on a fresh sandbox machine, through trellis-host.
+# The example package through trellis-host, on two sandbox machines: one
+# without the configuration file and one where a hand-written file exists.
 package="$BUILD/native/examples/webshop.msi"
-root=$(mktemp -d /tmp/trellis-demo-XXXXXX)
-log="$root/install.log"
-echo
-echo "=== trellis-host install $(basename "$package") --root $root"
-status=0
-"$BUILD/native/trellis-host" install "$package" --root "$root" --log "$log" || status=$?
+host() { # command root log
+  "$BUILD/native/trellis-host" "$1" "$package" --root "$2" --log "$3" >/dev/null
+}
+lines() { # log: the library's own lines
+  grep -aE 'Trellis: |Scheduling (deferred|rollback|commit) action' "$1" |
+    sed -E 's/(with CustomActionData) .*/\1 (the kept rows of the XML tables)/; s/^/  /'
+}
+webconfig="C/Program Files (x86)/Norrvik/WebShop/web.config"
+demo=$(mktemp -d /tmp/trellis-demo-XXXXXX)
 
 echo
-echo "=== What the library did in the immediate phase (from $log)"
-grep -E 'Trellis: |Scheduling (deferred|rollback|commit) action' "$log" |
-  sed -E 's/(with CustomActionData) .*/\1 (the kept rows of the XML tables)/' | sed 's/^/  /'
+echo "=== 1. Install on a machine without web.config (trellis-host install, root $demo/fresh)"
+host install "$demo/fresh" "$demo/fresh-install.log"
+lines "$demo/fresh-install.log"
+echo "--- the file built from the package's tables:"
+sed 's/^/  | /' "$demo/fresh/$webconfig"
 
 echo
-echo "=== The rows handed to the deferred actions"
-# Sections are separated by U+0003, rows by U+0002, fields by U+0001.
-grep -m1 'Scheduling deferred action QM_XmlConfig' "$log" | sed 's/.*with CustomActionData //' |
-  python3 -c '
-import sys
-text = sys.stdin.read().rstrip("\n")
-names = ["properties", "QM_XmlFile", "QM_XmlElement", "QM_XmlAttribute", "QM_LockPermissions"]
-for i, section in enumerate(text.split("\x03")):
-    rows = [r for r in section.split("\x02") if r]
-    print("  %s: %d row(s)" % (names[i] if i < len(names) else i, len(rows)))
-    for row in rows[:12]:
-        print("    " + " | ".join(f.rstrip("\x04") for f in row.split("\x01")))
-'
+echo "=== 2. Uninstall it again: only QM_XmlRemove is scheduled, and the file the product built goes"
+host uninstall "$demo/fresh" "$demo/fresh-uninstall.log"
+grep -aE 'Scheduling deferred action|Trellis: (Deleting|OnXmlRemove)' "$demo/fresh-uninstall.log" |
+  sed -E 's/(with CustomActionData) .*/\1 .../; s/^/  /'
+[[ -e "$demo/fresh/$webconfig" ]] && { echo "web.config is still there" >&2; exit 1; }
+echo "  web.config is gone."
 
 echo
-if [[ $status -eq 0 ]]; then
-  echo "The installation succeeded."
-else
-  # The deferred entry points (OnXmlConfig and the rest) are not in the
-  # library yet, so the script stops at QM_XmlConfig and is rolled back.
-  echo "trellis-host ended with status $status: the deferred actions that change the files are not part of"
-  echo "this build yet, so the installation stops at QM_XmlConfig and rolls back. See $log."
-fi
+echo "=== 3. Install where a hand-written web.config exists: merged in place"
+mkdir -p "$(dirname "$demo/existing/$webconfig")"
+printf '%s\r\n' '<?xml version="1.0" encoding="utf-8"?>' '<!-- Web shop settings; edit with care -->' \
+  '<configuration>' '    <appSettings>' "        <add key='Theme'  value='dark' />" '    </appSettings>' \
+  '    <connectionStrings />' '</configuration>' >"$demo/existing/$webconfig"
+cp "$demo/existing/$webconfig" "$demo/original.config"
+host install "$demo/existing" "$demo/existing-install.log"
+echo "--- what changed (every other byte stays as it was):"
+diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
+
+echo
+echo "=== 4. Uninstall: the elements the package added are taken out again"
+host uninstall "$demo/existing" "$demo/existing-uninstall.log"
+diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
+echo "  (what remains: the expanded <connectionStrings> tags and the package's comment, which uninstall never removes)"
+echo
+echo "The logs are in $demo."
