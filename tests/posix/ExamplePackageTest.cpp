@@ -202,6 +202,9 @@ TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {
     EXPECT_EQ(actions[1].first, "QM_XmlCommit." + id);
     EXPECT_EQ(actions[2].first, "QM_XmlConfig." + id);
     EXPECT_NE(actions[0].second.find("webConfig." + id), std::string::npos);
+    EXPECT_NE(actions[0].second.find("QM_CA_MODULE_ID\x04\x01" + id), std::string::npos);
+    // The id is the module's only while its immediate action runs.
+    EXPECT_EQ(LogText().find("Property(S): QM_CA_MODULE_ID = " + id), std::string::npos);
     EXPECT_TRUE(fs::exists(WebConfig()));
 
     ASSERT_EQ(Run("uninstall", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
