@@ -50,6 +50,11 @@ WideString TrimXmlBlanks(std::u16string_view text);
 // indices; a record without parent gives its name. Works on element
 // records (whose index is their Order) and target nodes alike.
 WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex);
+// The number of ancestors: 0 for a root.
+int NodeDepth(const XmlNodeRecord& record);
+// One indentation level of the file (a tab or a space, indent-units
+// times), repeated depth times.
+WideString MakeIndent(const XmlFileRecord& file, int depth);
 
 class XmlTargetDatabase : public XmlReader, public ByteStreamObserver {
 public:
@@ -78,6 +83,42 @@ public:
     int Standalone() const { return standalone_; }
     ByteStreamUpdater& Updater() { return updater_; }
     const ByteStreamUpdater& Updater() const { return updater_; }
+
+    // Node edits (XmlNodeEdits.cpp): each turns one decision of the update
+    // driver into byte edits through Updater(). A node whose start is -1
+    // went with an earlier removal and is left alone.
+
+    // Erases the element with the blanks before it and the white space
+    // after it up to the next content or through the next line feed; the
+    // node and its direct children become processed.
+    void RemoveNodeAndChildren(TargetNode& node);
+    // Inserts the record with everything below it as the last child of the
+    // first node that matches the record's parent.
+    void InsertNodeAndChildren(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode);
+    // Before the line of the first node matching next, else as the last
+    // child of the comment's parent.
+    void InsertComment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& comment,
+                       const XmlElementRecord* next, int mode);
+    // Attributes, and in install runs the text; the source becomes processed.
+    void UpdateXmlNode(const XmlFileRecord& file, TargetNode& target, XmlElementRecord& source, int mode);
+    void UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode);
+    // The target's attribute list after the source's attributes of this
+    // mode; false, with merged empty, when nothing changes.
+    bool CombineAttributes(TargetNode& target, const XmlElementRecord& source, int mode, WideString& merged);
+    // Replaces the element's one text run, or adds the text after its last
+    // content. Text for a CDATA run stays raw inside the section unless it
+    // holds "]]>"; then the whole section becomes escaped text.
+    void UpdateNodeText(const XmlFileRecord& file, TargetNode& target, const XmlElementRecord& source);
+
+    // The start of the run of blanks (space and tab, or any white space)
+    // that ends at pos; pos when there is none.
+    std::int32_t SkipSpaceBackward(std::int32_t pos, bool anyWhiteSpace) const;
+    // Past the white space from pos; with the flag, no further than just
+    // past the first line feed.
+    std::int32_t SkipSpaceForward(std::int32_t pos, bool stopAfterLineFeed) const;
+    // After the node's end tag was rewritten: the "<" of "</name>" that
+    // ends at the node's end.
+    void RefreshEndTagStart(TargetNode& node);
 
     void OnErase(std::int32_t start, std::int32_t end) override;
     void OnInsert(std::int32_t at, std::int32_t count) override;

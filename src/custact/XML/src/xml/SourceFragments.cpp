@@ -1,0 +1,74 @@
+#include "custact/XML/src/xml/SourceFragments.h"
+
+#include "custact/XML/src/util/XmlEncoding.h"
+#include "custact/XML/src/xml/FolderPath.h"
+#include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "installer/Exception.h"
+#include "installer/Logger.h"
+#include "platform/os/XmlWriter.h"
+
+namespace {
+
+void Log(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+// Writer reports become the engine's numbered errors, raised where the
+// writer found the failure. Other levels are not failures: the writer goes on.
+void ThrowWriterError(const char* source, std::uint32_t line, int level, const WideString& path,
+                      const WideString& /*message*/) {
+    switch (level) {
+    case kXmlOutputNoEncoding:
+        throw Exception(source, line, 4114);
+    case kXmlOutputOpenFailed:
+        throw Exception(source, line, 4115, {path});
+    case kXmlOutputWriteFailed:
+        throw Exception(source, line, 4116, {path});
+    default:
+        break;
+    }
+}
+
+}  // namespace
+
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode) {
+    Log(u"BuildXmlFileFromScratch start.");
+    if (file.root == nullptr) return;
+
+    const WideString path = GetFullPath(file);
+    CreateFolderPath(path);
+
+    XmlWriter writer(path, ThrowWriterError);
+    writer.SetVersion(file.version);
+    const XmlEncoding encoding = FindXmlEncoding(file.encoding);
+    writer.SetEncoding(encoding);
+    // The declaration names the encoding as the table spells it, whatever
+    // letter case the package used.
+    writer.SetEncodingName(XmlEncodingName(encoding));
+    writer.SetIndentUnit(MakeIndent(file, 1));
+    writer.SetStandalone((file.flags & kXmlFileStandalone) != 0);
+
+    writer.Write(writer.GetDeclaration() + u"\r\n");
+    writer.WriteRecord(data.elements, *file.root, mode, (file.flags & kXmlFileSkipEmptyAttributes) != 0);
+    while (!writer.OpenElements().empty()) {
+        const WideString innermost = writer.OpenElements().back();
+        writer.WriteEndElement(innermost);
+    }
+    writer.Flush();
+    Log(u"BuildXmlFileFromScratch end.");
+}
+
+WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode) {
+    Log(u"BuildXmlFragment start.");
+    // "~" marks a writer whose text is read back and never flushed.
+    XmlWriter writer(u"~", ThrowWriterError);
+    writer.SetIndentUnit(MakeIndent(file, 1));
+    const int depth = NodeDepth(source);
+    if (depth > 0) writer.SetDepth(depth);
+    // An existing file keeps every attribute we insert, empty ones included:
+    // skipping empty values is a choice for new files only.
+    writer.WriteRecord(data.elements, source, mode, false);
+    Log(u"BuildXmlFragment end.");
+    return writer.Buffer();
+}

@@ -1,0 +1,14 @@
+// Planned elements written as XML text: a whole new file when the target
+// is missing, or the markup of one record with everything below it for
+// insertion into an existing file. Every record written becomes processed.
+#pragma once
+
+#include "custact/XML/src/xml/XmlUpdateData.h"
+
+// Writes the file at GetFullPath(file), creating its folders; nothing when
+// the file record has no root element. Throws Exception (4114 for an
+// encoding outside the table, 4115/4116 when the file cannot be written).
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode);
+// The markup of source and its descendants, indented for the depth at
+// which source belongs, without a declaration, ending with "\r\n".
+WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode);

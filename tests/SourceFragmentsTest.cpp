@@ -1,0 +1,114 @@
+// New files and fragments built from planned records: declaration, encoding,
+// indentation, skipped records, and the errors the writer reports.
+#include <gtest/gtest.h>
+
+#include "custact/XML/src/util/XmlEncoding.h"
+#include "custact/XML/src/xml/FolderPath.h"
+#include "custact/XML/src/xml/SourceFragments.h"
+#include "installer/Exception.h"
+#include "platform/os/FileSystem.h"
+#include "support/ScratchFolder.h"
+
+namespace {
+
+constexpr std::uint32_t kWritten = kXmlAttributeBelongs | kXmlAttributeInstall;
+
+class SourceFragmentsTest : public ::testing::Test {
+protected:
+    // config(name, empty="") > item > comment, and gone (flag 32) > below.
+    void SetUp() override {
+        Add(u"config", nullptr, 0).attributes = {{kAttributeFromUpdate, u"name", u"m\u00E9", kWritten, 1},
+                                                 {kAttributeFromUpdate, u"empty", u"", kWritten, 2}};
+        Add(u"item", u"config", 1);
+        Add(u"gone", u"item", 1, kXmlElementRemoveOnInstall);
+        Add(u"below", u"gone", 0);
+        Add(u"note", u"item", 0, kXmlElementComment).text = u"n";
+        file.directory = scratch / u"sub\\dir\\";
+        file.fileName = u"new.xml";
+        file.root = &data.elements.at(u"config");
+    }
+    XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0) {
+        XmlElementRecord& r = data.elements[key];
+        r.key = r.name = key;
+        r.index = order;
+        r.flags = flags;
+        r.parent = parent ? &data.elements.at(parent) : nullptr;
+        return r;
+    }
+    // The exception's number and arguments, or -1 when there is none.
+    std::pair<std::int32_t, std::vector<WideString>> Build() {
+        try {
+            BuildXmlFileFromScratch(data, file, XML_UPDATE_INSTALL);
+            return {-1, {}};
+        } catch (const Exception& e) {
+            return {e.ErrorNumber(), e.Arguments()};
+        }
+    }
+
+    test::ScratchFolder scratch;
+    XmlUpdateData data;
+    XmlFileRecord file;
+};
+
+TEST_F(SourceFragmentsTest, NewFilesByDeclarationEncodingAndIndentation) {
+    const struct {
+        const char16_t* encoding;
+        std::uint32_t flags;
+        std::int32_t indentUnits;
+        const char16_t* version;
+        const char16_t* expected;  // written in the encoding's bytes
+    } cases[] = {
+        {u"UTF-8", 1 | 256, 2, u"1.0",
+         u"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config name=\"m\u00E9\">\r\n"
+         u"  <item>\r\n    <!-- n -->\r\n  </item>\r\n</config>\r\n"},
+        {u"utf-8", 4, 1, u"",
+         u"<?xml version=\"\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\" empty=\"\">\r\n"
+         u"\t<item>\r\n\t\t<!-- n -->\r\n\t</item>\r\n</config>\r\n"},
+        {u"utf-16", 256, -3, u"1.0",
+         u"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\">\r\n"
+         u"<item>\r\n<!-- n -->\r\n</item>\r\n</config>\r\n"},
+        {u"windows-1252", 256, 0, u"1.0",
+         u"<?xml version=\"1.0\" encoding=\"Windows-1252\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\">\r\n"
+         u"<item>\r\n<!-- n -->\r\n</item>\r\n</config>\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.encoding));
+        file.encoding = c.encoding;
+        file.flags = c.flags;
+        file.indentUnits = c.indentUnits;
+        file.version = c.version;
+        EXPECT_EQ(Build().first, -1);
+        const XmlEncoding encoding = FindXmlEncoding(c.encoding);
+        std::string bytes;
+        EXPECT_TRUE(ReadWholeFile(GetFullPath(file), &bytes));
+        EXPECT_EQ(bytes, (encoding == XmlEncoding::Utf16 ? "\xFF\xFE" : "") + EncodeXmlText(encoding, c.expected));
+        EXPECT_TRUE(data.elements.at(u"gone").IsProcessed() && data.elements.at(u"note").IsProcessed());
+    }
+}
+
+TEST_F(SourceFragmentsTest, FailuresAndAMissingRoot) {
+    file.encoding = u"UTF-7";
+    EXPECT_EQ(Build().first, 4114);
+    EXPECT_FALSE(PathExists(GetFullPath(file)));
+    // A folder where the file should go cannot be opened for writing.
+    file.encoding = u"UTF-8";
+    CreateFolderPath(GetFullPath(file) + u"\\x");
+    EXPECT_EQ(Build(), std::make_pair(4115, std::vector<WideString>{GetFullPath(file)}));
+    file.root = nullptr;
+    file.fileName = u"none.xml";
+    EXPECT_EQ(Build().first, -1);
+    EXPECT_FALSE(PathExists(GetFullPath(file)));
+}
+
+TEST_F(SourceFragmentsTest, FragmentsStartAtTheDepthOfTheirPlace) {
+    file.flags = 256;  // fragments keep empty attributes anyway
+    file.indentUnits = 2;
+    Add(u"deep", u"item", 2).attributes = {{kAttributeFromUpdate, u"v", u"", kWritten, 0}};
+    EXPECT_EQ(BuildXmlFragment(data, file, data.elements.at(u"deep"), XML_UPDATE_INSTALL), u"    <deep v=\"\"/>\r\n");
+    EXPECT_EQ(BuildXmlFragment(data, file, data.elements.at(u"config"), XML_UPDATE_INSTALL),
+              u"<config name=\"m\u00E9\" empty=\"\">\r\n  <item>\r\n    <!-- n -->\r\n    <deep v=\"\"/>\r\n"
+              u"  </item>\r\n</config>\r\n");
+    EXPECT_TRUE(data.elements.at(u"deep").IsProcessed());
+}
+
+}  // namespace
