@@ -19,18 +19,15 @@ namespace fs = std::filesystem;
 
 const std::string kModuleId = "5D2E8A14_7B3C_4F60_9E1D_2A6B8C4F0E73";
 
-const std::string kSource =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<settings>\r\n"
-    "  <Database host=\"db01\" port=\"1433\">\r\n"
-    "    <name> Shop </name>\r\n"
-    "  </Database>\r\n"
-    "  <cache size=\"64\"/>\r\n"
-    "</settings>\r\n";
-
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The source file and the files built from it, shared with the run under
+// Wine's msiexec (scripts/run-wine-package-tests.sh).
+std::string Expected(const std::string& name) {
+    return ReadFile(fs::path(TRELLIS_TEST_DATA_DIR) / "locators" / name);
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
@@ -80,29 +77,23 @@ protected:
 };
 
 TEST_F(LocatorPackageTest, ValuesFoundBuildTheNewFilesAndEachSetOfRowsAppliesOnce) {
-    WriteFile(Data() / "source.xml", kSource);
+    const std::string source = Expected("source.xml");
+    ASSERT_FALSE(source.empty());
+    WriteFile(Data() / "source.xml", source);
     ASSERT_EQ(Run("install"), 0);
-    EXPECT_EQ(ReadFile(Data() / "found.xml"),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n"
-              "<found>\r\n"
-              "  <database element=\"Database\" port=\"1433\">Shop</database>\r\n"
-              "</found>\r\n");
-    EXPECT_EQ(ReadFile(Data() / "module.xml"),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n"
-              "<module>\r\n"
-              "  <cache size=\"64\"/>\r\n"
-              "</module>\r\n");
+    EXPECT_EQ(ReadFile(Data() / "found.xml"), Expected("found.xml"));
+    EXPECT_EQ(ReadFile(Data() / "module.xml"), Expected("module.xml"));
     const std::string m = "." + kModuleId;
     EXPECT_EQ(Scheduled(), (std::vector<std::string>{"QM_XmlRollback" + m, "QM_XmlCommit" + m, "QM_XmlConfig" + m,
                                                      "QM_XmlRollback", "QM_XmlCommit", "QM_XmlConfig"}));
-    EXPECT_EQ(ReadFile(Data() / "source.xml"), kSource);
+    EXPECT_EQ(ReadFile(Data() / "source.xml"), source);
     EXPECT_EQ(std::distance(fs::directory_iterator(Data()), fs::directory_iterator()), 3);
 
     ASSERT_EQ(Run("uninstall"), 0);
     EXPECT_EQ(Scheduled(), (std::vector<std::string>{"QM_XmlRemove" + m, "QM_XmlRemove"}));
     EXPECT_FALSE(fs::exists(Data() / "found.xml"));
     EXPECT_FALSE(fs::exists(Data() / "module.xml"));
-    EXPECT_EQ(ReadFile(Data() / "source.xml"), kSource);
+    EXPECT_EQ(ReadFile(Data() / "source.xml"), source);
 }
 
 TEST_F(LocatorPackageTest, NothingFoundLeavesThePropertiesUnsetAndTheInstallSucceeds) {

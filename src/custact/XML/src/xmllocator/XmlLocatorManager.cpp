@@ -155,8 +155,9 @@ bool RunLocatorsForElement(XmlLocatorManager& manager, const LocatorElementRecor
     if (candidates != manager.nodesByPath.end()) {
         for (const TargetNode* node : candidates->second) {
             if (!LocatorConditionsHold(manager, record, *node) || !AncestorsHold(manager, record, *node)) continue;
-            LogIfEnabled(u"Found element: " + GetNodePath(*node, false) + u" (line " +
-                         ToWideUnsigned(node->startLine) + u")");
+            // No "[index]" path: the installer would take it for a field of its own.
+            LogIfEnabled(u"Found element: " + GetNodePath(*node, true) + u" at line " +
+                         ToWideUnsigned(node->startLine));
             SetLocatorProperties(manager, record, *node);
             return true;
         }
