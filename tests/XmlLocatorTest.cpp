@@ -210,77 +210,60 @@ TEST_F(XmlLocatorTest, TwoRootsOnOneFileAreSearchedOneAfterTheOther) {
 TEST_F(XmlLocatorTest, FilesThatCannotBeReadLeaveTheirPropertiesAndNothingElse) {
     const std::string utf16 = "\xFF\xFE" + xmltest::Utf16Le(
         u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><Config><servers><server name=\"w\u00e9st\"/></servers></Config>");
+    const std::u16string file = folder / u"case.xml";
     struct Case {
         const char* what;
+        std::u16string path;
         const char* bytes;  // nullptr: no file
-        std::size_t size;
+        std::size_t size;   // 0: up to the null
         const char16_t* expected;
         const char16_t* reason;
         std::uint32_t result;
     };
     const Case cases[] = {
-        {"missing", nullptr, 0, nullptr, u"the file does not exist", 0},
-        {"malformed", "<Config><servers></Config>", 0, nullptr, u"not well-formed XML: mismatched tag", 1603},
-        {"empty", "", 0, nullptr, u"not well-formed XML", 1603},
-        {"cut off", "<Config><servers><server name=\"x\"", 0, nullptr, u"not well-formed XML", 1603},
-        {"unknown encoding", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><Config/>", 0, nullptr, u"encoding",
-         1603},
-        {"invalid UTF-8", "<Config><servers><server name=\"\xC3\x28\"/></servers></Config>", 0, nullptr,
+        {"missing", file, nullptr, 0, nullptr, u"the file does not exist", 0},
+        {"a folder", folder.Path(), nullptr, 0, nullptr, u"the path is a folder", 1603},
+        {"a relative path", u"case.xml", nullptr, 0, nullptr, u"the path is not a full path", 0},
+        {"no path", u"", nullptr, 0, nullptr, u"the path is not a full path", 0},
+        {"malformed", file, "<Config><servers></Config>", 0, nullptr, u"not well-formed XML: mismatched tag", 1603},
+        {"empty", file, "", 0, nullptr, u"not well-formed XML", 1603},
+        {"cut off", file, "<Config><servers><server name=\"x\"", 0, nullptr, u"not well-formed XML", 1603},
+        {"unknown encoding", file, "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><Config/>", 0, nullptr,
+         u"encoding", 1603},
+        {"invalid UTF-8", file, "<Config><servers><server name=\"\xC3\x28\"/></servers></Config>", 0, nullptr,
          u"not well-formed XML", 1603},
-        {"UTF-16", utf16.data(), utf16.size(), u"w\u00e9st", nullptr, 0},
-        {"Windows-1252",
+        {"UTF-16", file, utf16.data(), utf16.size(), u"w\u00e9st", nullptr, 0},
+        {"Windows-1252", file,
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?><Config><servers><server name=\"caf\xE9\"/>"
          "</servers></Config>",
          0, u"caf\u00e9", nullptr, 0},
     };
-    const ActionSection locators = {Locator(u"server", 0, u"name", 16), Locator(u"server", 0, u"port", 16, u"Q")};
+    const ActionSection locators = {Locator(u"server", 0, u"name", 16), Locator(u"server", 0, u"port", 16, u"Q"),
+                                    Locator(u"nextServer", 0, u"name", 16, u"NEXT")};
     for (const Case& c : cases) {
-        const std::u16string path = folder / u"case.xml";
-        platform::DeleteFileW(path);
+        platform::DeleteFileW(file);
         std::string bytes;
         if (c.bytes != nullptr) {
             bytes.assign(c.bytes, c.size != 0 ? c.size : std::strlen(c.bytes));
-            test::WriteBytes(path, bytes);
+            test::WriteBytes(file, bytes);
         }
         const std::set<std::u16string> before = FolderContents();
 
         // A second root after the failing one is still searched.
-        ActionSection elements = Elements(path);
+        ActionSection elements = Elements(c.path);
         elements.push_back({u"next", Sample(), u"", u"Config", u"9"});
         elements.push_back({u"nextServers", u"", u"next", u"servers", u"0"});
         elements.push_back({u"nextServer", u"", u"nextServers", u"server", u"0"});
-        ActionSection all = locators;
-        all.push_back(Locator(u"nextServer", 0, u"name", 16, u"NEXT"));
-        EXPECT_EQ(Run(elements, all, {u"P", u"Q", u"NEXT"}), c.result) << c.what;
+        EXPECT_EQ(Run(elements, locators, {u"P", u"Q", u"NEXT"}), c.result) << c.what;
         EXPECT_EQ(P(), c.expected ? c.expected : kPreset) << c.what;
         EXPECT_EQ(P(u"Q"), kPreset) << c.what;
         EXPECT_EQ(P(u"NEXT"), u"alpha") << c.what;
         if (c.reason != nullptr) {
-            EXPECT_TRUE(Logged(u"Skipping locators for file: " + path + u": ") && Logged(c.reason)) << c.what;
+            EXPECT_TRUE(Logged(u"Skipping locators for file: " + c.path + u": ") && Logged(c.reason)) << c.what;
         }
         // Read only: no backup, no other file, the bytes as they were.
         EXPECT_EQ(FolderContents(), before) << c.what;
-        if (c.bytes != nullptr) {
-            EXPECT_EQ(test::ReadBytes(path), bytes) << c.what;
-        }
-    }
-}
-
-TEST_F(XmlLocatorTest, PathsThatNameNoFile) {
-    struct Case {
-        std::u16string path;
-        const char16_t* reason;
-        std::uint32_t result;
-    };
-    const Case cases[] = {
-        {folder.Path(), u"the path is a folder", 1603},
-        {u"sample.xml", u"the path is not a full path", 0},
-        {u"", u"the path is not a full path", 0},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Run(Elements(c.path), {Locator(u"server", 0, u"name", 16)}), c.result);
-        EXPECT_EQ(P(), kPreset);
-        EXPECT_TRUE(Logged(c.reason)) << Narrow(c.reason);
+        EXPECT_EQ(test::FileExists(file) ? test::ReadBytes(file) : std::string(), bytes) << c.what;
     }
 }
 
@@ -312,28 +295,28 @@ const std::u16string kModuleId = u"0A1B2C3D_4E5F_4A6B_8C7D_9E0F1A2B3C4D";
 TEST_F(XmlLocatorActionTest, PackageAndModuleEachReadTheirOwnRowsOnce) {
     struct Step {
         const char16_t* customActionData;
+        const char* bytes;  // of sample.xml, nullptr: as it is
         const char16_t* mainName;
         const char16_t* modulePort;
     };
     // A module's action first, as a merged sequence may have it: the id it
-    // was handed must not reach the package's action after it.
-    const Step steps[] = {{kModuleId.c_str(), kPreset.c_str(), u"80"}, {u"", u"alpha", u"80"}};
+    // was handed must not reach the package's action after it. A file that
+    // is not well-formed fails the search, never the action.
+    const Step steps[] = {{kModuleId.c_str(), nullptr, kPreset.c_str(), u"80"},
+                          {u"", nullptr, u"alpha", u"80"},
+                          {u"", "<Config>", kPreset.c_str(), kPreset.c_str()}};
     for (const Step& step : steps) {
+        if (step.bytes != nullptr) {
+            test::WriteBytes(folder / u"sample.xml", step.bytes);
+            tables.SetProperty(u"MAIN_NAME", kPreset);
+            tables.SetProperty(u"MODULE_PORT", kPreset);
+        }
         tables.SetProperty(u"CustomActionData", step.customActionData);
         EXPECT_EQ(RunXmlLocator(tables.Handle()), 0u);
         EXPECT_EQ(tables.GetProperty(u"MAIN_NAME"), step.mainName);
         EXPECT_EQ(tables.GetProperty(u"MODULE_PORT"), step.modulePort);
         EXPECT_EQ(tables.GetProperty(u"CustomActionData"), u"");
         EXPECT_EQ(tables.GetProperty(u"QM_CA_MODULE_ID"), u"");
-    }
-}
-
-TEST_F(XmlLocatorActionTest, MissingOrBrokenFilesStillSucceed) {
-    for (const char* bytes : {static_cast<const char*>(nullptr), "<Config>"}) {
-        platform::DeleteFileW(folder / u"sample.xml");
-        if (bytes != nullptr) test::WriteBytes(folder / u"sample.xml", bytes);
-        EXPECT_EQ(RunXmlLocator(tables.Handle()), 0u);
-        EXPECT_EQ(tables.GetProperty(u"MAIN_NAME"), kPreset);
     }
 }
 
