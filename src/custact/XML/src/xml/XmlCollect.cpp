@@ -80,6 +80,7 @@ void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
         attribute.flags = ToFlags(FieldAt(row, 3));
         attribute.order = ToRecordInteger(FieldAt(row, 4));
         attribute.value = FieldAt(row, 5);
+        attribute.key = FieldAt(row, 0);
         element->second.attributes.push_back(std::move(attribute));
     }
 }
@@ -121,6 +122,7 @@ void ValidateXmlData(XmlUpdateData& data) {
         element.parent = parent == data.elements.end() ? nullptr : &parent->second;
         SortAttributesByOrder(element.attributes);
     }
+    data.IndexChildren();
     Log(u"ValidateXmlData end.");
 }
 
