@@ -85,8 +85,8 @@ void ThrowFirst(const XmlFileRecord& file, const std::vector<XmlRowProblem>& pro
     const WideString path = GetFullPath(file);
     Logger& log = Logger::Instance();
     if (log.IsEnabled()) {
-        log.Send(u"The file " + path + u" was left unchanged: " + p.table + u"." + p.column + u" of row '" + p.row +
-                 u"' " + p.reason + u": " + p.text);
+        log.Send(u"Rows that cannot be written leave " + path + u" unchanged: " + p.table + u"." + p.column +
+                 u" of row '" + p.row + u"' " + p.reason + u": " + p.text);
     }
     throw Exception(TRELLIS_HERE, 4118, {path, p.table, p.row, p.column, p.text, p.reason});
 }
