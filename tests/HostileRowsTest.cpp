@@ -73,8 +73,10 @@ TEST(HostileRows, WhatCannotBeWrittenFailsTheFileFirst) {
         // The tree of rows
         {"root row in a loop through a child", {{u"r", u"c", u"r", 0, 0, u"", 0}, {u"c", u"r", u"c", 1, 4, u"", 0}}, {},
          {u"QM_XmlElement", u"r", u"ParentElement"}},
-        {"root row with an empty key is its own parent", {{u"", u"", u"r", 0, 0, u"", 0}}, {},
-         {u"QM_XmlElement", u"", u"ParentElement"}, kUtf8, u""},
+        {"root row that is its own parent", {{u"r", u"r", u"r", 0, 0, u"", 0}}, {},
+         {u"QM_XmlElement", u"r", u"ParentElement"}},
+        {"rows with an empty key and an empty parent are roots", {{u"", u"", u"r", 0, 0, u"", 0}, kRoot}, {}, {},
+         kUtf8, u""},
         {"root row below another row", {{u"r", u"top", u"r", 0, 0, u"", 0}, {u"top", u"", u"top", 0, 0, u"", 0}}, {},
          {u"QM_XmlElement", u"r", u"ParentElement"}},
         {"no root row", {kRoot}, {}, {u"QM_XmlFile", u"file", u"RootElement"}, kUtf8, u"cfg"},

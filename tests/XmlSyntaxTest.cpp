@@ -29,11 +29,10 @@ TEST(XmlSyntax, AsciiNamesAreDecidedAsExpatDecidesThem) {
         EXPECT_EQ(IsXmlName(first), IsXmlName(first + u"\u00E9")) << "first " << int(c);
         EXPECT_EQ(IsXmlName(later), IsXmlName(later + u"\u00E9")) << "later " << int(c);
     }
+    // Names Expat would read as something else: an attribute, an end.
     const std::pair<std::u16string, bool> cases[] = {
-        {u"add", true},          {u"x:y-z.1_", true},     {u"caf\u00E9", true}, {u"\u4E2D\u6587", true},
-        {u"", false},            {u"add x", false},       {u"a<b", false},      {u"x y=", false},
-        {u"1st", false},         {u"-a", false},          {u"a b=''", false},   {u"x\u2070", false},
-        {u"\U00010000", false},  {u"a\u00E9 b", false},   {u"a\u00E9/", false}, {u"\u00E9='' b", false},
+        {u"x:y-z.1_", true},   {u"\u4E2D\u6587", true}, {u"\U00010000", false},   {u"a\u00E9 b", false},
+        {u"a\u00E9/", false},  {u"\u00E9='' b", false}, {u"\u00E9 b=''", false}, {u"\u00E9></\u00E9", false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsXmlName(c.first), c.second) << Narrow(c.first);
 }

@@ -118,7 +118,9 @@ void ValidateXmlData(XmlUpdateData& data) {
         file.root = root == data.elements.end() ? nullptr : &root->second;
     }
     for (auto& [key, element] : data.elements) {
-        const auto parent = data.elements.find(element.parentKey);
+        // An empty ParentElement is a root, even beside a row whose key is
+        // empty: otherwise that row would become every root's parent.
+        const auto parent = element.parentKey.empty() ? data.elements.end() : data.elements.find(element.parentKey);
         element.parent = parent == data.elements.end() ? nullptr : &parent->second;
         SortAttributesByOrder(element.attributes);
     }
