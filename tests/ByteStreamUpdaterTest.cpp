@@ -34,10 +34,14 @@ TEST(ByteStreamUpdater, InsertConvertsToTheFileEncoding) {
         {XmlEncoding::Utf16, u"\u00E9", std::string("\xE9\0", 2)},
         {XmlEncoding::Iso88591, u"\u00E9", "\xE9"},
         {XmlEncoding::Windows1252, u"\u00E9", "\xE9"},
-        {XmlEncoding::UsAscii, u"\u00E9", "\xE9"},
-        {XmlEncoding::Windows1252, u"\u20AC\u4E2D", "\x80?"},
-        {XmlEncoding::UsAscii, u"\u4E2D\u0141", "\x2D\x41"},
+        {XmlEncoding::UsAscii, u"e", "e"},
+        // What the encoding cannot hold becomes a character reference, a
+        // pair of surrogates one reference.
+        {XmlEncoding::UsAscii, u"\u00E9", "&#233;"},
+        {XmlEncoding::Windows1252, u"\u20AC\u4E2D", "\x80&#20013;"},
+        {XmlEncoding::Iso88591, u"\u00FF\u20AC\U0001F600", "\xFF&#8364;&#128512;"},
         {XmlEncoding::Utf16, u"<\u4E2D", std::string("<\0\x2D\x4E", 4)},
+        {XmlEncoding::Utf16BE, u"<\u4E2D", std::string("\0<\x4E\x2D", 4)},
     };
     for (const Case& c : cases) {
         Recorder observer;

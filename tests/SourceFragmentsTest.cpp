@@ -25,6 +25,7 @@ protected:
         Add(u"note", u"item", 0, kXmlElementComment).text = u"n";
         file.directory = scratch / u"sub\\dir\\";
         file.fileName = u"new.xml";
+        file.version = u"1.0";
         file.root = &data.elements.at(u"config");
     }
     XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0) {
@@ -61,8 +62,8 @@ TEST_F(SourceFragmentsTest, NewFilesByDeclarationEncodingAndIndentation) {
         {u"UTF-8", 1 | 256, 2, u"1.0",
          u"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n<config name=\"m\u00E9\">\r\n"
          u"  <item>\r\n    <!-- n -->\r\n  </item>\r\n</config>\r\n"},
-        {u"utf-8", 4, 1, u"",
-         u"<?xml version=\"\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\" empty=\"\">\r\n"
+        {u"utf-8", 4, 1, u"1.1",
+         u"<?xml version=\"1.1\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\" empty=\"\">\r\n"
          u"\t<item>\r\n\t\t<!-- n -->\r\n\t</item>\r\n</config>\r\n"},
         {u"utf-16", 256, -3, u"1.0",
          u"<?xml version=\"1.0\" encoding=\"UTF-16\" standalone=\"no\"?>\r\n<config name=\"m\u00E9\">\r\n"
@@ -94,9 +95,14 @@ TEST_F(SourceFragmentsTest, FailuresAndAMissingRoot) {
     file.encoding = u"UTF-8";
     CreateFolderPath(GetFullPath(file) + u"\\x");
     EXPECT_EQ(Build(), std::make_pair(4115, std::vector<WideString>{GetFullPath(file)}));
+    // Without a root row nothing is written, and the error says why.
     file.root = nullptr;
+    file.key = u"web";
+    file.rootElementKey = u"cfg";
     file.fileName = u"none.xml";
-    EXPECT_EQ(Build().first, -1);
+    EXPECT_EQ(Build(), std::make_pair(4118, std::vector<WideString>{GetFullPath(file), u"QM_XmlFile", u"web",
+                                                                    u"RootElement", u"cfg",
+                                                                    u"names no QM_XmlElement row"}));
     EXPECT_FALSE(PathExists(GetFullPath(file)));
 }
 

@@ -9,6 +9,8 @@
 #include <map>
 #include <sstream>
 
+#include "platform/os/CodePage1252.h"
+
 namespace xmltest {
 namespace {
 
@@ -118,6 +120,15 @@ std::string Utf16Le(std::u16string_view text) {
     return bytes;
 }
 
+std::string Utf16Be(std::u16string_view text) {
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c >> 8));
+        bytes.push_back(static_cast<char>(c & 0xFF));
+    }
+    return bytes;
+}
+
 std::int32_t DecodedFile::UnitAt(std::int32_t offset) const {
     const auto it = std::lower_bound(offsets.begin(), offsets.end(), offset);
     if (it == offsets.end() || *it != offset) return -1;
@@ -142,6 +153,8 @@ DecodedFile Decode(const std::string& bytes, XmlEncoding encoding) {
             AppendUnit(d, cp, i);
             i += length;
         }
+    } else if (encoding == XmlEncoding::Windows1252) {
+        for (std::int32_t i = 0; i < size; ++i) AppendUnit(d, codepage1252::ToUnicode(byte(i)), i);
     } else {
         for (std::int32_t i = 0; i < size; ++i) AppendUnit(d, byte(i), i);
     }

@@ -17,10 +17,11 @@ namespace xmltest {
 std::string ReadSample(const std::string& name);
 
 std::string Utf16Le(std::u16string_view text);
+std::string Utf16Be(std::u16string_view text);
 
-// A file's text as our parser setup reads it: UTF-8, UTF-16LE, and single
-// bytes as the code points of the same values (ISO-8859-1, Windows-1252,
-// US-ASCII). A byte order mark is kept as U+FEFF.
+// A file's text as our parser setup reads it: UTF-8, UTF-16LE, code page
+// 1252 for Windows-1252, and single bytes as the code points of the same
+// values (ISO-8859-1, US-ASCII). A byte order mark is kept as U+FEFF.
 struct DecodedFile {
     WideString text;
     // The byte offset where each code unit's character starts, and the size.
@@ -32,7 +33,7 @@ DecodedFile Decode(const std::string& bytes, XmlEncoding encoding);
 
 // The document (text without byte order mark) in another encoding: the
 // declaration names the encoding, UTF-16 gets FF FE, and characters the
-// encoding cannot hold become "?".
+// encoding cannot hold become character references.
 std::string Transcode(WideString text, XmlEncoding to);
 
 // Raw character data or attribute text with its references resolved and

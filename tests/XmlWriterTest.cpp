@@ -56,7 +56,7 @@ TEST_F(XmlWriterTest, NewFileByteForByte) {
     XmlWriter writer(path, Collect());
     writer.SetEncodingName(u"UTF-8");
     writer.Write(writer.GetDeclaration() + u"\r\n");
-    writer.WriteRecord(data.elements, config, XML_UPDATE_INSTALL, true);
+    writer.WriteRecord(data, config, XML_UPDATE_INSTALL, true);
     writer.Flush();
     EXPECT_EQ(ReadBack(path),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
@@ -73,9 +73,11 @@ TEST_F(XmlWriterTest, EachEncodingAndTheByteOrderMarkRule) {
     const WideString text = u"<a b=\"\u00E9\u20AC\"/>\r\n";
     const std::pair<XmlEncoding, std::string> cases[] = {
         {XmlEncoding::Utf8, "<a b=\"\xC3\xA9\xE2\x82\xAC\"/>\r\n"},
-        {XmlEncoding::Iso88591, "<a b=\"\xE9\x80\"/>\r\n"},
+        // What the encoding cannot hold becomes a character reference.
+        {XmlEncoding::Iso88591, "<a b=\"\xE9&#8364;\"/>\r\n"},
         {XmlEncoding::Windows1252, "<a b=\"\xE9\x80\"/>\r\n"},
-        {XmlEncoding::UsAscii, "<a b=\"\xE9\xAC\"/>\r\n"},
+        {XmlEncoding::UsAscii, "<a b=\"&#233;&#8364;\"/>\r\n"},
+        {XmlEncoding::Utf16BE, xmltest::Utf16Be(text)},  // labelled, so without a mark
         {XmlEncoding::Utf16, "\xFF\xFE" + xmltest::Utf16Le(text)},
     };
     const WideString path = scratch / u"enc.xml";
@@ -93,7 +95,7 @@ TEST_F(XmlWriterTest, EachEncodingAndTheByteOrderMarkRule) {
     output.Write(u"!");
     output.Flush();
     output.Flush();
-    EXPECT_EQ(ReadBack(path), cases[4].second + std::string("!\0", 2));
+    EXPECT_EQ(ReadBack(path), cases[5].second + std::string("!\0", 2));
     EXPECT_TRUE(levels.empty());
 }
 
@@ -140,7 +142,7 @@ TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
     XmlElementRecord& below = Add(u"below", u"gone", 0);
     XmlWriter writer(u"~", Collect());
     writer.SetDepth(1);
-    writer.WriteRecord(data.elements, list, XML_UPDATE_INSTALL, true);
+    writer.WriteRecord(data, list, XML_UPDATE_INSTALL, true);
     EXPECT_EQ(writer.Buffer(),
               u"  <list set=\"s\" both=\"b\" late=\"3\">\r\n"
               u"    <first/>\r\n"
@@ -151,10 +153,10 @@ TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
     EXPECT_FALSE(below.IsProcessed());
 
     XmlWriter uninstall(u"~", Collect());
-    uninstall.WriteRecord(data.elements, data.elements.at(u"first"), XML_UPDATE_UNINSTALL, false);
+    uninstall.WriteRecord(data, data.elements.at(u"first"), XML_UPDATE_UNINSTALL, false);
     XmlElementRecord& only = Add(u"only", nullptr, 0);
     only.attributes = {{kAttributeFromUpdate, u"x", u"", kXmlAttributeBelongs | kXmlAttributeUninstall, 0}};
-    uninstall.WriteRecord(data.elements, only, XML_UPDATE_UNINSTALL, true);
+    uninstall.WriteRecord(data, only, XML_UPDATE_UNINSTALL, true);
     EXPECT_EQ(uninstall.Buffer(), u"<first/>\r\n<only/>\r\n");
 }
 

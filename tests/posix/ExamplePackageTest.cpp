@@ -201,6 +201,25 @@ TEST_F(ExamplePackageTest, BrokenExistingFileFailsTheInstallAndStaysAsItWas) {
     EXPECT_EQ(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
 }
 
+TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
+    // The comment's text is formatted from ProductName in the immediate
+    // phase; its rows are checked before any file is touched, and the log
+    // holds the package's message 4118.
+    const std::string name = "--prop 'ProductName=Shop --><injected/><!--'";
+    const std::string error =
+        "\nThe file C:\\Program Files (x86)\\Norrvik\\WebShop\\web.config was left unchanged: "
+        "QM_XmlElement.Text of row 'note' holds \"--\", which a comment cannot: Settings added by Shop --><injected/>"
+        "<!-- 1.0.0";
+    EXPECT_EQ(Install(name), 1);
+    EXPECT_FALSE(fs::exists(WebConfig()));
+    EXPECT_NE(LogText().find(error), std::string::npos) << LogText();
+    WriteFile(WebConfig(), kExistingWebConfig);
+    EXPECT_EQ(Install(name), 1);
+    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
+    EXPECT_TRUE(OtherFiles().empty());
+    EXPECT_NE(LogText().find(error), std::string::npos);
+}
+
 TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
     WriteFile(WebConfig(), kExistingWebConfig);
     // The deferred action merges the file and then counts as failed: the

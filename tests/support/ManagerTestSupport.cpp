@@ -9,7 +9,7 @@ std::unique_ptr<XmlManager> BuildManager(const ActionSection& properties, const 
                                          const std::vector<AttributeRow>& attributes) {
     ActionSection fileRows;
     for (const FileRow& f : files) {
-        fileRows.push_back({f.key, f.name, f.folder, u"Comp", f.root, ToWideDecimal(f.flags), u"1.0", f.encoding,
+        fileRows.push_back({f.key, f.name, f.folder, u"Comp", f.root, ToWideDecimal(f.flags), f.version, f.encoding,
                             ToWideDecimal(f.indentUnits), u""});
     }
     ActionSection elementRows;

@@ -12,7 +12,7 @@
 namespace test {
 
 // QM_XmlFile: key, file name, folder (with its trailing backslash), root
-// element key, flags, encoding, indent units.
+// element key, flags, encoding, indent units, version.
 struct FileRow {
     std::u16string key;
     std::u16string name;
@@ -21,6 +21,7 @@ struct FileRow {
     int flags;
     std::u16string encoding = u"UTF-8";
     int indentUnits = 1;
+    std::u16string version = u"1.0";
 };
 // QM_XmlElement: key, parent key, name, order, flags, text, update index.
 struct ElementRow {

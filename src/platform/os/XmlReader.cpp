@@ -6,6 +6,7 @@
 
 #include "installer/Exception.h"
 #include "platform/Files.h"
+#include "platform/os/CodePage1252.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
@@ -59,14 +60,18 @@ struct XmlReader::Events {
     static void XMLCALL XmlDecl(void* data, const XML_Char* version, const XML_Char* encoding, int standalone) {
         Dispatch(data, [&](XmlReader& r) {
             r.sawXmlDecl_ = true;
+            r.declaredEncoding_ = ToWide(encoding);
             r.OnXmlDecl(ToOptionalWide(version), ToOptionalWide(encoding), standalone);
         });
     }
+    // Only the attributes the start tag really has: those a DTD adds by
+    // default come after them and are left out.
     static void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
         Dispatch(data, [&](XmlReader& r) {
+            const int specified = XML_GetSpecifiedAttributeCount(r.parser_.get());
             XmlReaderAttributes attributes;
-            for (const XML_Char** a = atts; a != nullptr && a[0] != nullptr; a += 2) {
-                attributes.emplace_back(ToWide(a[0]), ToWide(a[1]));
+            for (int i = 0; i + 1 < specified && atts != nullptr && atts[i] != nullptr; i += 2) {
+                attributes.emplace_back(ToWide(atts[i]), ToWide(atts[i + 1]));
             }
             r.OnStartElement(ToWide(name), attributes);
         });
@@ -84,16 +89,19 @@ struct XmlReader::Events {
         Dispatch(data, [&](XmlReader& r) { r.OnProcessingInstruction(ToWide(target), ToWide(text)); });
     }
     static void XMLCALL StartCdata(void* data) {
-        Dispatch(data, [](XmlReader& r) { r.inCdata_ = true; });
+        Dispatch(data, [](XmlReader& r) {
+            r.inCdata_ = true;
+            r.OnStartCdata();
+        });
     }
     static void XMLCALL EndCdata(void* data) {
         Dispatch(data, [](XmlReader& r) { r.inCdata_ = false; });
     }
-    // Windows-1252 is the one encoding we add to Expat's own: each byte
-    // stands for the code point of the same value.
+    // Windows-1252 is the one encoding we add to Expat's own, read with the
+    // table its files are written with.
     static int XMLCALL UnknownEncoding(void* /*data*/, const XML_Char* name, XML_Encoding* info) {
         if (!EqualsIgnoreCaseAscii(ToWide(name), u"Windows-1252")) return XML_STATUS_ERROR;
-        for (int i = 0; i < 256; ++i) info->map[i] = i;
+        for (int i = 0; i < 256; ++i) info->map[i] = codepage1252::ToUnicode(static_cast<unsigned char>(i));
         info->data = nullptr;
         info->convert = nullptr;
         info->release = nullptr;
@@ -124,6 +132,7 @@ void XmlReader::Read() {
     XML_Parser parser = parser_.get();
     inCdata_ = false;
     sawXmlDecl_ = false;
+    declaredEncoding_.clear();
     handlerFailure_ = nullptr;
     XML_SetUserData(parser, this);
     XML_SetXmlDeclHandler(parser, &Events::XmlDecl);
@@ -151,6 +160,9 @@ void XmlReader::Read() {
             XML_ParsingStatus state;
             XML_GetParsingStatus(parser, &state);
             if (state.parsing == XML_FINISHED || state.parsing == XML_SUSPENDED) break;
+            const XML_Error error = XML_GetErrorCode(parser);
+            if (error == XML_ERROR_UNKNOWN_ENCODING || error == XML_ERROR_INCORRECT_ENCODING)
+                throw Exception(TRELLIS_HERE, 4114, {path_, declaredEncoding_});
             throw Exception(TRELLIS_HERE, 4113,
                             {path_, ToWideUnsigned(CurrentLine()), ToWideUnsigned(CurrentColumn()),
                              ToWide(XML_ErrorString(XML_GetErrorCode(parser)))});

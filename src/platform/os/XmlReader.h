@@ -26,8 +26,10 @@ public:
 
     // Parses the whole file in 64 KiB chunks. Errors: 4110 (no parser or
     // buffer), 4111 (cannot open), 4112 (cannot read), 4113 (not
-    // well-formed: path, line, column and Expat's text). An exception thrown
-    // by a handler stops the parse and passes through unchanged.
+    // well-formed: path, line, column and Expat's text), 4114 (an encoding
+    // Expat does not know, or one the bytes contradict: path and the
+    // declared name). An exception thrown by a handler stops the parse and
+    // passes through unchanged.
     void Read();
 
 protected:
@@ -38,6 +40,7 @@ protected:
     virtual void OnCharacterData(const WideString& /*text*/) {}
     virtual void OnComment(const WideString& /*text*/) {}
     virtual void OnProcessingInstruction(const WideString& /*target*/, const WideString& /*data*/) {}
+    virtual void OnStartCdata() {}
 
     // Where the current event lies in the file; valid inside a handler only.
     // The count is the number of raw bytes the event covers.
@@ -58,5 +61,6 @@ private:
     std::unique_ptr<XML_ParserStruct, ParserFree> parser_;
     bool inCdata_ = false;
     bool sawXmlDecl_ = false;
+    WideString declaredEncoding_;
     std::exception_ptr handlerFailure_;
 };

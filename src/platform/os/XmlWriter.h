@@ -36,7 +36,7 @@ public:
     void WriteComment(const WideString& text);
     // The record with everything below it, as this mode writes it; every
     // record visited becomes processed.
-    void WriteRecord(XmlElementMap& elements, XmlElementRecord& record, int mode, bool skipEmptyValues);
+    void WriteRecord(XmlUpdateData& data, XmlElementRecord& record, int mode, bool skipEmptyValues);
 
 private:
     WideString Indent() const;

@@ -1,10 +1,11 @@
 // Code page conversions without Windows: our own UTF-8 codec and the
-// Windows-1252 table, plus the case folding the other POSIX parts share.
+// shared Windows-1252 table, plus the case folding the other POSIX parts share.
 #include "platform/Text.h"
 
 #include <cstdint>
 
 #include "platform/Files.h"
+#include "platform/os/CodePage1252.h"
 #include "platform/posix/Utf.h"
 
 namespace platform {
@@ -12,15 +13,6 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
-
-// Bytes 0x80..0x9F of Windows-1252. The five bytes that the code page leaves
-// undefined map to the C1 control of the same value, as Windows does.
-constexpr char16_t kWindows1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80..87
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88..8F
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90..97
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98..9F
-};
 
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
@@ -55,10 +47,7 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 std::u16string FromWindows1252(const std::string& bytes) {
     std::u16string out;
     out.reserve(bytes.size());
-    for (char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out.push_back(b >= 0x80 && b < 0xA0 ? kWindows1252High[b - 0x80] : static_cast<char16_t>(b));
-    }
+    for (char c : bytes) out.push_back(codepage1252::ToUnicode(static_cast<unsigned char>(c)));
     return out;
 }
 

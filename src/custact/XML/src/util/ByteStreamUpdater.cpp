@@ -17,12 +17,6 @@ WideString Offset(std::int32_t value) { return ToWideUnsigned(static_cast<std::u
 
 }  // namespace
 
-void ByteStreamUpdater::SetEncoding(const WideString& name) {
-    const XmlEncoding encoding = FindXmlEncoding(name);
-    if (encoding == XmlEncoding::None) throw Exception(TRELLIS_HERE, 4114);
-    encoding_ = encoding;
-}
-
 void ByteStreamUpdater::LoadFile(const WideString& path) {
     platform::File file = platform::File::OpenForRead(ToLongPath(path));
     if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4111, {path});
@@ -49,7 +43,7 @@ void ByteStreamUpdater::SaveFile(const WideString& path) const {
 }
 
 std::int32_t ByteStreamUpdater::ByteLength(const WideString& text) const {
-    if (encoding_ == XmlEncoding::Utf16) return static_cast<std::int32_t>(text.size() * 2);
+    if (IsUtf16(encoding_)) return static_cast<std::int32_t>(text.size() * 2);
     return static_cast<std::int32_t>(EncodeXmlText(encoding_, text).size());
 }
 
@@ -94,5 +88,6 @@ char16_t ByteStreamUpdater::UnitAt(std::int32_t pos) const {
     if (UnitSize() == 1) return low;
     if (pos + 1 >= Size()) return 0;
     const auto high = static_cast<unsigned char>(bytes_[static_cast<std::size_t>(pos) + 1]);
+    if (encoding_ == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
     return static_cast<char16_t>(low | (high << 8));
 }

@@ -44,15 +44,13 @@ public:
 
     XmlEncoding Encoding() const { return encoding_; }
     void SetEncoding(XmlEncoding encoding) { encoding_ = encoding; }
-    // By table name, ignoring case; 4114 for a name outside the table.
-    void SetEncoding(const WideString& name);
 
     bool IsModified() const { return modified_; }
 
     // Scans over the buffer read it in code units: single bytes, or 16-bit
-    // little-endian units in a UTF-16 file, so that looking for "<" or ">"
-    // never stops inside another character.
-    std::int32_t UnitSize() const { return encoding_ == XmlEncoding::Utf16 ? 2 : 1; }
+    // units in the file's byte order in a UTF-16 file, so that looking for
+    // "<" or ">" never stops inside another character.
+    std::int32_t UnitSize() const { return IsUtf16(encoding_) ? 2 : 1; }
     // The code unit at pos; 0 outside the buffer.
     char16_t UnitAt(std::int32_t pos) const;
 

@@ -2,6 +2,7 @@
 
 #include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/FolderPath.h"
+#include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
@@ -17,10 +18,10 @@ void Log(const WideString& line) {
 // Writer reports become the engine's numbered errors, raised where the
 // writer found the failure. Other levels are not failures: the writer goes on.
 void ThrowWriterError(const char* source, std::uint32_t line, int level, const WideString& path,
-                      const WideString& /*message*/) {
+                      const WideString& message) {
     switch (level) {
     case kXmlOutputNoEncoding:
-        throw Exception(source, line, 4114);
+        throw Exception(source, line, 4114, {path, message});
     case kXmlOutputOpenFailed:
         throw Exception(source, line, 4115, {path});
     case kXmlOutputWriteFailed:
@@ -34,14 +35,18 @@ void ThrowWriterError(const char* source, std::uint32_t line, int level, const W
 
 void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode) {
     Log(u"BuildXmlFileFromScratch start.");
-    if (file.root == nullptr) return;
-
+    // Everything is checked before the folders are made.
+    CheckXmlFileRows(data, file);
+    CheckNewXmlFile(file);
     const WideString path = GetFullPath(file);
+    const XmlEncoding encoding = FindXmlEncoding(file.encoding);
+    if (encoding == XmlEncoding::None)
+        throw Exception(TRELLIS_HERE, 4114, {path, file.encoding.empty() ? u"(none named)" : file.encoding});
+    CheckXmlFileRowsFit(data, file, encoding);
     CreateFolderPath(path);
 
     XmlWriter writer(path, ThrowWriterError);
     writer.SetVersion(file.version);
-    const XmlEncoding encoding = FindXmlEncoding(file.encoding);
     writer.SetEncoding(encoding);
     // The declaration names the encoding as the table spells it, whatever
     // letter case the package used.
@@ -50,7 +55,7 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
     writer.SetStandalone((file.flags & kXmlFileStandalone) != 0);
 
     writer.Write(writer.GetDeclaration() + u"\r\n");
-    writer.WriteRecord(data.elements, *file.root, mode, (file.flags & kXmlFileSkipEmptyAttributes) != 0);
+    writer.WriteRecord(data, *file.root, mode, (file.flags & kXmlFileSkipEmptyAttributes) != 0);
     while (!writer.OpenElements().empty()) {
         const WideString innermost = writer.OpenElements().back();
         writer.WriteEndElement(innermost);
@@ -68,7 +73,7 @@ WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlE
     if (depth > 0) writer.SetDepth(depth);
     // An existing file keeps every attribute we insert, empty ones included:
     // skipping empty values is a choice for new files only.
-    writer.WriteRecord(data.elements, source, mode, false);
+    writer.WriteRecord(data, source, mode, false);
     Log(u"BuildXmlFragment end.");
     return writer.Buffer();
 }

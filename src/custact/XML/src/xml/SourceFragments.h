@@ -5,9 +5,10 @@
 
 #include "custact/XML/src/xml/XmlUpdateData.h"
 
-// Writes the file at GetFullPath(file), creating its folders; nothing when
-// the file record has no root element. Throws Exception (4114 for an
-// encoding outside the table, 4115/4116 when the file cannot be written).
+// Writes the file at GetFullPath(file), creating its folders. Throws
+// Exception before creating anything when the rows cannot be written (4118,
+// a missing root row included) or the encoding is outside the table (4114),
+// and 4115/4116 when the file cannot be written.
 void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode);
 // The markup of source and its descendants, indented for the depth at
 // which source belongs, without a declaration, ending with "\r\n".

@@ -80,6 +80,7 @@ void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
         attribute.flags = ToFlags(FieldAt(row, 3));
         attribute.order = ToRecordInteger(FieldAt(row, 4));
         attribute.value = FieldAt(row, 5);
+        attribute.key = FieldAt(row, 0);
         element->second.attributes.push_back(std::move(attribute));
     }
 }
@@ -117,10 +118,13 @@ void ValidateXmlData(XmlUpdateData& data) {
         file.root = root == data.elements.end() ? nullptr : &root->second;
     }
     for (auto& [key, element] : data.elements) {
-        const auto parent = data.elements.find(element.parentKey);
+        // An empty ParentElement is a root, even beside a row whose key is
+        // empty: otherwise that row would become every root's parent.
+        const auto parent = element.parentKey.empty() ? data.elements.end() : data.elements.find(element.parentKey);
         element.parent = parent == data.elements.end() ? nullptr : &parent->second;
         SortAttributesByOrder(element.attributes);
     }
+    data.IndexChildren();
     Log(u"ValidateXmlData end.");
 }
 

@@ -9,6 +9,8 @@
 // elements or files are dropped, and an empty text gives no files.
 void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader);
 void AddXmlFile(XmlUpdateData& data, const XmlFileRecord& file);
-// Links each file to its root element and each element to its parent, and
-// sorts each element's attributes by order.
+// Links each file to its root element and each element to its parent,
+// sorts each element's attributes by order, and indexes each element's
+// children. Loops of parent rows are left for the per-file checks
+// (XmlRecordCheck.h) to refuse.
 void ValidateXmlData(XmlUpdateData& data);

@@ -2,6 +2,7 @@
 
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/SourceFragments.h"
+#include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
 #include "custact/XML/src/xml/XmlUpdateDriver.h"
@@ -70,6 +71,22 @@ void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStr
         ResetFilePermissions(StripLongPathPrefix(ToLongPath(path)));
 }
 
+// Before an install touches any file: a file whose rows cannot be written
+// ends the run here, unless it asks to be rolled back alone (flag 32); then
+// it fails by itself when its turn comes.
+bool CheckRowsOfEveryFile(XmlManager& manager) {
+    for (const auto& [key, file] : manager.data.files) {
+        if (file.flags & kXmlFileRollbackAlone) continue;
+        try {
+            CheckXmlFileRows(manager.data, file);
+        } catch (...) {
+            ReportCurrentException(manager.install, TRELLIS_HERE);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
@@ -96,6 +113,7 @@ std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode) {
     try {
         // Files the new version rebuilds get the access rules the old
         // version's files had.
+        if (mode == XML_UPDATE_INSTALL && !CheckRowsOfEveryFile(manager)) return platform::kErrorInstallFailure;
         if (mode == XML_UPDATE_INSTALL && manager.isUpgrading)
             LoadSavedPermissions(manager.savedPermissions, manager.upgradeCode);
         for (const auto& [key, file] : manager.data.files) {

@@ -120,9 +120,7 @@ void XmlTargetDatabase::RemoveNodeAndChildren(TargetNode& node) {
         }
     }
     node.SetProcessed(true);
-    for (auto& entry : nodes_) {
-        if (entry.second.parent == &node) entry.second.SetProcessed(true);
-    }
+    for (TargetNode* child : node.children) child->SetProcessed(true);
     Log(u"RemoveNodeAndChildren end.");
 }
 
@@ -323,15 +321,18 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
         TextRange run = target.textRanges.front();
         WideString replacement = escaped;
         if (run.cdata) {
-            if (source.text.find(u"]]>") == WideString::npos) {
+            if (source.text.find(u"]]>") == WideString::npos &&
+                !FirstUnencodable(updater_.Encoding(), source.text)) {
                 // The section stays; its content is taken literally, so the
                 // text goes in unescaped.
                 replacement = source.text;
             } else {
-                // "]]>" would end the section early. Splitting the section
-                // around it would leave two runs, and the next install would
-                // take the element for mixed content; so the section with
-                // its delimiters becomes plain escaped character data.
+                // "]]>" would end the section early, and a character the
+                // file's encoding cannot hold has no reference inside it.
+                // Splitting the section would leave two runs, and the next
+                // install would take the element for mixed content; so the
+                // section with its delimiters becomes plain escaped
+                // character data.
                 const WideString open = u"<![CDATA[";
                 const WideString close = u"]]>";
                 const std::int32_t openLength = updater_.ByteLength(open);

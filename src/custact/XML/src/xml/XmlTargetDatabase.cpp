@@ -1,6 +1,7 @@
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "installer/Exception.h"
 #include "installer/Logger.h"
@@ -30,13 +31,18 @@ bool HasAttribute(const XmlNodeRecord& node, const XmlAttributeRecord& key) {
                        [&](const XmlAttributeRecord& a) { return a.name == key.name && a.value == key.value; });
 }
 
-bool AncestorsMatch(const XmlNodeRecord* source, const XmlNodeRecord* target) {
-    for (; source != nullptr && target != nullptr; source = source->parent, target = target->parent) {
-        for (const XmlAttributeRecord& key : source->attributes) {
-            if (IsKeyOfAncestor(key) && !HasAttribute(*target, key)) return false;
-        }
+bool HasKeysOfAncestor(const XmlNodeRecord& source, const XmlNodeRecord& target) {
+    return std::all_of(source.attributes.begin(), source.attributes.end(),
+                       [&](const XmlAttributeRecord& key) { return !IsKeyOfAncestor(key) || HasAttribute(target, key); });
+}
+
+// Whether both records have the same names from the root down; a null
+// record is the place outside the root.
+bool SamePath(const XmlNodeRecord* a, const XmlNodeRecord* b) {
+    for (; a != nullptr && b != nullptr; a = a->parent, b = b->parent) {
+        if (a->name != b->name) return false;
     }
-    return true;
+    return a == nullptr && b == nullptr;
 }
 
 void MoveAfterErase(std::int32_t& p, std::int32_t start, std::int32_t end) {
@@ -75,15 +81,18 @@ WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
 
 XmlTargetDatabase::XmlTargetDatabase(WideString path) : XmlReader(std::move(path)), updater_(this) {}
 
+std::size_t XmlTargetDatabase::ChildKeyHash::operator()(const ChildKey& key) const {
+    return std::hash<const void*>()(key.parent) * 31 + std::hash<std::u16string_view>()(key.name);
+}
+
 void XmlTargetDatabase::Parse() {
     Log(u"Target XML file -> Start parsing...");
     updater_.LoadFile(Path());
-    // Without an encoding in the declaration the file is UTF-8, unless it
-    // starts as UTF-16LE does (byte order mark, or "<" as a 16-bit unit):
-    // then edits must be written in UTF-16 too.
-    const std::string& bytes = updater_.Bytes();
-    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '<' && bytes[1] == '\0')))
-        updater_.SetEncoding(XmlEncoding::Utf16);
+    fileStart_ = InspectXmlFileStart(updater_.Bytes());
+    if (!fileStart_.unsupported.empty()) throw Exception(TRELLIS_HERE, 4114, {Path(), fileStart_.unsupported});
+    // Until a declaration names one, the bytes decide: UTF-16 in their own
+    // byte order, else UTF-8.
+    updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
     Read();
     Log(u"XML File parsed successfully.");
 }
@@ -93,11 +102,33 @@ void XmlTargetDatabase::OnXmlDecl(const std::optional<WideString>& version, cons
     if (!version) return;
     version_ = *version;
     if (encoding) {
-        updater_.SetEncoding(*encoding);
+        // Edits must be written as the file is read, or they would not read
+        // back: a name outside the table, or one the bytes contradict, is
+        // refused before Expat decides anything.
+        const XmlEncoding resolved = ResolveXmlEncoding(fileStart_, *encoding);
+        if (resolved == XmlEncoding::None) {
+            const bool known = FindXmlEncoding(*encoding) != XmlEncoding::None;
+            throw Exception(TRELLIS_HERE, 4114,
+                            {Path(), known ? *encoding + u" (the bytes say " + DescribeXmlFileStart(fileStart_) + u")"
+                                           : *encoding});
+        }
+        updater_.SetEncoding(resolved);
         encodingName_ = *encoding;
         Log(u"Target XML Encoding: [" + *encoding + u"].");
     }
     standalone_ = standalone;
+}
+
+void XmlTargetDatabase::ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const {
+    const std::int32_t unit = updater_.UnitSize();
+    for (char16_t c : markup) {
+        if (updater_.UnitAt(pos) != c) {
+            throw Exception(TRELLIS_HERE, 4119,
+                            {Path(), u"an entity reference stands for markup", ToWideUnsigned(CurrentLine()),
+                             ToWideUnsigned(CurrentColumn())});
+        }
+        pos += unit;
+    }
 }
 
 WideString XmlTargetDatabase::MakeNodeKey(const WideString& name) {
@@ -149,12 +180,24 @@ void XmlTargetDatabase::OnStartElement(const WideString& name, const XmlReaderAt
     node.start = static_cast<std::int32_t>(CurrentByteIndex());
     node.startLine = CurrentLine();
     node.startColumn = CurrentColumn();
+    ExpectMarkupAt(node.start, u"<");
     ScanStartTag(node);
 
     const WideString key = node.key;
     TargetNode* stored = &nodes_.emplace(key, std::move(node)).first->second;
     open_.push_back({stored, 0});
     if (parent == nullptr && root_ == nullptr) root_ = stored;
+    if (parent != nullptr) parent->children.push_back(stored);
+    childrenByName_[ChildKey{parent, stored->name}].push_back(stored);
+}
+
+void XmlTargetDatabase::OnStartCdata() { ExpectMarkupAt(static_cast<std::int32_t>(CurrentByteIndex()), u"<![CDATA["); }
+
+const std::vector<TargetNode*>& XmlTargetDatabase::ChildrenNamed(const TargetNode* parent,
+                                                                  std::u16string_view name) const {
+    static const std::vector<TargetNode*> kNone;
+    const auto found = childrenByName_.find(ChildKey{parent, name});
+    return found == childrenByName_.end() ? kNone : found->second;
 }
 
 void XmlTargetDatabase::OnEndElement(const WideString& /*name*/) {
@@ -220,28 +263,41 @@ void XmlTargetDatabase::OnComment(const WideString& text) {
         if (c == u'\n') normalised += u'\r';
         normalised += c;
     }
-    comments_.emplace(std::move(normalised), parent ? GetNodePath(*parent, true) : WideString());
+    comments_.emplace(std::move(normalised), parent);
 }
 
 void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out) {
     out.clear();
+    std::vector<const XmlNodeRecord*> path;  // the root record first
+    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path.push_back(r);
+    std::reverse(path.begin(), path.end());
+
+    // The nodes at each level of the path whose ancestors all carry the
+    // keys of the records above; children lists keep document order.
+    std::vector<TargetNode*> level = ChildrenNamed(nullptr, path.front()->name);
+    std::vector<TargetNode*> next;
+    for (std::size_t depth = 0; depth + 1 < path.size() && !level.empty(); ++depth) {
+        next.clear();
+        for (const TargetNode* node : level) {
+            if (!HasKeysOfAncestor(*path[depth], *node)) continue;
+            const std::vector<TargetNode*>& children = ChildrenNamed(node, path[depth + 1]->name);
+            next.insert(next.end(), children.begin(), children.end());
+        }
+        level.swap(next);
+    }
+
     std::vector<const XmlAttributeRecord*> keys;
     for (const XmlAttributeRecord& a : source.attributes) {
         if (IsKeyOfElement(a, mode)) keys.push_back(&a);
     }
-    const WideString path = GetNodePath(source, true);
     const WideString sourceText = mode == XML_UPDATE_UNINSTALL ? TrimXmlBlanks(source.text) : WideString();
-    for (auto& entry : nodes_) {
-        TargetNode& node = entry.second;
-        if (node.name != source.name || GetNodePath(node, true) != path) continue;
-        if (!AncestorsMatch(source.parent, node.parent)) continue;
-        if (mode == XML_UPDATE_UNINSTALL && TrimXmlBlanks(node.text) != sourceText) continue;
-        if (node.attributes.size() < keys.size()) continue;
-        if (!std::all_of(keys.begin(), keys.end(), [&](const XmlAttributeRecord* k) { return HasAttribute(node, *k); }))
+    for (TargetNode* node : level) {
+        if (mode == XML_UPDATE_UNINSTALL && TrimXmlBlanks(node->text) != sourceText) continue;
+        if (node->attributes.size() < keys.size()) continue;
+        if (!std::all_of(keys.begin(), keys.end(), [&](const XmlAttributeRecord* k) { return HasAttribute(*node, *k); }))
             continue;
-        out.push_back(&node);
+        out.push_back(node);
     }
-    std::sort(out.begin(), out.end(), [](const TargetNode* a, const TargetNode* b) { return CompareTreeOrder(a, b); });
 }
 
 int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideString& name) const {
@@ -252,9 +308,9 @@ int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideStri
 }
 
 bool XmlTargetDatabase::CommentExists(const XmlNodeRecord& comment) const {
-    const WideString path = comment.parent ? GetNodePath(*comment.parent, true) : WideString();
     const auto range = comments_.equal_range(TrimXmlBlanks(comment.text));
-    return std::any_of(range.first, range.second, [&](const auto& entry) { return entry.second == path; });
+    return std::any_of(range.first, range.second,
+                       [&](const auto& entry) { return SamePath(comment.parent, entry.second); });
 }
 
 void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {

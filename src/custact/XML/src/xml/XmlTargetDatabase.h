@@ -40,6 +40,7 @@ public:
     std::uint64_t endLine = 0;
     std::uint64_t endColumn = 0;
     std::vector<TextRange> textRanges;
+    std::vector<TargetNode*> children;  // in document order
 };
 
 using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
@@ -66,10 +67,14 @@ public:
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
     // key attributes of the element and of its ancestors found with equal
-    // values.
+    // values. Walks down from the root along the element's path, so the cost
+    // grows with its depth and the nodes on that path, not with the file.
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out);
     // Children of parent with this name (any name when empty); 0 for null.
     int CountChildren(const XmlNodeRecord* parent, const WideString& name) const;
+    // The children of parent with this name in document order; the root
+    // for a null parent and the root's name.
+    const std::vector<TargetNode*>& ChildrenNamed(const TargetNode* parent, std::u16string_view name) const;
     // Whether the file has a comment with this record's text in the element
     // at its parent's path.
     bool CommentExists(const XmlNodeRecord& comment) const;
@@ -81,6 +86,8 @@ public:
     const WideString& EncodingName() const { return encodingName_; }
     // As Expat reports it: -1 not given, 0 "no", 1 "yes".
     int Standalone() const { return standalone_; }
+    // What the first bytes said, before the declaration was read.
+    const XmlFileStart& FileStart() const { return fileStart_; }
     ByteStreamUpdater& Updater() { return updater_; }
     const ByteStreamUpdater& Updater() const { return updater_; }
 
@@ -130,6 +137,7 @@ protected:
     void OnEndElement(const WideString& name) override;
     void OnCharacterData(const WideString& text) override;
     void OnComment(const WideString& text) override;
+    void OnStartCdata() override;
 
 private:
     struct OpenElement {
@@ -137,17 +145,31 @@ private:
         std::int32_t children;
     };
 
+    struct ChildKey {
+        const TargetNode* parent;
+        std::u16string_view name;  // into the first such child's name
+        bool operator==(const ChildKey& other) const { return parent == other.parent && name == other.name; }
+    };
+    struct ChildKeyHash {
+        std::size_t operator()(const ChildKey& key) const;
+    };
+
     WideString MakeNodeKey(const WideString& name);
     void ScanStartTag(TargetNode& node) const;
     void TightenTextRanges(TargetNode& node) const;
+    // Bytes an entity reference stands for carry the reference's position,
+    // not their own: such a file cannot be edited in place (4119).
+    void ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const;
 
     std::deque<OpenElement> open_;
     TargetNodeMap nodes_;
     std::unordered_map<WideString, std::uint32_t> nextKeySuffix_;
+    std::unordered_map<ChildKey, std::vector<TargetNode*>, ChildKeyHash> childrenByName_;
     TargetNode* root_ = nullptr;
-    // Normalised comment text -> path (without indices) of the element
-    // holding it; empty for a comment outside the root.
-    std::unordered_multimap<WideString, WideString> comments_;
+    // Normalised comment text -> the element holding it; null for a
+    // comment outside the root.
+    std::unordered_multimap<WideString, const TargetNode*> comments_;
+    XmlFileStart fileStart_;
     WideString version_ = u"1.0";
     WideString encodingName_;
     int standalone_ = -1;

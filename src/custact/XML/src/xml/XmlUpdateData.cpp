@@ -20,6 +20,23 @@ std::int32_t ToRecordInteger(std::u16string_view text) {
     return static_cast<std::int32_t>(std::min<std::int64_t>(value, kLimit - 1));
 }
 
+const std::vector<XmlElementRecord*>& XmlUpdateData::ChildrenOf(const XmlElementRecord* parent) {
+    static const std::vector<XmlElementRecord*> kNone;
+    if (!childrenIndexed_) IndexChildren();
+    const auto found = children_.find(parent);
+    return found == children_.end() ? kNone : found->second;
+}
+
+void XmlUpdateData::IndexChildren() {
+    children_.clear();
+    for (auto& entry : elements) children_[entry.second.Parent()].push_back(&entry.second);
+    for (auto& entry : children_) {
+        std::stable_sort(entry.second.begin(), entry.second.end(),
+                         [](const XmlElementRecord* a, const XmlElementRecord* b) { return a->index < b->index; });
+    }
+    childrenIndexed_ = true;
+}
+
 namespace {
 
 int Depth(const XmlNodeRecord* record) {
@@ -34,18 +51,18 @@ bool CompareTreeOrder(const XmlNodeRecord* a, const XmlNodeRecord* b) {
     const XmlNodeRecord* pa = a->parent;
     const XmlNodeRecord* pb = b->parent;
     if (pa == pb) return a->index < b->index;
-    const XmlNodeRecord* ca = nullptr;
-    const XmlNodeRecord* cb = nullptr;
-    do {
-        const int da = Depth(pa);
-        const int db = Depth(pb);
-        if (da != db) return da < db;
-        // Equal depths and different records: neither is null here.
-        ca = pa;
-        cb = pb;
-        pa = pa->parent;
-        pb = pb->parent;
-    } while (pa != pb);
+    // The record whose parent is nearer the root comes first; at equal
+    // depths, the ancestors just below the nearest common one decide. One
+    // walk up each chain, so the cost grows with the depth, not its square.
+    const int da = Depth(pa);
+    const int db = Depth(pb);
+    if (da != db) return da < db;
+    const XmlNodeRecord* ca = pa;
+    const XmlNodeRecord* cb = pb;
+    while (ca->parent != cb->parent) {
+        ca = ca->parent;
+        cb = cb->parent;
+    }
     return ca->index < cb->index;
 }
 

@@ -21,6 +21,7 @@ struct XmlAttributeRecord {
     WideString value;
     std::uint32_t flags = 0;  // 0 for target attributes
     std::int32_t order = 0;   // target attributes: position in the start tag
+    WideString key = {};      // the XmlAttribute row, for messages; empty for target attributes
 };
 
 class XmlNodeRecord {
@@ -90,8 +91,19 @@ struct XmlUpdateData {
     XmlUpdateData(XmlUpdateData&&) = default;
     XmlUpdateData& operator=(XmlUpdateData&&) = default;
 
+    // The element records whose parent is this one (null: the roots), by
+    // Order, records of equal Order in the element map's order. Built from
+    // the parent links on first use; call IndexChildren again after
+    // changing them.
+    const std::vector<XmlElementRecord*>& ChildrenOf(const XmlElementRecord* parent);
+    void IndexChildren();
+
     XmlFileMap files;
     XmlElementMap elements;
+
+private:
+    std::unordered_map<const XmlElementRecord*, std::vector<XmlElementRecord*>> children_;
+    bool childrenIndexed_ = false;
 };
 
 // The directory followed directly by the file name; no separator is added.

@@ -4,6 +4,7 @@
 
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
+#include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
@@ -38,11 +39,9 @@ bool HasFlags(std::uint32_t flags, std::uint32_t set, std::uint32_t clear = 0) {
 }
 
 // A record whose match was removed takes its direct children with it.
-void MarkRemovedRecord(XmlElementMap& elements, XmlElementRecord& record) {
+void MarkRemovedRecord(XmlUpdateData& data, XmlElementRecord& record) {
     record.SetProcessed(true);
-    for (auto& entry : elements) {
-        if (entry.second.parent == &record) entry.second.SetProcessed(true);
-    }
+    for (XmlElementRecord* child : data.ChildrenOf(&record)) child->SetProcessed(true);
 }
 
 constexpr std::uint32_t kSelectFirst = kXmlElementUpdateFirst;
@@ -100,7 +99,7 @@ private:
     void Remove(XmlElementRecord& record, TargetNode& target) {
         Log(u"REMOVE target node and all its children...");
         db_.RemoveNodeAndChildren(target);
-        MarkRemovedRecord(data_.elements, record);
+        MarkRemovedRecord(data_, record);
     }
 
     void Update(XmlElementRecord& record, TargetNode& target) {
@@ -173,17 +172,11 @@ bool SameBytes(const WideString& a, const WideString& b) {
 
 }  // namespace
 
-void CollectSubtree(XmlElementMap& elements, XmlElementRecord* record, std::vector<XmlElementRecord*>& out) {
-    if (record == nullptr) return;
-    out.push_back(record);
-    for (auto& entry : elements) {
-        if (entry.second.parent == record) CollectSubtree(elements, &entry.second, out);
-    }
-}
-
 void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
     Log(u"Updating XML file: " + path);
+    // Rows that cannot be written leave the file alone, without a backup.
+    CheckXmlFileRows(manager.data, file);
 
     // The copy is taken before the file is read, and goes again unless the
     // update gets as far as deciding about it.
@@ -197,18 +190,16 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
 
-    if (file.root == nullptr) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
     const TargetNode* targetRoot = db.Root();
     if (targetRoot == nullptr || targetRoot->name != file.root->name) {
         Log(u"Source and Target ROOT elements DON'T match !");
         throw Exception(TRELLIS_HERE, 4117, {targetRoot ? targetRoot->name : WideString(), path});
     }
+    // Names and comments go into the file as they are: they must fit its
+    // encoding before the first edit.
+    CheckXmlFileRowsFit(manager.data, file, db.Updater().Encoding());
 
-    std::vector<XmlElementRecord*> records;
-    CollectSubtree(manager.data.elements, file.root, records);
-    std::stable_sort(records.begin(), records.end(),
-                     [](const XmlElementRecord* a, const XmlElementRecord* b) { return CompareTreeOrder(a, b); });
-    FileUpdate(manager, file, db, mode).VisitAll(records);
+    FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
 
     const bool written = db.Updater().IsModified();
     if (written) db.Updater().SaveFile(path);

@@ -1,0 +1,97 @@
+#include "platform/os/XmlSyntax.h"
+
+#include <expat.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace {
+
+bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+bool IsAsciiName(std::u16string_view name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
+        const bool start = IsAsciiLetter(c) || c == u'_' || c == u':';
+        if (!start && (i == 0 || !(IsAsciiDigit(c) || c == u'.' || c == u'-'))) return false;
+    }
+    return true;
+}
+
+struct ParserFree {
+    void operator()(XML_ParserStruct* parser) const { XML_ParserFree(parser); }
+};
+
+struct ReadName {
+    std::u16string name;
+    bool hasAttributes = false;
+    int elements = 0;
+};
+
+void XMLCALL KeepName(void* data, const XML_Char* element, const XML_Char** atts) {
+    auto* read = static_cast<ReadName*>(data);
+    ++read->elements;
+    read->name.clear();
+    for (const XML_Char* c = element; *c != 0; ++c) read->name.push_back(static_cast<char16_t>(*c));
+    read->hasAttributes = atts != nullptr && atts[0] != nullptr;
+}
+
+// Parses "<name/>" as UTF-16LE and keeps what Expat reports.
+bool ExpatReadsName(std::u16string_view name) {
+    static const XML_Char kEncoding[] = {'U', 'T', 'F', '-', '1', '6', 'L', 'E', 0};
+    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(kEncoding));
+    if (!parser) return false;
+    std::string bytes;
+    const auto append = [&](char16_t c) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    };
+    append(u'<');
+    for (char16_t c : name) append(c);
+    append(u'/');
+    append(u'>');
+    ReadName read;
+    XML_SetUserData(parser.get(), &read);
+    XML_SetStartElementHandler(parser.get(), &KeepName);
+    // Detect and prevent integer overflow of the length Expat takes.
+    if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+    const XML_Status status = XML_Parse(parser.get(), bytes.data(), static_cast<int>(bytes.size()), XML_TRUE);
+    return status == XML_STATUS_OK && read.elements == 1 && !read.hasAttributes && read.name == name;
+}
+
+}  // namespace
+
+bool IsXmlName(std::u16string_view name) {
+    if (name.empty()) return false;
+    bool ascii = true;
+    for (char16_t c : name) ascii = ascii && c < 0x80;
+    return ascii ? IsAsciiName(name) : ExpatReadsName(name);
+}
+
+std::optional<char32_t> FindDisallowedXmlCharacter(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return c;
+        if (c == 0xFFFE || c == 0xFFFF) return c;
+        if (c >= 0xDC00 && c <= 0xDFFF) return c;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return c;
+            ++i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool HasCommentDashes(std::u16string_view text) {
+    return text.find(u"--") != std::u16string_view::npos || (!text.empty() && text.back() == u'-');
+}
+
+bool IsXmlVersionNumber(std::u16string_view version) {
+    if (version.size() < 3 || version[0] != u'1' || version[1] != u'.') return false;
+    for (std::size_t i = 2; i < version.size(); ++i) {
+        if (!IsAsciiDigit(version[i])) return false;
+    }
+    return true;
+}

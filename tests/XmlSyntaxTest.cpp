@@ -1,0 +1,55 @@
+// The checks of names and characters against Expat itself: what they let
+// through must read back, and what they refuse must not.
+#include <expat.h>
+#include <gtest/gtest.h>
+
+#include "platform/os/XmlSyntax.h"
+#include "support/MergeBench.h"
+
+namespace {
+
+// Whether Expat reads "<a>&#N;</a>", a reference to the character.
+bool ExpatTakesReference(char32_t character) {
+    const std::string document = "<a>&#" + std::to_string(static_cast<std::uint32_t>(character)) + ";</a>";
+    return test::StrictRead(document).has_value();
+}
+
+std::u16string Utf16(char32_t character) {
+    if (character < 0x10000) return std::u16string(1, static_cast<char16_t>(character));
+    character -= 0x10000;
+    return {static_cast<char16_t>(0xD800 + (character >> 10)), static_cast<char16_t>(0xDC00 + (character & 0x3FF))};
+}
+
+TEST(XmlSyntax, AsciiNamesAreDecidedAsExpatDecidesThem) {
+    // A trailing é sends a name to Expat; it never changes whether the
+    // name is one, so both answers must agree for every ASCII character.
+    for (char16_t c = 1; c < 0x80; ++c) {
+        const std::u16string first = std::u16string(1, c) + u"a";
+        const std::u16string later = u"a" + std::u16string(1, c);
+        EXPECT_EQ(IsXmlName(first), IsXmlName(first + u"\u00E9")) << "first " << int(c);
+        EXPECT_EQ(IsXmlName(later), IsXmlName(later + u"\u00E9")) << "later " << int(c);
+    }
+    // Names Expat would read as something else: an attribute, an end.
+    const std::pair<std::u16string, bool> cases[] = {
+        {u"x:y-z.1_", true},   {u"\u4E2D\u6587", true}, {u"\U00010000", false},   {u"a\u00E9 b", false},
+        {u"a\u00E9/", false},  {u"\u00E9='' b", false}, {u"\u00E9 b=''", false}, {u"\u00E9></\u00E9", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsXmlName(c.first), c.second) << Narrow(c.first);
+}
+
+TEST(XmlSyntax, DisallowedCharactersAreThoseExpatRefusesEvenAsReferences) {
+    std::vector<char32_t> probes;
+    for (char32_t c = 0; c <= 0x100; ++c) probes.push_back(c);
+    for (char32_t c = 0xD7F0; c <= 0xE010; c += (c >= 0xD800 && c < 0xE000) ? 0x3F : 1) probes.push_back(c);
+    for (char32_t c = 0xFFF0; c <= 0x10010; ++c) probes.push_back(c);
+    probes.push_back(0x10FFFF);
+    for (char32_t c : probes) {
+        // A lone surrogate in UTF-16 text is refused like its reference.
+        const std::u16string text = u"a" + Utf16(c) + u"b";
+        EXPECT_EQ(!FindDisallowedXmlCharacter(text).has_value(), ExpatTakesReference(c)) << std::hex << c;
+    }
+    EXPECT_EQ(FindDisallowedXmlCharacter(u"ok\xDC00\xD800"), char32_t{0xDC00});
+    EXPECT_EQ(FindDisallowedXmlCharacter(u"ends\xD800"), char32_t{0xD800});
+}
+
+}  // namespace
