@@ -13,6 +13,7 @@
 //   a new folder) like a program without long-path support on Windows, so
 //   that code that forgets the prefix fails here as it would there.
 // - No sharing modes: open files never block other opens or deletion.
+// - A test can make any one operation fail (FaultInjection.h).
 #include "platform/Files.h"
 
 #include <dirent.h>
@@ -27,6 +28,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/posix/AccessRules.h"
+#include "platform/posix/FaultInjection.h"
 #include "platform/posix/Sandbox.h"
 #include "platform/posix/Utf.h"
 
@@ -45,7 +48,6 @@ constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorProcNotFound = 127;
 constexpr std::uint32_t kErrorFilenameTooLong = 206;
 constexpr std::uint32_t kErrorDirectoryName = 267;
-constexpr std::uint32_t kErrorInvalidSid = 1337;
 
 bool HasLongPrefix(const std::u16string& path) {
     return path.size() >= 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\';
@@ -105,6 +107,13 @@ std::uint32_t ErrorFromErrno(int error, const std::string& path) {
 }
 
 void SetErrnoError(const std::string& path, int error = errno) { SetLastError(ErrorFromErrno(error, path)); }
+
+// The failure a test chose for this operation (FaultInjection.h), if any.
+bool Injected(std::uint32_t error = kErrorIoDevice) {
+    if (!posix::OperationFails()) return false;
+    SetLastError(error);
+    return true;
+}
 
 bool IsReadOnly(const struct stat& st) { return !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0; }
 
@@ -229,13 +238,16 @@ constexpr Message kMessages[] = {
     {183, u"Cannot create a file when that file already exists."},
     {203, u"The system could not find the environment option that was entered."},
     {206, u"The filename or extension is too long."},
+    {222, u"The file type being saved or retrieved has been blocked."},
     {234, u"More data is available."},
     {259, u"No more data is available."},
     {267, u"The directory name is invalid."},
+    {681, u"The create operation stopped after reaching a symbolic link."},
     {1009, u"The configuration registry database is corrupt."},
     {1016, u"An I/O operation initiated by the registry failed unrecoverably. The registry could not read in, or "
             u"write out, or flush, one of the files that contain the system's image of the registry."},
     {1018, u"Illegal operation attempted on a registry key that has been marked for deletion."},
+    {1117, u"The request could not be performed because of an I/O device error."},
     {1337, u"The security ID structure is invalid."},
     {1602, u"User cancelled installation."},
     {1603, u"Fatal error during installation."},
@@ -299,9 +311,34 @@ static int OpenFileForReading(const std::string& posixPath, struct stat* info) {
 File File::OpenForRead(const std::u16string& path) {
     File file;
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return file;
+    if (!MapForCall(path, &posixPath) || Injected()) return file;
     const int fd = OpenFileForReading(posixPath, nullptr);
     if (fd < 0) return file;
+    file.impl_->fd = fd;
+    return file;
+}
+
+// O_NONBLOCK keeps a pipe without a writer from holding the open; the
+// type is then checked on the open file, so nothing can swap it in between.
+File File::OpenRegularForRead(const std::u16string& path) {
+    File file;
+    std::string posixPath;
+    if (!MapForCall(path, &posixPath) || Injected()) return file;
+    const int fd = OpenRetrying(posixPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ELOOP) {
+            SetLastError(kErrorStoppedOnSymlink);
+        } else {
+            SetErrnoError(posixPath);
+        }
+        return file;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        SetLastError(S_ISDIR(st.st_mode) ? kErrorAccessDenied : kErrorBadFileType);
+        return file;
+    }
     file.impl_->fd = fd;
     return file;
 }
@@ -309,13 +346,27 @@ File File::OpenForRead(const std::u16string& path) {
 File File::Create(const std::u16string& path) {
     File file;
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return file;
+    if (!MapForCall(path, &posixPath) || Injected()) return file;
     struct stat st;
     if (::stat(posixPath.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) {
         SetLastError(kErrorAccessDenied);
         return file;
     }
     const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) {
+        SetErrnoError(posixPath);
+        return file;
+    }
+    file.impl_->fd = fd;
+    return file;
+}
+
+// O_EXCL refuses every name that exists, a link included (dangling or not).
+File File::CreateNew(const std::u16string& path) {
+    File file;
+    std::string posixPath;
+    if (!MapForCall(path, &posixPath) || Injected()) return file;
+    const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
     if (fd < 0) {
         SetErrnoError(posixPath);
         return file;
@@ -332,6 +383,7 @@ bool File::GetSize(std::uint64_t* size) const {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
+    if (Injected()) return false;
     if (::fstat(impl_->fd, &st) != 0) {
         SetLastError(ErrorFromErrno(errno, std::string()));
         return false;
@@ -346,6 +398,7 @@ bool File::Read(void* buffer, std::uint32_t wanted, std::uint32_t* read) {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
+    if (Injected()) return false;
     auto* out = static_cast<char*>(buffer);
     while (*read < wanted) {
         const ssize_t n = ::read(impl_->fd, out + *read, wanted - *read);
@@ -365,7 +418,26 @@ bool File::Write(const void* data, std::uint32_t size) {
         SetLastError(kErrorInvalidHandle);
         return false;
     }
+    if (posix::OperationFails()) {
+        // A disk that fills up part-way: the first half goes in.
+        WriteAll(impl_->fd, data, size / 2);
+        SetLastError(kErrorDiskFull);
+        return false;
+    }
     if (!WriteAll(impl_->fd, data, size)) {
+        SetLastError(errno == EIO ? kErrorWriteFault : ErrorFromErrno(errno, std::string()));
+        return false;
+    }
+    return true;
+}
+
+bool File::Flush() {
+    if (!IsOpen()) {
+        SetLastError(kErrorInvalidHandle);
+        return false;
+    }
+    if (Injected()) return false;
+    if (::fsync(impl_->fd) != 0) {
         SetLastError(errno == EIO ? kErrorWriteFault : ErrorFromErrno(errno, std::string()));
         return false;
     }
@@ -387,7 +459,7 @@ void File::Close() {
 // Like CopyFileW, the copy keeps the source's read-only state and write time.
 static bool CopyFileImpl(const std::u16string& from, const std::u16string& to, bool overwrite) {
     std::string source, target;
-    if (!MapForCall(from, &source) || !MapForCall(to, &target)) return false;
+    if (!MapForCall(from, &source) || !MapForCall(to, &target) || Injected(kErrorDiskFull)) return false;
     struct stat st;
     const int in = OpenFileForReading(source, &st);
     if (in < 0) return false;
@@ -446,7 +518,7 @@ bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to) { r
 
 bool DeleteFileW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return false;
+    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
     if (::lstat(posixPath.c_str(), &st) != 0) {
         SetErrnoError(posixPath);
@@ -465,7 +537,7 @@ bool DeleteFileW(const std::u16string& path) {
 
 bool CreateDirectoryW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath, kMaxDirectoryPath)) return false;
+    if (!MapForCall(path, &posixPath, kMaxDirectoryPath) || Injected()) return false;
     if (::mkdir(posixPath.c_str(), 0777) != 0) {
         SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, posixPath));
         return false;
@@ -475,7 +547,7 @@ bool CreateDirectoryW(const std::u16string& path) {
 
 bool RemoveDirectoryW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return false;
+    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
     if (::lstat(posixPath.c_str(), &st) != 0) {
         SetErrnoError(posixPath);
@@ -506,7 +578,7 @@ bool RemoveDirectoryW(const std::u16string& path) {
 
 std::uint32_t GetFileAttributesW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return kInvalidFileAttributes;
+    if (!MapForCall(path, &posixPath) || Injected()) return kInvalidFileAttributes;
     struct stat st;
     if (::lstat(posixPath.c_str(), &st) != 0) {
         SetErrnoError(posixPath);
@@ -515,15 +587,17 @@ std::uint32_t GetFileAttributesW(const std::u16string& path) {
     return AttributesOf(posixPath, st);
 }
 
+// A link's own attributes are set, not those of the file it points to;
+// here a link has none to keep, so that is a success that changes nothing.
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath)) return false;
+    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
-    if (::stat(posixPath.c_str(), &st) != 0) {
+    if (::lstat(posixPath.c_str(), &st) != 0) {
         SetErrnoError(posixPath);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) return true;
+    if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
     if ((attributes & kFileAttributeReadOnly) != 0) {
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -538,6 +612,112 @@ bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
 }
 
 bool PathFileExistsW(const std::u16string& path) { return GetFileAttributesW(path) != kInvalidFileAttributes; }
+
+bool GetPathKind(const std::u16string& path, PathKind* kind) {
+    std::string posixPath;
+    if (!MapForCall(path, &posixPath) || Injected()) return false;
+    struct stat st;
+    if (::lstat(posixPath.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            *kind = PathKind::Missing;
+            return true;
+        }
+        SetErrnoError(posixPath);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        *kind = PathKind::Link;
+    } else if (S_ISDIR(st.st_mode)) {
+        *kind = PathKind::Folder;
+    } else if (S_ISREG(st.st_mode)) {
+        *kind = PathKind::File;
+    } else {
+        *kind = PathKind::Device;  // a pipe, a socket or a device node
+    }
+    return true;
+}
+
+namespace {
+
+// A rename is on the disk once its folder is.
+void SyncFolderOf(const std::string& path) {
+    const int fd = OpenRetrying(ParentOf(path), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// rename(2) that never replaces: renameat2 where the file system has it,
+// else a second name for the file and then the old one removed.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+// Where a move or a replacement would overwrite what Windows refuses to.
+bool RefusesReplacement(const struct stat& existing) {
+    return S_ISDIR(existing.st_mode) || (S_ISREG(existing.st_mode) && IsReadOnly(existing));
+}
+
+}  // namespace
+
+bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags) {
+    std::string source, target;
+    if (!MapForCall(from, &source) || !MapForCall(to, &target) || Injected()) return false;
+    struct stat st;
+    if (::lstat(source.c_str(), &st) != 0) {
+        SetErrnoError(source);
+        return false;
+    }
+    if ((flags & kMoveFileReplaceExisting) == 0) {
+        if (!RenameNoReplace(source, target)) {
+            SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, target));
+            return false;
+        }
+    } else {
+        struct stat existing;
+        if (::lstat(target.c_str(), &existing) == 0 && RefusesReplacement(existing)) {
+            SetLastError(kErrorAccessDenied);
+            return false;
+        }
+        if (::rename(source.c_str(), target.c_str()) != 0) {
+            SetErrnoError(target);
+            return false;
+        }
+    }
+    if ((flags & kMoveFileWriteThrough) != 0) SyncFolderOf(target);
+    return true;
+}
+
+// The replacement takes over the replaced file's mode bits (its read-only
+// attribute) and its explicit access rules, then its name.
+bool ReplaceFileW(const std::u16string& replaced, const std::u16string& replacement) {
+    std::string target, source;
+    if (!MapForCall(replaced, &target) || !MapForCall(replacement, &source) || Injected()) return false;
+    struct stat existing, st;
+    if (::lstat(target.c_str(), &existing) != 0 || ::lstat(source.c_str(), &st) != 0) {
+        SetErrnoError(::lstat(target.c_str(), &existing) != 0 ? target : source);
+        return false;
+    }
+    if (S_ISLNK(existing.st_mode) || RefusesReplacement(existing) || !S_ISREG(st.st_mode)) {
+        SetLastError(S_ISLNK(existing.st_mode) ? kErrorStoppedOnSymlink : kErrorAccessDenied);
+        return false;
+    }
+    ::chmod(source.c_str(), existing.st_mode & 07777);
+    std::vector<AccessEntry> entries;
+    const bool hasRules = posix::ReadAccessRules(replaced, &entries) && !entries.empty();
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        SetErrnoError(target);
+        return false;
+    }
+    // The store keys rules by name and file identity: they follow the new file.
+    if (hasRules) posix::WriteAccessRules(replaced, entries);
+    SyncFolderOf(target);
+    return true;
+}
 
 // Two leading backslashes make a UNC path, except for the \\?\ prefix of a
 // drive path; \\?\UNC\ is a UNC path again.
@@ -574,6 +754,7 @@ bool FileFinder::First(const std::u16string& pattern, FindData* data) {
         SetLastError(kErrorFilenameTooLong);
         return false;
     }
+    if (Injected()) return false;
     std::string posixFolder = ".";
     if (!folder.empty() && !MapForCall(folder, &posixFolder)) return false;
     DIR* dir = ::opendir(posixFolder.c_str());
@@ -680,7 +861,7 @@ std::u16string GetTempFileNameW(const std::u16string& folder, const std::u16stri
     static std::atomic<unsigned> counter{static_cast<unsigned>(
         std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<unsigned>(::getpid()) << 8))};
     std::string posixFolder;
-    if (!MapForCall(folder, &posixFolder)) return std::u16string();
+    if (!MapForCall(folder, &posixFolder) || Injected()) return std::u16string();
     if (!IsDirectory(posixFolder)) {
         SetLastError(kErrorDirectoryName);
         return std::u16string();

@@ -17,7 +17,8 @@ void Log(const WideString& line) {
 // Writer reports become the engine's numbered errors, raised where the
 // writer found the failure. Other levels are not failures: the writer goes on.
 void ThrowWriterError(const char* source, std::uint32_t line, int level, const WideString& path,
-                      const WideString& /*message*/) {
+                      const WideString& message) {
+    Log(message);
     switch (level) {
     case kXmlOutputNoEncoding:
         throw Exception(source, line, 4114);
@@ -32,14 +33,14 @@ void ThrowWriterError(const char* source, std::uint32_t line, int level, const W
 
 }  // namespace
 
-void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode) {
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
+                             const std::function<void()>& beforeWrite) {
     Log(u"BuildXmlFileFromScratch start.");
     if (file.root == nullptr) return;
 
     const WideString path = GetFullPath(file);
-    CreateFolderPath(path);
-
     XmlWriter writer(path, ThrowWriterError);
+    writer.SetReplaceMode(ReplaceMode::NewFile);
     writer.SetVersion(file.version);
     const XmlEncoding encoding = FindXmlEncoding(file.encoding);
     writer.SetEncoding(encoding);
@@ -55,7 +56,14 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
         const WideString innermost = writer.OpenElements().back();
         writer.WriteEndElement(innermost);
     }
-    writer.Flush();
+    if (beforeWrite) beforeWrite();
+    const std::vector<WideString> folders = CreateFolderPath(path);
+    try {
+        writer.Flush();
+    } catch (...) {
+        RemoveCreatedFolders(folders);
+        throw;
+    }
     Log(u"BuildXmlFileFromScratch end.");
 }
 

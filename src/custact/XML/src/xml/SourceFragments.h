@@ -3,12 +3,19 @@
 // insertion into an existing file. Every record written becomes processed.
 #pragma once
 
+#include <functional>
+
 #include "custact/XML/src/xml/XmlUpdateData.h"
 
 // Writes the file at GetFullPath(file), creating its folders; nothing when
-// the file record has no root element. Throws Exception (4114 for an
-// encoding outside the table, 4115/4116 when the file cannot be written).
-void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode);
+// the file record has no root element. The file comes into existence
+// complete or not at all, and never in the place of one that appeared
+// meanwhile. beforeWrite, when given, runs once the text is ready and before
+// anything is made on the disk. Throws Exception (4114 for an encoding
+// outside the table, 4115/4116 when the file cannot be written, and what
+// beforeWrite throws); a failure leaves none of the folders it made.
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
+                             const std::function<void()>& beforeWrite = nullptr);
 // The markup of source and its descendants, indented for the depth at
 // which source belongs, without a declaration, ending with "\r\n".
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode);
