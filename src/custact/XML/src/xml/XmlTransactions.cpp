@@ -94,7 +94,17 @@ bool DropBackup(const WideString& productKey, const WideString& targetPath, cons
     std::vector<WideString> pieces = SplitBackupValue(value.text);
     pieces.erase(std::remove(pieces.begin(), pieces.end(), backupPath), pieces.end());
     const BackupValue without = pieces.empty() ? BackupValue() : BackupValue{true, JoinBackupValue(pieces)};
-    WriteBackupValue(productKey, targetPath, targetPath, without);
+    try {
+        WriteBackupValue(productKey, targetPath, targetPath, without);
+    } catch (...) {
+        // The change may have been made with only its reading back failing:
+        // the entry comes back, since the backup stays.
+        try {
+            WriteBackupValue(productKey, targetPath, targetPath, value);
+        } catch (...) {
+        }
+        throw;
+    }
     if (DeleteOwnFile(backupPath)) return true;
     WriteBackupValue(productKey, targetPath, targetPath, value);
     Log(u"The backup " + backupPath + u" could not be deleted; it stays recorded.");
