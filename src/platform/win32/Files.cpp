@@ -219,19 +219,32 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
 // ReplaceFileW can fail half-way (the replaced file moved aside, or gone,
 // with the replacement still under its own name): a plain move of the
 // replacement then still puts the new bytes under the name. The first
-// error is the one reported.
+// error is the one reported. Only if the move fails too can the name be
+// left empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT); the caller's backup covers that.
+//
+// The hidden, system and not-indexed attributes are carried over whichever
+// way the file was replaced (Wine's ReplaceFileW and the move do not).
 bool ReplaceFileW(const std::u16string& replaced, const std::u16string& replacement) {
     const DWORD attributes = ::GetFileAttributesW(W(replaced));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
-    if (::ReplaceFileW(W(replaced), W(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
-        return true;
-    const DWORD error = ::GetLastError();
-    if (::MoveFileExW(W(replacement), W(replaced), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-    ::SetLastError(error);
-    return false;
+    if (!::ReplaceFileW(W(replaced), W(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        const DWORD error = ::GetLastError();
+        if (!::MoveFileExW(W(replacement), W(replaced), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ::SetLastError(error);
+            return false;
+        }
+    }
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD now = ::GetFileAttributesW(W(replaced));
+    if (attributes != INVALID_FILE_ATTRIBUTES && now != INVALID_FILE_ATTRIBUTES &&
+        (now & kCarried) != (attributes & kCarried)) {
+        const DWORD wanted = (now & ~(kCarried | FILE_ATTRIBUTE_NORMAL)) | (attributes & kCarried);
+        ::SetFileAttributesW(W(replaced), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return true;
 }
 
 // Wine's shlwapi also calls "\\?\C:\..." a UNC path; Windows does not, and
