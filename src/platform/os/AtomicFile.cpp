@@ -84,6 +84,13 @@ bool AtomicReplaceFile(const WideString& target, const std::string& bytes, Repla
                                : platform::MoveFileExW(longTemporary, longTarget, platform::kMoveFileWriteThrough);
     if (moved) return true;
     const std::uint32_t error = platform::GetLastError();
+    // ReplaceFileW can give up after the old file left its name: then the
+    // temporary file is the only copy, and it goes in or stays.
+    if (replace && platform::GetPathKind(longTarget, &kind) && kind == platform::PathKind::Missing) {
+        if (platform::MoveFileExW(longTemporary, longTarget, platform::kMoveFileWriteThrough)) return true;
+        return Fail(failure, Stage::Replace, u"replacing " + target + u" (its new bytes stay in " + temporary + u")",
+                    error);
+    }
     DeleteOwnFile(temporary);
     return Fail(failure, Stage::Replace, (replace ? u"replacing " : u"creating ") + target + u" with " + temporary,
                 error);

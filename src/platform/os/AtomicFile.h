@@ -2,7 +2,9 @@
 // to a new temporary file in the target's folder, are flushed to the disk,
 // and the temporary file then takes the target's place in one step.
 // Whatever happens, the target holds either its old bytes or all the new
-// ones, and no temporary file stays behind.
+// ones, and no temporary file stays behind; the one exception is a Windows
+// replacement that gave up after the old file had left its name, where the
+// temporary file, then the only copy, stays and the failure names it.
 #pragma once
 
 #include <cstdint>

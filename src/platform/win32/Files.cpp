@@ -220,7 +220,7 @@ bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint
 // with the replacement still under its own name): a plain move of the
 // replacement then still puts the new bytes under the name. The first
 // error is the one reported. Only if the move fails too can the name be
-// left empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT); the caller's backup covers that.
+// left empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT), with the replacement intact.
 //
 // The hidden, system and not-indexed attributes are carried over whichever
 // way the file was replaced (Wine's ReplaceFileW and the move do not).
