@@ -83,8 +83,6 @@ private:
 };
 
 bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to);
-// CopyFileW that replaces an existing target (not a read-only one).
-bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to);
 bool DeleteFileW(const std::u16string& path);
 bool CreateDirectoryW(const std::u16string& path);
 bool RemoveDirectoryW(const std::u16string& path);

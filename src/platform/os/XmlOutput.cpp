@@ -68,7 +68,6 @@ void XmlOutput::Flush() {
     int status = kWritten;
     FileWriteFailure failure;
     if (append_ && !existing.opened) {
-        failure.step = u"reading " + path_;
         Report(TRELLIS_HERE, kXmlOutputOpenFailed, u"The XML file could not be opened for writing.");
         status = kNoOpenFile;
     } else if (bytes.empty()) {

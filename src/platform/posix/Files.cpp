@@ -451,30 +451,17 @@ void File::Close() {
     }
 }
 
-// Without overwrite the target is created with O_EXCL, so of two racing
-// copies one fails with "file exists" instead of both writing, and a failed
-// copy removes its target. With overwrite an existing target keeps its
-// identity (as CopyFileW keeps its security) and only its content is
-// replaced; a read-only target, or the source itself, is refused first.
-// Like CopyFileW, the copy keeps the source's read-only state and write time.
-static bool CopyFileImpl(const std::u16string& from, const std::u16string& to, bool overwrite) {
+// The target is created with O_EXCL, so of two racing copies one fails
+// with "file exists" instead of both writing, and a name that is taken by a
+// link is never written through; a failed copy removes its target. Like
+// CopyFileW, the copy keeps the source's read-only state and write time.
+bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
     std::string source, target;
     if (!MapForCall(from, &source) || !MapForCall(to, &target) || Injected(kErrorDiskFull)) return false;
     struct stat st;
     const int in = OpenFileForReading(source, &st);
     if (in < 0) return false;
-    if (overwrite) {
-        struct stat existing;
-        if (::stat(target.c_str(), &existing) == 0) {
-            const bool same = existing.st_dev == st.st_dev && existing.st_ino == st.st_ino;
-            if (same || S_ISDIR(existing.st_mode) || IsReadOnly(existing)) {
-                ::close(in);
-                SetLastError(same ? kErrorSharingViolation : kErrorAccessDenied);
-                return false;
-            }
-        }
-    }
-    const int out = OpenRetrying(target, O_WRONLY | O_CREAT | (overwrite ? O_TRUNC : O_EXCL), 0666);
+    const int out = OpenRetrying(target, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (out < 0) {
         SetErrnoError(target);
         ::close(in);
@@ -503,18 +490,12 @@ static bool CopyFileImpl(const std::u16string& from, const std::u16string& to, b
     if (::close(out) != 0 && failure == 0) failure = errno;
     ::close(in);
     if (failure != 0) {
-        if (!overwrite) ::unlink(target.c_str());
+        ::unlink(target.c_str());
         SetErrnoError(target, failure);
         return false;
     }
     return true;
 }
-
-bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
-    return CopyFileImpl(from, to, false);
-}
-
-bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to) { return CopyFileImpl(from, to, true); }
 
 bool DeleteFileW(const std::u16string& path) {
     std::string posixPath;

@@ -170,10 +170,6 @@ bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
     return ::CopyFileW(W(from), W(to), TRUE) != FALSE;
 }
 
-bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to) {
-    return ::CopyFileW(W(from), W(to), FALSE) != FALSE;
-}
-
 bool DeleteFileW(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
 bool CreateDirectoryW(const std::u16string& path) { return ::CreateDirectoryW(W(path), nullptr) != FALSE; }
 bool RemoveDirectoryW(const std::u16string& path) { return ::RemoveDirectoryW(W(path)) != FALSE; }

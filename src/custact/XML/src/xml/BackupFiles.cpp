@@ -111,7 +111,8 @@ bool RestoreBackupFile(const WideString& targetPath, const WideString& backupPat
             return true;
         }
     }
-    Log(u"Failed to restore the XML backup file ! " + DescribeFailure(failure));
+    Log(u"Failed to restore the XML backup file !");
+    Log(DescribeFailure(failure));
     return false;
 }
 
