@@ -12,6 +12,7 @@
 #include "custact/XML/src/xml/XmlCollect.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
 #include "installer/Logger.h"
+#include "platform/Files.h"
 #include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 #include "support/TestSession.h"
@@ -109,6 +110,8 @@ TEST_F(XmlTransactions, CommitDeletesTheBackupsThePackageDoesNotKeep) {
     const std::u16string webBackup = Change(*manager, u"web", "<changed/>");
     const std::u16string appBackup = Change(*manager, u"kept", "<changed/>");
     Build(*manager, u"built");
+    // Someone made the backup read-only: it goes all the same.
+    ASSERT_TRUE(platform::SetFileAttributesW(webBackup, platform::kFileAttributeReadOnly));
 
     const auto commit = Manager(files);
     EXPECT_EQ(CommitXmlUpdates(*commit), 0);
