@@ -232,6 +232,53 @@ TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
     EXPECT_NE(log.find("Trellis: OnXmlRollback end."), std::string::npos);
 }
 
+// A later run over the installed product (a repair, an upgrade, a change of
+// features) that fails after QM_XmlConfig rolls back what it changed
+// itself, and only that: the first installation's file, its kept backup and
+// its records stay, so that the uninstallation still finds them.
+TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas) {
+    struct Case {
+        const char* name;
+        const char* flags;  // QM_XmlFile.Flags of the package, when not the example's (8 + 16)
+        bool existing;      // web.config is there before the first installation
+    };
+    const Case cases[] = {{"built from scratch", nullptr, false}, {"merged, the backup kept (64)", "88", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Root());
+        std::string package = TRELLIS_EXAMPLE_PACKAGE;
+        if (c.flags != nullptr) {
+            package = (dir_ / "changed.msi").string();
+            fs::copy_file(TRELLIS_EXAMPLE_PACKAGE, package, fs::copy_options::overwrite_existing);
+            const std::string update = "msibuild '" + package + "' -q \"UPDATE QM_XmlFile SET Flags = " +
+                                       c.flags + "\" >>'" + (dir_ / "out.txt").string() + "' 2>&1";
+            ASSERT_EQ(std::system(update.c_str()), 0);
+        }
+        if (c.existing) WriteFile(WebConfig(), kExistingWebConfig);
+        ASSERT_EQ(Run("install", package), 0);
+        const std::string installed = ReadFile(WebConfig());
+        const std::vector<std::string> kept = OtherFiles();
+        EXPECT_EQ(kept.size(), c.existing ? 1u : 0u);
+
+        // The features again, and then a failure.
+        EXPECT_EQ(Run("install", package, "--prop ADDLOCAL=ALL --prop DB_SERVER=db2 --fail-after QM_XmlConfig"), 1);
+        const std::string log = LogText();
+        EXPECT_NE(log.find("Trellis: RollbackXmlUpdates end."), std::string::npos);
+        EXPECT_EQ(log.find("Deleting XML file built from scratch"), std::string::npos);
+        EXPECT_EQ(ReadFile(WebConfig()), installed);
+        EXPECT_EQ(OtherFiles(), kept);
+        for (const std::string& backup : kept)
+            EXPECT_EQ(ReadFile(WebConfig().parent_path() / backup), kExistingWebConfig);
+
+        // The records of the first installation are still there for its
+        // uninstallation, which deletes the file it built.
+        ASSERT_EQ(Run("uninstall", package), 0);
+        EXPECT_EQ(fs::exists(WebConfig()), c.existing);
+        for (const std::string& backup : kept)
+            EXPECT_EQ(ReadFile(WebConfig().parent_path() / backup), kExistingWebConfig);
+    }
+}
+
 TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {
     const std::string id = TRELLIS_EXAMPLE_MODULE_ID;
     ASSERT_EQ(Run("install", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);

@@ -3,13 +3,20 @@
 // insertion into an existing file. Every record written becomes processed.
 #pragma once
 
+#include <functional>
+
 #include "custact/XML/src/xml/XmlUpdateData.h"
 
-// Writes the file at GetFullPath(file), creating its folders. Throws
-// Exception before creating anything when the rows cannot be written (4118,
-// a missing root row included) or the encoding is outside the table (4114),
-// and 4115/4116 when the file cannot be written.
-void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode);
+// Writes the file at GetFullPath(file), creating its folders. The file comes
+// into existence complete or not at all, and never in the place of one that
+// appeared meanwhile. beforeWrite, when given, runs once the text is ready
+// and before anything is made on the disk. Throws Exception before creating
+// anything when the rows cannot be written (4118, a missing root row
+// included) or the encoding is outside the table (4114); 4115/4116 when the
+// file cannot be written, and what beforeWrite throws. A failure leaves none
+// of the folders it made.
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
+                             const std::function<void()>& beforeWrite = nullptr);
 // The markup of source and its descendants, indented for the depth at
 // which source belongs, without a declaration, ending with "\r\n".
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode);

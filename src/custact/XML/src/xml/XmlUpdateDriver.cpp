@@ -1,6 +1,7 @@
 #include "custact/XML/src/xml/XmlUpdateDriver.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
@@ -8,6 +9,7 @@
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
+#include "platform/Files.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
@@ -25,7 +27,13 @@ public:
     FileCleanup(const FileCleanup&) = delete;
     FileCleanup& operator=(const FileCleanup&) = delete;
     ~FileCleanup() {
-        for (const WideString& path : paths_) DeleteFileLogged(path);
+        for (const WideString& path : paths_) {
+            try {
+                DeleteOwnFile(path);
+            } catch (...) {
+                // Unwinding already: a log line that fails cannot stop it.
+            }
+        }
     }
     void Add(WideString path) { paths_.push_back(std::move(path)); }
     void Release() { paths_.clear(); }
@@ -164,10 +172,9 @@ private:
     int mode_;
 };
 
-bool SameBytes(const WideString& a, const WideString& b) {
-    std::string first;
-    std::string second;
-    return ReadWholeFile(a, &first) && ReadWholeFile(b, &second) && first == second;
+bool IsReadOnly(const WideString& path) {
+    const std::uint32_t attributes = platform::GetFileAttributesW(ToLongPath(path));
+    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly) != 0;
 }
 
 }  // namespace
@@ -178,14 +185,9 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     // Rows that cannot be written leave the file alone, without a backup.
     CheckXmlFileRows(manager.data, file);
 
-    // The copy is taken before the file is read, and goes again unless the
-    // update gets as far as deciding about it.
-    const WideString backup = BackupTargetFile(NormalizeBackslashes(ToLongPath(path)), file.backupPattern);
-    FileCleanup cleanup;
-    cleanup.Add(backup);
-
     XmlTargetDatabase db(path);
     db.Parse();
+    const std::string original = db.Updater().Bytes();
 
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
@@ -201,14 +203,28 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
 
     FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
 
-    const bool written = db.Updater().IsModified();
-    if (written) db.Updater().SaveFile(path);
-
-    cleanup.Release();
-    if (!written || SameBytes(backup, path)) {
-        DeleteFileLogged(backup);
-    } else {
-        AddBackupEntry(manager.productKey, path, backup);
+    // Every edit was made in memory: a file whose bytes come out the same
+    // is neither backed up nor written.
+    if (!db.Updater().IsModified() || db.Updater().Bytes() == original) {
+        Log(u"Nothing to change in the XML file.");
+        Log(u"XML file update completed.");
+        return;
     }
+    if (IsReadOnly(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is read-only.");
+
+    // The backup and its record exist before the file changes, and go again
+    // unless the file is written. An uninstallation has no rollback to
+    // serve: it keeps a backup only for a file that asks to keep it.
+    FileCleanup cleanup;
+    std::unique_ptr<RecordedEntry> record;
+    if (mode == XML_UPDATE_INSTALL || (file.flags & kXmlFileKeepBackup) != 0) {
+        const WideString backup = BackupTargetFile(NormalizeBackslashes(ToLongPath(path)), file.backupPattern, original);
+        cleanup.Add(backup);
+        record = std::make_unique<RecordedEntry>(manager.productKey, manager.runId, mode == XML_UPDATE_INSTALL, path,
+                                                 backup);
+    }
+    db.Updater().SaveFile(path);
+    if (record) record->Keep();
+    cleanup.Release();
     Log(u"XML file update completed.");
 }
