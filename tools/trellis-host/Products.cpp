@@ -134,6 +134,9 @@ std::uint32_t Installation::RemoveProduct(const std::u16string& productCode, con
     options.uninstall = true;
     options.package = package;
     options.properties = {{u"REMOVE", remove}, {u"UPGRADINGPRODUCTCODE", self}};
+    // --fail-at and --fail-after name actions of the package given.
+    options.failAt.clear();
+    options.failAfter.clear();
     options.diff = false;
     auto removal = std::make_unique<Installation>(options, log_, libraryPath_);
     removal->joinsParent_ = joins;
