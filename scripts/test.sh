@@ -80,7 +80,7 @@ stage "installer cases under Wine"
 bash "$ROOT/scripts/run-wine-installer-cases.sh"
 stage_end
 
-stage "end-to-end: msiexec under Wine, trellis-host"
+stage "end-to-end (Wine, trellis-host)"
 python3 "$ROOT/scripts/run-e2e.py" 2>&1 | tee "$BUILD/e2e.log"
 stage_end
 
