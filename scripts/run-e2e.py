@@ -255,7 +255,6 @@ class HostRunner:
         self.program = os.path.join(native, "trellis-host")
         self.packages = os.path.join(native, "e2e")
         self.fail_library = os.path.join(native, "tests", "e2e", "libe2e_fail.so")
-        self.work = work
 
     def start(self):
         pass
@@ -405,10 +404,14 @@ def main():
     runners = [r(build, work) for r in (WineRunner, HostRunner) if args.runner in (None, r.name)]
     for runner in runners:
         folder = runner.packages
-        missing = [s.package for c in cases for s in plans[c] if not os.path.exists(
+        missing = [s.package + ".msi" for c in cases for s in plans[c] if not os.path.exists(
             os.path.join(folder, s.package + ".msi"))]
+        if runner.name == "host":
+            missing += [os.path.basename(p) for p in (runner.program, runner.fail_library) if not os.path.exists(p)]
+        elif not shutil.which("wine"):
+            missing.append("wine")
         if missing:
-            sys.exit("run-e2e.py: %s has no %s.msi: build it first" % (folder, missing[0]))
+            sys.exit("run-e2e.py: %s for the %s runner is missing: build it first" % (missing[0], runner.name))
 
     started = time.time()
     totals = {r.name: [0, 0] for r in runners}

@@ -377,6 +377,8 @@ TEST_F(HostRunTest, BadUsageExitsWithTwoAndOneLine) {
         {{"install", "/nonexistent/p.msi", "--root", "{root}"}, "cannot read the package"},
         {{"install", notPackage, "--root", "{root}"}, "cannot read the package"},
         {{"install", "{package}", "--root", "{root}", "--library", "/nonexistent.so"}, "cannot read the library"},
+        {{"install", "{package}", "--root", "{root}", "--library", "HostActions=/nonexistent.so"},
+         "cannot read the library /nonexistent.so"},
         {{"install", "{package}", "--root", "{root}", "--fail-at", "NoSuchAction"}, "--fail-at names NoSuchAction"},
     };
     for (const Case& c : cases) {
