@@ -301,13 +301,15 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
         ItemState state;
         state.installed =
             request.installedComponents.count(row.component) != 0 ? kInstallStateLocal : kInstallStateAbsent;
-        bool installing = false;    // a feature that holds it is installed, or installed again
+        bool installing = false;    // a feature that holds it is installed, asked for, or installed again
         bool reinstalling = false;  // a feature that holds it is installed again
         bool staying = false;       // a feature that holds it is there afterwards
         for (const std::u16string& feature : featuresOf[row.component]) {
             const auto it = selection.features.find(feature);
             if (it == selection.features.end()) continue;
-            installing = installing || it->second.action == kInstallStateLocal;
+            const auto request = requested.find(feature);
+            installing = installing || it->second.action == kInstallStateLocal ||
+                         (request != requested.end() && request->second == kInstallStateLocal);
             reinstalling = reinstalling || selection.reinstalled.count(feature) != 0;
             staying = staying || IsFinallyInstalled(it->second);
         }

@@ -122,12 +122,13 @@ using ConditionEvaluator = std::function<int(const std::u16string&)>;
 // the named ones (and their children) away, REINSTALL installs the named ones
 // again in their state (only those installed already, so on a first
 // installation it installs nothing); "ALL" names every feature. Level 0
-// disables a feature and its children. A component is installed with the
-// first feature that is installed and holds it, unless its condition is
-// false, installed again with a feature that is, and removed with the last
-// feature that holds it. An action state is kInstallStateUnknown where
-// nothing changes, so a repaired feature and its installed components read
-// Local as both installed and action state (?C=3 and $C=3).
+// disables a feature and its children. A component that is not installed
+// is installed when a feature that holds it is installed or asked for,
+// unless its condition is false; an installed one is installed again with a
+// feature that is, and removed with the last feature that holds it. An
+// action state is kInstallStateUnknown where nothing changes, so a repaired
+// feature and its installed components read Local as both installed and
+// action state (?C=3 and $C=3).
 Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& request,
                          const ConditionEvaluator& evaluate);
 
