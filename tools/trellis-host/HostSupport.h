@@ -1,5 +1,5 @@
-// Small helpers the parts of trellis-host share: reading the package's rows
-// and the texts a log line is made of.
+// What the parts of trellis-host share: custom action types, reading the
+// package's rows, and the texts a log line is made of.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,19 @@
 namespace host {
 
 namespace msi = platform::posix::msi;
+
+// Custom action type bits.
+constexpr int kTypeBaseMask = 0x3F;
+constexpr int kTypeDllBinary = 1;
+constexpr int kTypeDllFile = 17;
+constexpr int kTypeError = 19;
+constexpr int kTypeSetDirectory = 35;
+constexpr int kTypeSetProperty = 51;
+constexpr int kTypeContinue = 0x40;
+constexpr int kTypeRollback = 0x100;
+constexpr int kTypeCommit = 0x200;
+constexpr int kTypeInScript = 0x400;
+constexpr int kTypeHideTarget = 0x2000;
 
 // The rows a query gives; none when the package lacks the table.
 inline std::vector<msi::Record> Rows(const platform::posix::InstallerSession& session, const char16_t* query) {
