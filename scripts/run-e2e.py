@@ -188,12 +188,12 @@ class WineRunner:
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.app = os.path.join(self.prefix, "drive_c", APP_RELATIVE)
 
-    def wine(self, *args):
-        """Runs a Windows program; its output goes through a file, because the
+    def wine(self, *args, errors=os.devnull):
+        """Runs a Windows program; its output goes through files, because the
         Wine services it starts keep a pipe open after it ends."""
-        with tempfile.TemporaryFile() as out:
+        with tempfile.TemporaryFile() as out, open(errors, "wb") as err:
             result = subprocess.run(["wine"] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.DEVNULL, timeout=STEP_TIMEOUT)
+                                    stderr=err, timeout=STEP_TIMEOUT)
             out.seek(0)
             result.stdout = out.read().decode("utf-8", "replace").replace("\r\n", "\n")
         return result
@@ -226,8 +226,18 @@ class WineRunner:
         package = windows_path(os.path.join(self.packages, step.package + ".msi"))
         command = ["msiexec", "/i" if step.verb == "install" else "/x", package, "/qn", "/l*v", windows_path(log)]
         command += ['%s="%s"' % p if " " in p[1] else "%s=%s" % p for p in step.properties]
-        # msiexec's exit status is the Windows result modulo 256.
-        return self.wine(*command).returncode
+        # msiexec's exit status is the Windows result modulo 256; what Wine
+        # itself says goes beside the log.
+        result = self.wine(*command, errors=log + ".stderr")
+        if not os.path.exists(log):
+            # No log: msiexec ended before any installation began (seen once,
+            # under load, with exit status 1). That changed nothing, so it is
+            # run once more, and said so.
+            print("  wine: msiexec %s wrote no log and exited with %d (%s); running it again" % (
+                step.title(), result.returncode, log + ".stderr"))
+            time.sleep(2)
+            result = self.wine(*command, errors=log + ".stderr")
+        return result.returncode
 
     def registry(self):
         result = self.wine("reg", "query", REGISTRY_BASE, "/s")
