@@ -18,7 +18,7 @@ PACKAGES=(
   googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64
-  dpkg-dev xz-utils ca-certificates
+  dpkg-dev xz-utils ca-certificates python3
 )
 
 log() { printf '[setup] %s\n' "$*"; }

@@ -176,6 +176,10 @@ int main(int argc, char** argv) {
         return UsageError("cannot read the library " + options.library);
     }
     library = Absolute(library);
+    for (auto& [binary, path] : options.binaryLibraries) {
+        if (!IsReadableFile(path)) return UsageError("cannot read the library " + path);
+        path = Absolute(path);
+    }
 
     host::InstallLog log(options.logFile);
     if (!log.Start()) return UsageError("cannot write the log file " + options.logFile);
