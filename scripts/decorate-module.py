@@ -16,7 +16,12 @@ KEY_COLUMNS = {
     "QM_XmlFile": [0, 4],
     "QM_XmlElement": [0, 1],
     "QM_XmlAttribute": [0, 1],
+    "QM_XmlLocatorElement": [0, 2],
+    "QM_XmlLocator": [0, 1],
 }
+
+# The immediate actions, which read the module id from CustomActionData.
+IMMEDIATE = ("QM_XmlInstall", "QM_XmlUninstall", "QM_XmlLocator")
 
 
 def decorate(value, module_id):
@@ -55,19 +60,22 @@ def main():
                 if len(row) > 1 and row[1] == "QM_XmlFile":
                     row[0] = decorate(row[0], module_id)
         elif table == "CustomAction":
+            added = []
             for row in rows:
+                if row[0] in IMMEDIATE:
+                    added.append([decorate(row[0] + "Id", module_id), "51", "CustomActionData", module_id])
                 if row[0].startswith("QM_"):
                     row[0] = decorate(row[0], module_id)
-            for base in ("QM_XmlInstall", "QM_XmlUninstall"):
-                rows.append([decorate(base + "Id", module_id), "51", "CustomActionData", module_id])
+            rows.extend(added)
         elif table == "InstallExecuteSequence":
             added = []
             for row in rows:
                 if row[0].startswith("QM_"):
                     row[0] = decorate(row[0], module_id)
-                    # The immediate actions read the module id from CustomActionData.
-                    if row[0].startswith(("QM_XmlInstall.", "QM_XmlUninstall.")):
-                        base = row[0].split(".")[0]
+                    # Each immediate action reads the module id from
+                    # CustomActionData, and clears it: set it just before.
+                    base = row[0].split(".")[0]
+                    if base in IMMEDIATE:
                         added.append([decorate(base + "Id", module_id), row[1], str(int(row[2]) - 1)])
             rows.extend(added)
         write_table(os.path.join(out, name), header + ["\t".join(row) for row in rows])

@@ -48,20 +48,25 @@ grep -aE 'Scheduling deferred action|Trellis: (Deleting|OnXmlRemove)' "$demo/fre
 echo "  web.config is gone."
 
 echo
-echo "=== 3. Install where a hand-written web.config exists: merged in place"
+echo "=== 3. Install where a hand-written web.config exists, with its own LogFolder: merged in place"
 mkdir -p "$(dirname "$demo/existing/$webconfig")"
 printf '%s\r\n' '<?xml version="1.0" encoding="utf-8"?>' '<!-- Web shop settings; edit with care -->' \
-  '<configuration>' '    <appSettings>' "        <add key='Theme'  value='dark' />" '    </appSettings>' \
+  '<configuration>' '    <appSettings>' "        <add key='Theme'  value='dark' />" \
+  "        <add key='LogFolder' value='D:\Logs\WebShop' />" '    </appSettings>' \
   '    <connectionStrings />' '</configuration>' >"$demo/existing/$webconfig"
 cp "$demo/existing/$webconfig" "$demo/original.config"
 host install "$demo/existing" "$demo/existing-install.log"
-echo "--- what changed (every other byte stays as it was):"
+echo "--- the locator (OnXmlLocator) reads the LogFolder that is there, and the merge uses it:"
+grep -aE 'Trellis: (RUN Locators for file|Found element|Set Property|Skipping locators)' \
+  "$demo/existing-install.log" | sed 's/^/  /'
+echo "--- what changed (every other byte stays as it was, LogFolder included):"
 diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
 
 echo
 echo "=== 4. Uninstall: the elements the package added are taken out again"
 host uninstall "$demo/existing" "$demo/existing-uninstall.log"
 diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
-echo "  (what remains: the expanded <connectionStrings> tags and the package's comment, which uninstall never removes)"
+echo "  (what remains: the expanded <connectionStrings> tags and the package's comment, which uninstall never"
+echo "  removes; the LogFolder entry is one of the package's settings, so it goes whatever its value)"
 echo
 echo "The logs are in $demo."

@@ -4,6 +4,7 @@
 
 #include "installer/DeferredActions.h"
 #include "installer/ImmediateActions.h"
+#include "installer/LocatorAction.h"
 
 TRELLIS_ENTRY OnXmlInstall(std::uint32_t install) { return RunXmlInstall(install); }
 
@@ -18,3 +19,5 @@ TRELLIS_ENTRY OnXmlRemove(std::uint32_t install) { return RunXmlRemove(install);
 TRELLIS_ENTRY OnXmlRollback(std::uint32_t install) { return RunXmlRollback(install); }
 
 TRELLIS_ENTRY OnXmlCommit(std::uint32_t install) { return RunXmlCommit(install); }
+
+TRELLIS_ENTRY OnXmlLocator(std::uint32_t install) { return RunXmlLocator(install); }

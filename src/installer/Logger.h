@@ -46,6 +46,12 @@ private:
     WideString prefix_;
 };
 
+// The usual log site in one call, for code that logs plain lines.
+inline void LogIfEnabled(const WideString& line) {
+    const Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
 // Switches logging on for one installer session while it lives and restores
 // the previous state afterwards (entry points never nest, but tests do).
 class LogSession {

@@ -30,6 +30,10 @@ bool IsValidModuleId(const WideString& text) {
 
 ModuleIdScope::ModuleIdScope(InstallerHandle install) : install_(install) {
     moduleId_ = GetInstallerProperty(install, u"CustomActionData");
+    // A property set by a type 51 action stays set for the whole session:
+    // cleared, it cannot hand this module's id to a later action of the
+    // main package (or of another module) that reads it too.
+    platform::MsiSetPropertyW(install_, u"CustomActionData", u"");
     LogLine(u"CustomActionData = [" + moduleId_ + u"]");
     if (!moduleId_.empty() && !IsValidModuleId(moduleId_)) {
         LogLine(u"Ignoring invalid MSM ModuleID = [" + moduleId_ + u"]");

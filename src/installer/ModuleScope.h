@@ -9,8 +9,8 @@
 // 36 characters that read as a GUID once each "_" is "-".
 bool IsValidModuleId(const WideString& text);
 
-// Takes the module id from "CustomActionData" and publishes it in
-// "QM_CA_MODULE_ID" for its lifetime.
+// Takes the module id from "CustomActionData", which it clears, and
+// publishes it in "QM_CA_MODULE_ID" for its lifetime.
 class ModuleIdScope {
 public:
     explicit ModuleIdScope(InstallerHandle install);

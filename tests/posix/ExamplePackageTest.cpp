@@ -170,6 +170,26 @@ TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallTakesTheChange
     EXPECT_TRUE(OtherFiles().empty());
 }
 
+TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileIsKeptAndUninstallRemovesTheEntry) {
+    const std::string entry = "        <add key=\"LogFolder\" value=\"D:\\Logs\\Shop\" />\r\n";
+    std::string existing = kExistingWebConfig;
+    existing.insert(existing.find("    </appSettings>"), entry);
+    for (const char* package : {TRELLIS_EXAMPLE_PACKAGE, TRELLIS_EXAMPLE_MODULE_PACKAGE}) {
+        fs::remove_all(Root());
+        WriteFile(WebConfig(), existing);
+        ASSERT_EQ(Run("install", package), 0) << package;
+        const std::string merged = ReadFile(WebConfig());
+        EXPECT_NE(merged.find(entry), std::string::npos) << merged;
+        EXPECT_EQ(merged.find("WebShop\\logs"), std::string::npos) << merged;
+        EXPECT_NE(LogText().find("Trellis: Set Property: LOGFOLDER to D:\\Logs\\Shop"), std::string::npos);
+
+        // The locator reads the value again, so that the entry is found and
+        // goes with the package's other settings.
+        ASSERT_EQ(Run("uninstall", package), 0) << package;
+        EXPECT_EQ(ReadFile(WebConfig()).find("LogFolder"), std::string::npos) << package;
+    }
+}
+
 TEST_F(ExamplePackageTest, BrokenExistingFileFailsTheInstallAndStaysAsItWas) {
     const std::string broken = "<configuration><appSettings></configuration>";
     WriteFile(WebConfig(), broken);
