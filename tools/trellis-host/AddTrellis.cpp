@@ -42,10 +42,11 @@ const std::pair<const char*, const char*> kStandardTables[] = {
 };
 
 bool ReadWholeFile(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    bytes->resize(static_cast<std::size_t>(in.tellg()));
+    in.seekg(0);
+    return static_cast<bool>(in.read(bytes->data(), static_cast<std::streamsize>(bytes->size())));
 }
 
 std::string Join(const std::vector<std::string>& items) {
@@ -215,12 +216,14 @@ public:
         }
         SequenceNumbers numbers(execute);
         if (!numbers.Has(u"QM_XmlInstall")) {
+            if (!numbers.Has(u"InstallFiles")) return NoAnchor("QM_XmlInstall", "after", "InstallFiles", error);
             const auto at = numbers.After(u"InstallFiles", numbers.Of(u"InstallFinalize", kLastSequence + 1));
             if (!at) return NoPlace("QM_XmlInstall", "after InstallFiles and before InstallFinalize", error);
             if (!AddToSequence("InstallExecuteSequence", u"QM_XmlInstall", u"NOT REMOVE~=\"ALL\"", *at, error))
                 return false;
         }
         if (!numbers.Has(u"QM_XmlUninstall")) {
+            if (!numbers.Has(u"RemoveFiles")) return NoAnchor("QM_XmlUninstall", "before", "RemoveFiles", error);
             const auto at = numbers.Before(u"RemoveFiles", numbers.Of(u"InstallInitialize", 0));
             if (!at) return NoPlace("QM_XmlUninstall", "after InstallInitialize and before RemoveFiles", error);
             if (!AddToSequence("InstallExecuteSequence", u"QM_XmlUninstall", u"REMOVE~=\"ALL\"", *at, error))
@@ -296,6 +299,12 @@ private:
         }
         if (sequence.Has(u"LaunchConditions")) return sequence.Before(u"LaunchConditions", 0);
         return sequence.Before(u"CostInitialize", 0);
+    }
+
+    static bool NoAnchor(const char* action, const char* relation, const char* anchor, std::string* error) {
+        *error = std::string("InstallExecuteSequence has no ") + anchor + ", and " + action + " goes " + relation +
+                 " it";
+        return false;
     }
 
     static bool NoPlace(const char* action, const char* where, std::string* error) {

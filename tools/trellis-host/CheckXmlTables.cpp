@@ -43,7 +43,7 @@ void CheckFlagBits(Findings& findings, const Table& table, const Row& row, const
     }
     findings.Error(table.name, key, "Flags",
                    "is " + std::to_string(static_cast<std::int32_t>(flags)) + ", which holds " + bits +
-                       ": no flag of " + table.name + " has that value");
+                       ", a value no flag of " + table.name + " has");
 }
 
 // The rows of one table by their key column.

@@ -26,14 +26,18 @@ bool CheckPackage(const std::string& path, std::vector<Finding>* findings, std::
         *error = "cannot read the package " + path + ": " + reason;
         return false;
     }
-    const check::PackageTables tables(*package);
+    *findings = CheckPackage(*package);
+    return true;
+}
+
+std::vector<Finding> CheckPackage(const PackageFile& package) {
+    const check::PackageTables tables(package);
     const check::PackageIndex index(tables);
     check::Findings found;
     check::CheckXmlTables(tables, index, found);
     check::CheckLocatorTables(tables, index, found);
     check::CheckWiring(tables, index, found);
-    *findings = found.Sorted();
-    return true;
+    return found.Sorted();
 }
 
 int RunCheckCommand(const std::vector<std::string>& args) {

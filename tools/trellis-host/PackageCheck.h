@@ -25,9 +25,12 @@ struct Finding {
 
 std::string FormatFinding(const Finding& finding);
 
+class PackageFile;
+
 // Every finding for the package, errors and warnings, ordered by table and
 // row. False, with a reason, when the file cannot be read as a package.
 bool CheckPackage(const std::string& path, std::vector<Finding>* findings, std::string* error);
+std::vector<Finding> CheckPackage(const PackageFile& package);
 
 // The arguments after "check"; returns the exit status.
 int RunCheckCommand(const std::vector<std::string>& args);

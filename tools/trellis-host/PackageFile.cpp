@@ -37,11 +37,11 @@ using RecordPtr = std::unique_ptr<LibmsiRecord, Unref<LibmsiRecord>>;
 
 std::string ReadStream(GInputStream* stream) {
     std::string bytes;
-    char chunk[4096];
+    std::vector<char> chunk(1 << 20);
     for (;;) {
-        const gssize count = g_input_stream_read(stream, chunk, sizeof chunk, nullptr, nullptr);
+        const gssize count = g_input_stream_read(stream, chunk.data(), chunk.size(), nullptr, nullptr);
         if (count <= 0) break;
-        bytes.append(chunk, static_cast<std::size_t>(count));
+        bytes.append(chunk.data(), static_cast<std::size_t>(count));
     }
     return bytes;
 }
@@ -181,12 +181,6 @@ std::unique_ptr<PackageFile> PackageFile::Open(const std::string& path, std::str
 std::unique_ptr<PackageFile> PackageFile::OpenForChange(const std::string& path, const std::string& output,
                                                         std::string* error) {
     LibmsiDatabase* database = OpenDatabase(path.c_str(), LIBMSI_DB_FLAGS_TRANSACT, output.c_str(), error);
-    return database == nullptr ? nullptr : std::unique_ptr<PackageFile>(new PackageFile(database));
-}
-
-std::unique_ptr<PackageFile> PackageFile::CreateScratch(std::string* error) {
-    // Never committed, so the name is never written.
-    LibmsiDatabase* database = OpenDatabase("scratch.msi", LIBMSI_DB_FLAGS_CREATE, nullptr, error);
     return database == nullptr ? nullptr : std::unique_ptr<PackageFile>(new PackageFile(database));
 }
 

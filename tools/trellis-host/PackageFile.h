@@ -53,8 +53,6 @@ public:
     // Changes stay in memory until Commit writes the whole database to output.
     static std::unique_ptr<PackageFile> OpenForChange(const std::string& path, const std::string& output,
                                                       std::string* error);
-    // An empty database in memory, never written.
-    static std::unique_ptr<PackageFile> CreateScratch(std::string* error);
 
     bool HasTable(const std::string& table) const;
     std::vector<std::string> TableNames() const;
