@@ -67,7 +67,8 @@ protected:
         const fs::path tables = dir_ / "tables";
         fs::create_directories(tables);
         for (const auto& entry : fs::directory_iterator(kExampleTables)) {
-            if (entry.path().filename().string().rfind("QM_", 0) == 0) fs::copy_file(entry.path(), tables / entry.path().filename());
+            const fs::path name = entry.path().filename();
+            if (name.string().rfind("QM_", 0) == 0) fs::copy_file(entry.path(), tables / name);
         }
         return tables.string();
     }

@@ -179,7 +179,8 @@ public:
             if (!package_.Execute("DELETE FROM `Binary` WHERE `Name` = ?", name, error)) return false;
         }
         if (!Insert("Binary", {"Name", "Data"}, {name[0], Cell::Stream(bytes)}, error)) return false;
-        changes_.push_back(std::string("Binary: TrellisDll ") + (found.rows.empty() ? "added" : "replaced by the new DLL"));
+        changes_.push_back(std::string("Binary: TrellisDll ") +
+                           (found.rows.empty() ? "added" : "replaced by the new DLL"));
         return true;
     }
 
@@ -406,8 +407,9 @@ bool AddTrellis(const AddOptions& options, std::vector<std::string>* changes, st
         *error = "cannot read the DLL " + options.dll;
         return false;
     }
-    if (!IsInstallerDatabaseFile(options.package)) {
-        *error = "cannot read the package " + options.package + ": it is not an installer database";
+    const std::string notPackage = WhyNotAPackage(options.package);
+    if (!notPackage.empty()) {
+        *error = "cannot read the package " + options.package + ": " + notPackage;
         return false;
     }
     std::vector<IdtTable> rows;
@@ -430,7 +432,8 @@ bool AddTrellis(const AddOptions& options, std::vector<std::string>* changes, st
         if (package) {
             PackageWiring wiring(*package, *changes);
             ok = wiring.CreateTables(error);
-            for (const IdtTable& table : rows) ok = ok && wiring.MergeRows(table, PackageWiring::Existing::Replace, error);
+            for (const IdtTable& table : rows)
+                ok = ok && wiring.MergeRows(table, PackageWiring::Existing::Replace, error);
             const Locator locator = ok ? LocatorNeeds(*package) : Locator::None;
             ok = ok && wiring.PutBinary(dll, error) && wiring.PutActions(locator, error) &&
                  wiring.Sequence(locator, error) && wiring.MergeRows(errors, PackageWiring::Existing::FillEmpty, error);

@@ -128,6 +128,7 @@ const Table& PackageTables::Get(const std::string& table) const {
 void Findings::Error(const std::string& table, const Text& row, const std::string& column,
                      const std::string& message) {
     findings_.push_back({true, table, Utf8(row), column, message});
+    errorCells_.emplace(table, findings_.back().row, column);
 }
 
 void Findings::Warning(const std::string& table, const Text& row, const std::string& column,
@@ -137,11 +138,7 @@ void Findings::Warning(const std::string& table, const Text& row, const std::str
 
 void Findings::ErrorOnce(const std::string& table, const Text& row, const std::string& column,
                          const std::string& message) {
-    const std::string key = Utf8(row);
-    for (const Finding& f : findings_) {
-        if (f.error && f.table == table && f.row == key && f.column == column) return;
-    }
-    Error(table, row, column, message);
+    if (errorCells_.count({table, Utf8(row), column}) == 0) Error(table, row, column, message);
 }
 
 std::vector<Finding> Findings::Sorted() const {
@@ -205,10 +202,11 @@ PackageIndex::PackageIndex(const PackageTables& tables) {
     }
     executeSequence = ReadSequence(tables.Get("InstallExecuteSequence"));
     uiSequence = ReadSequence(tables.Get("InstallUISequence"));
-    for (const char* table : {"QM_XmlFile", "QM_XmlLocatorElement"}) {
+    for (const auto& [table, key] :
+         {std::pair{"QM_XmlFile", "XmlFile"}, std::pair{"QM_XmlLocatorElement", "XmlElement"}}) {
         const Table& t = tables.Get(table);
         for (const Row& row : t.rows) {
-            const Text scope = ScopeOfKey(row.empty() ? Text() : row[0].text);
+            const Text scope = ScopeOfKey(t.Text(row, key));
             if (!scope.empty()) modules.insert(scope);
         }
     }
@@ -263,7 +261,8 @@ void CheckConditionCell(const PackageIndex& index, Findings& findings, const std
     }
     for (const Text& component : read.components) {
         if (index.components.count(component) == 0)
-            findings.Warning(table, row, column, "names the component " + Utf8(component) + ", which the package lacks");
+            findings.Warning(table, row, column,
+                             "names the component " + Utf8(component) + ", which the package lacks");
     }
     for (const Text& feature : read.features) {
         if (index.features.count(feature) == 0)

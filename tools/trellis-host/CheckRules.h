@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "PackageCheck.h"
@@ -44,6 +45,7 @@ public:
 
 private:
     std::vector<Finding> findings_;
+    std::set<std::tuple<std::string, std::string, std::string>> errorCells_;
 };
 
 // A formatted text as far as it is known before installation: literal is

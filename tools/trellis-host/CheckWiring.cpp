@@ -43,8 +43,8 @@ public:
         scopes.insert(Text());
         for (const Text& scope : scopes) {
             if (HasRows("QM_XmlFile", scope) || HasAnyAction(scope)) xmlScopes_.insert(scope);
-            if (HasRows("QM_XmlLocatorElement", scope) || index.customActions.count(Decorated(LocatorAction().name, scope)))
-                locatorScopes_.insert(scope);
+            const bool locatorAction = index.customActions.count(Decorated(LocatorAction().name, scope)) != 0;
+            if (HasRows("QM_XmlLocatorElement", scope) || locatorAction) locatorScopes_.insert(scope);
         }
         // A package with no Trellis parts at all lacks all of them.
         if (xmlScopes_.empty() && locatorScopes_.empty()) xmlScopes_.insert(Text());
@@ -67,10 +67,12 @@ public:
     }
 
 private:
+    // Rows of QM_XmlFile or QM_XmlLocatorElement whose key belongs to the scope.
     bool HasRows(const char* table, const Text& scope) const {
         const Table& t = tables_.Get(table);
+        const char* key = t.name == "QM_XmlFile" ? "XmlFile" : "XmlElement";
         return std::any_of(t.rows.begin(), t.rows.end(),
-                           [&](const Row& row) { return !row.empty() && ScopeOfKey(row[0].text) == scope; });
+                           [&](const Row& row) { return ScopeOfKey(t.Text(row, key)) == scope; });
     }
 
     bool HasAnyAction(const Text& scope) const {
@@ -87,7 +89,8 @@ private:
         const Text name = Decorated(spec.name, scope);
         const auto found = index_.customActions.find(name);
         if (found == index_.customActions.end()) {
-            findings_.Error("CustomAction", name, "Action", std::string("is missing: ") + spec.role + ModuleText(scope));
+            findings_.Error("CustomAction", name, "Action",
+                            std::string("is missing: ") + spec.role + ModuleText(scope));
             return;
         }
         const Row& row = *found->second;

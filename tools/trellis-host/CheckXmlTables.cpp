@@ -156,7 +156,8 @@ private:
         }
         CheckFlagBits(findings_, files_, row, key, kFileFlags);
         if ((file.flags & kXmlFileDeleteIfBuilt) && !(file.flags & kXmlFileCreateIfMissing))
-            findings_.Warning("QM_XmlFile", key, "Flags", "has 16 without 8: a file the package never builds is never deleted");
+            findings_.Warning("QM_XmlFile", key, "Flags",
+                              "has 16 without 8: a file the package never builds is never deleted");
         Report(FindRowProblems(data_, file, kAll));
         for (XmlElementRecord* record : RecordsInLevelOrder(data_, file)) reached_.insert(record);
         if (file.flags & kXmlFileCreateIfMissing) CheckNewFile(file);
@@ -228,7 +229,8 @@ private:
             if (reached_.count(&element) != 0 || inLoops_.count(key) != 0 || element.parent != nullptr) continue;
             if (element.parentKey.empty()) {
                 findings_.Warning("QM_XmlElement", key, "ParentElement",
-                                  "is empty, but no QM_XmlFile names this row as its RootElement: the row is never used");
+                                  "is empty, but no QM_XmlFile names this row as its RootElement: the row is "
+                                  "never used");
             }
             XmlFileRecord unused;
             unused.root = &element;
@@ -249,7 +251,8 @@ private:
                 findings_.Error("QM_LockPermissions", key, "LockObject", "names no QM_XmlFile row: " + Utf8(object));
             }
             for (const char* column : {"Domain", "User"})
-                CheckReferences(index_, findings_, "QM_LockPermissions", key, column, ReadFormatted(table.Text(row, column)));
+                CheckReferences(index_, findings_, "QM_LockPermissions", key, column,
+                                ReadFormatted(table.Text(row, column)));
             if (IntegerCell(table, row, "Permission") == 0)
                 findings_.Warning("QM_LockPermissions", key, "Permission", "is empty or 0: the rule grants nothing");
         }

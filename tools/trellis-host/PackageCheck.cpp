@@ -16,11 +16,11 @@ std::string FormatFinding(const Finding& finding) {
 
 bool CheckPackage(const std::string& path, std::vector<Finding>* findings, std::string* error) {
     findings->clear();
-    if (!IsInstallerDatabaseFile(path)) {
-        *error = "cannot read the package " + path + ": it is not an installer database";
+    std::string reason = WhyNotAPackage(path);
+    if (!reason.empty()) {
+        *error = "cannot read the package " + path + ": " + reason;
         return false;
     }
-    std::string reason;
     const std::unique_ptr<PackageFile> package = PackageFile::Open(path, &reason);
     if (!package) {
         *error = "cannot read the package " + path + ": " + reason;

@@ -3,7 +3,9 @@
 #include <libmsi.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/posix/MsiInternal.h"
 #include "platform/posix/Utf.h"
@@ -157,14 +159,15 @@ const std::u16string& Table::Text(const Row& row, std::string_view column) const
     return row[static_cast<std::size_t>(index)].text;
 }
 
-bool IsInstallerDatabaseFile(const std::string& path) {
+std::string WhyNotAPackage(const std::string& path) {
     static const unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     unsigned char head[8] = {};
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
+    if (file == nullptr) return std::strerror(errno);
     const std::size_t read = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    return read == sizeof head && std::equal(head, head + sizeof head, kSignature);
+    if (read == sizeof head && std::equal(head, head + sizeof head, kSignature)) return std::string();
+    return "it is not an installer database";
 }
 
 std::string Quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
@@ -246,9 +249,9 @@ bool PackageFile::Query(const std::string& sql, const Row& parameters, Table* ou
         out->rows.push_back(std::move(row));
     }
     libmsi_query_close(query.get(), nullptr);
-    // The end of the rows is reported as "no more items", which is no failure.
-    g_clear_error(&gerror);
-    return true;
+    if (gerror == nullptr) return true;
+    SetError(error, Message(&gerror, "cannot read the rows of " + sql));
+    return false;
 }
 
 bool PackageFile::Execute(const std::string& sql, const Row& parameters, std::string* error) {

@@ -69,9 +69,10 @@ private:
     LibmsiDatabase* database_;
 };
 
-// Whether the file starts like an installer database (an OLE compound
-// file); spares libmsi's complaints about other files.
-bool IsInstallerDatabaseFile(const std::string& path);
+// Empty when the file can be read and starts like an installer database
+// (an OLE compound file), else why not. Spares libmsi's complaints about
+// other files.
+std::string WhyNotAPackage(const std::string& path);
 
 // `name` quoted as an SQL identifier.
 std::string Quoted(std::string_view name);

@@ -4,8 +4,8 @@ namespace host {
 
 const std::vector<TrellisAction>& XmlActions() {
     static const std::vector<TrellisAction> actions = {
-        {u"QM_XmlInstall", 1, u"OnXmlInstall", true, "the immediate action that plans the changes of an installation"},
-        {u"QM_XmlUninstall", 1, u"OnXmlUninstall", true, "the immediate action that plans the changes of an uninstallation"},
+        {u"QM_XmlInstall", 1, u"OnXmlInstall", true, "the immediate action that plans an installation's changes"},
+        {u"QM_XmlUninstall", 1, u"OnXmlUninstall", true, "the immediate action that plans an uninstallation's changes"},
         {u"QM_XmlConfig", 3073, u"OnXmlConfig", false, "the deferred action that changes the files"},
         {u"QM_XmlRollback", 3329, u"OnXmlRollback", false, "the rollback action that restores the files"},
         {u"QM_XmlCommit", 3585, u"OnXmlCommit", false, "the commit action that removes the backups"},
