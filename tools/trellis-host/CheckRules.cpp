@@ -175,10 +175,6 @@ PackageIndex::PackageIndex(const PackageTables& tables) {
     AddColumn(files, tables.Get("File"), "File");
     AddColumn(directories, tables.Get("Directory"), "Directory");
     AddColumn(binaries, tables.Get("Binary"), "Name");
-    const Table& error = tables.Get("Error");
-    for (const Row& row : error.rows) {
-        if (!error.Text(row, "Message").empty()) errors.insert(IntegerCell(error, row, "Error"));
-    }
 
     AddColumn(properties, tables.Get("Property"), "Property");
     for (const auto& [name, value] : platform::posix::StandardProperties(u"User", true)) properties.insert(name);

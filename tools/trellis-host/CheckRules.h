@@ -79,7 +79,6 @@ struct PackageIndex {
     explicit PackageIndex(const PackageTables& tables);
 
     std::set<Text> components, features, files, directories, binaries;
-    std::set<int> errors;       // Error numbers with a message
     // Properties something sets: the Property table, the installer, the
     // Directory table, AppSearch, Upgrade, type 51 and 35 actions, locators.
     std::set<Text> properties;
