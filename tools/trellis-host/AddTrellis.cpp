@@ -219,14 +219,21 @@ public:
         if (!numbers.Has(u"QM_XmlInstall")) {
             if (!numbers.Has(u"InstallFiles")) return NoAnchor("QM_XmlInstall", "after", "InstallFiles", error);
             const auto at = numbers.After(u"InstallFiles", numbers.Of(u"InstallFinalize", kLastSequence + 1));
-            if (!at) return NoPlace("QM_XmlInstall", "after InstallFiles and before InstallFinalize", error);
+            if (!at) {
+                return NoPlace("InstallExecuteSequence", "QM_XmlInstall",
+                               "after InstallFiles and before InstallFinalize", error);
+            }
             if (!AddToSequence("InstallExecuteSequence", u"QM_XmlInstall", u"NOT REMOVE~=\"ALL\"", *at, error))
                 return false;
+            numbers.Use(*at);
         }
         if (!numbers.Has(u"QM_XmlUninstall")) {
             if (!numbers.Has(u"RemoveFiles")) return NoAnchor("QM_XmlUninstall", "before", "RemoveFiles", error);
             const auto at = numbers.Before(u"RemoveFiles", numbers.Of(u"InstallInitialize", 0));
-            if (!at) return NoPlace("QM_XmlUninstall", "after InstallInitialize and before RemoveFiles", error);
+            if (!at) {
+                return NoPlace("InstallExecuteSequence", "QM_XmlUninstall",
+                               "after InstallInitialize and before RemoveFiles", error);
+            }
             if (!AddToSequence("InstallExecuteSequence", u"QM_XmlUninstall", u"REMOVE~=\"ALL\"", *at, error))
                 return false;
         }
@@ -237,7 +244,7 @@ public:
             SequenceNumbers sequence(table);
             if (sequence.Has(LocatorAction().name)) continue;
             const auto at = LocatorPlace(sequence, locator);
-            if (!at) return NoPlace("QM_XmlLocator", "after AppSearch (or CostFinalize)", error);
+            if (!at) return NoPlace(name, "QM_XmlLocator", "after AppSearch or CostFinalize", error);
             if (!AddToSequence(name, LocatorAction().name, u"", *at, error)) return false;
         }
         return true;
@@ -259,6 +266,7 @@ private:
             }
         }
         bool Has(const std::u16string& action) const { return actions_.count(action) != 0; }
+        void Use(int sequence) { used_.insert(sequence); }
         int Of(const std::u16string& action, int fallback) const {
             const auto found = actions_.find(action);
             return found == actions_.end() || found->second < 0 ? fallback : found->second;
@@ -308,8 +316,8 @@ private:
         return false;
     }
 
-    static bool NoPlace(const char* action, const char* where, std::string* error) {
-        *error = std::string("InstallExecuteSequence has no free place for ") + action + " " + where;
+    static bool NoPlace(const char* table, const char* action, const char* where, std::string* error) {
+        *error = std::string(table) + " has no free place for " + action + " " + where;
         return false;
     }
 
