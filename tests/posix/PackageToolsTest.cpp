@@ -99,6 +99,11 @@ TEST_F(PackageToolsTest, AddMakesABarePackageInstallWhatTheExampleInstalls) {
     const std::string built = InstalledWebConfig(package, "added");
     EXPECT_NE(built.find("<add key=\"LogFolder\" value=\"D:\\logs\"/>"), std::string::npos) << built;
     EXPECT_EQ(built, InstalledWebConfig(TRELLIS_EXAMPLE_PACKAGE, "example"));
+    // Uninstalled, the product deletes the file it built (QM_XmlFile flag 16).
+    run = Host("uninstall '" + package + "' --root '" + (dir_ / "added").string() + "' --library '" +
+               TRELLIS_LIBRARY + "'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(fs::exists(dir_ / "added" / "C" / "Program Files (x86)" / "Norrvik" / "WebShop" / "web.config"));
 
     const std::string bytes = ReadFile(package);
     run = Host(add);
