@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
@@ -90,7 +91,8 @@ public:
 
 private:
     void VisitComment(XmlElementRecord& comment, const XmlElementRecord* next) {
-        // Comments are only ever added, and only once.
+        // Added once; an uninstall takes back the ones its installs
+        // recorded (GiveBackAddedMarkup), never one that was there before.
         if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
         Log(u"INSERT Comment: [" + comment.text + u"]");
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
@@ -200,6 +202,9 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     CheckXmlFileRowsFit(manager.data, file, db.Updater().Encoding());
 
     FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
+    // What removing the product's elements cannot take back, earlier
+    // installs recorded.
+    if (mode == XML_UPDATE_UNINSTALL) db.GiveBackAddedMarkup(ReadAddedMarkup(manager.productKey, path));
 
     const bool written = db.Updater().IsModified();
     if (written) db.Updater().SaveFile(path);
@@ -209,6 +214,11 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
         DeleteFileLogged(backup);
     } else {
         AddBackupEntry(manager.productKey, path, backup);
+    }
+    if (mode == XML_UPDATE_INSTALL) {
+        RecordAddedMarkup(manager.productKey, path, db.AddedInThisRun());
+    } else {
+        ForgetAddedMarkup(manager.productKey, path);
     }
     Log(u"XML file update completed.");
 }
