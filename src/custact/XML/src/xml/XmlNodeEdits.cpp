@@ -178,9 +178,7 @@ void XmlTargetDatabase::RemoveNodeAndChildren(TargetNode& node) {
 }
 
 void XmlTargetDatabase::NoteEndRewrite(TargetNode& node, bool wasEmpty, std::int32_t from) {
-    for (const EndRewrite& known : endRewrites_) {
-        if (known.node == &node) return;
-    }
+    if (!endRewritten_.insert(&node).second) return;
     endRewrites_.push_back({&node, wasEmpty, TextAt(from, node.end)});
 }
 
@@ -361,14 +359,16 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
 
 AddedMarkup XmlTargetDatabase::AddedInThisRun() const {
     AddedMarkup added;
+    SiblingIndices indices;
     for (const CommentAdded& c : commentsAdded_) {
-        if (!IsGone(*c.parent)) added.comments.push_back({IndexPathAfterEdits(*c.parent), c.text});
+        if (!IsGone(*c.parent)) added.comments.push_back({IndexPathAfterEdits(*c.parent, indices), c.text});
     }
     for (const EndRewrite& r : endRewrites_) {
         if (IsGone(*r.node)) continue;
         const auto kept = std::count_if(r.node->children.begin(), r.node->children.end(),
                                         [](const TargetNode* child) { return !IsGone(*child); });
-        added.ends.push_back({IndexPathAfterEdits(*r.node), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
+        added.ends.push_back(
+            {IndexPathAfterEdits(*r.node, indices), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
     }
     return added;
 }

@@ -372,18 +372,21 @@ TargetNode* XmlTargetDatabase::FindNodeAtIndexPath(std::u16string_view path) con
     return node;
 }
 
-WideString XmlTargetDatabase::IndexPathAfterEdits(const TargetNode& node) const {
+WideString XmlTargetDatabase::IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const {
     std::vector<const TargetNode*> chain;
     for (const TargetNode* n = &node; n != nullptr; n = n->Parent()) chain.push_back(n);
     WideString path = chain.back()->name;
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        const std::vector<TargetNode*>& siblings = (*it)->Parent()->children;
-        std::int64_t index = 0;
-        for (const TargetNode* sibling : siblings) {
-            if (sibling == *it) break;
-            if (sibling->start != -1) ++index;
+        if (indices.count(*it) == 0) {
+            // All siblings at once, so that many entries below one parent
+            // count its children once.
+            std::int64_t index = 0;
+            for (const TargetNode* sibling : (*it)->Parent()->children) {
+                indices[sibling] = index;
+                if (sibling->start != -1) ++index;
+            }
         }
-        path += u"/" + (*it)->name + u"[" + ToWideDecimal(index) + u"]";
+        path += u"/" + (*it)->name + u"[" + ToWideDecimal(indices[*it]) + u"]";
     }
     return path;
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "custact/XML/src/util/ByteStreamUpdater.h"
@@ -226,8 +227,10 @@ private:
 
     WideString MakeNodeKey(const WideString& name);
     void ScanStartTag(TargetNode& node) const;
-    // The node's path with indices among the siblings still in the file.
-    WideString IndexPathAfterEdits(const TargetNode& node) const;
+    // The node's path with indices among the siblings still in the file;
+    // the indices found on the way are kept for the next call.
+    using SiblingIndices = std::unordered_map<const TargetNode*, std::int64_t>;
+    WideString IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const;
     bool RemoveAddedComment(const AddedComment& added);
     bool RestoreEnd(const RewrittenEnd& rewritten);
     std::optional<WideString> StepToChildren(const TargetNode& node) const;
@@ -252,6 +255,7 @@ private:
     std::unordered_map<const TargetNode*, std::optional<WideString>> unitsNear_;
     std::optional<WideString> fileUnit_;
     std::vector<EndRewrite> endRewrites_;
+    std::unordered_set<const TargetNode*> endRewritten_;
     std::vector<CommentAdded> commentsAdded_;
     XmlFileStart fileStart_;
     WideString version_ = u"1.0";
