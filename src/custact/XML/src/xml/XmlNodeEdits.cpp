@@ -378,10 +378,11 @@ void XmlTargetDatabase::GiveBackAddedMarkup(const AddedMarkup& added) {
     // element from being empty.
     for (const AddedComment& comment : added.comments) {
         if (!RemoveAddedComment(comment))
-            Log(u"Comment added by the installation NOT found: [" + comment.text + u"] in " + comment.parent);
+            Log(u"Comment added by the installation NOT found in " + comment.parent + u": " + comment.text);
     }
     for (const RewrittenEnd& end : added.ends) {
-        if (!RestoreEnd(end)) Log(u"Element keeps its end as it is: " + end.element);
+        if (!RestoreEnd(end))
+            Log(u"Earlier end NOT restored, the element is missing or holds more than before: " + end.element);
     }
 }
 
@@ -397,7 +398,7 @@ bool XmlTargetDatabase::RemoveAddedComment(const AddedComment& added) {
         if (c.parent == parent && c.start != -1 && (found == nullptr || c.start > found->start)) found = &c;
     }
     if (found == nullptr) return false;
-    Log(u"REMOVE Comment: [" + added.text + u"]");
+    Log(u"REMOVE Comment: " + added.text);
     EraseMarkup(found->start, found->end);
     found->start = found->end = -1;
     JoinTouchingRuns(*parent);
@@ -418,7 +419,8 @@ bool XmlTargetDatabase::RestoreEnd(const RewrittenEnd& rewritten) {
                                         [](const TargetNode* child) { return !IsGone(*child); });
     if (rewritten.wasEmpty ? !empty : (empty || children != rewritten.children)) return false;
     const std::int32_t s = rewritten.wasEmpty ? SkipSpaceBackward(node->startTagEnd, true) : contentEnd;
-    Log(u"RESTORE the end of element: " + rewritten.element);
+    Log(u"RESTORE the end the element had before the installation: <" + node->name + u"> at line " +
+        ToWideUnsigned(node->startLine));
     const EndsKeptAt kept(nodes_, s);
     updater_.Update(s, node->end, rewritten.tail);
     kept.Restore();
