@@ -1,8 +1,8 @@
 // The promise of an uninstall: a package that only adds elements,
 // attributes and comments to an existing file gives it back byte for byte.
 // Random such packages run over the sample files in several encodings,
-// through install, commit and uninstall as the deferred actions run them,
-// backup registry and its record of added markup included.
+// through install, commit (and a repair) and uninstall as the deferred
+// actions run them, backup registry and its record of added markup included.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -212,6 +212,14 @@ TEST_F(AddOnlyRoundTrip, InstallThenUninstallGivesBackEveryByte) {
                 const std::string installed = test::ReadBytes(target);
                 EXPECT_NE(installed, original);
                 CommitXmlUpdates(*Manager(rows, XmlEncodingName(encoding), flags, round, u""));
+                if (round % 2 == 1) {
+                    // A repair finds everything in place and changes nothing.
+                    ASSERT_EQ(ExecuteXmlUpdates(*Manager(rows, XmlEncodingName(encoding), flags, round, u""),
+                                                XML_UPDATE_INSTALL),
+                              0u);
+                    EXPECT_EQ(test::ReadBytes(target), installed);
+                    CommitXmlUpdates(*Manager(rows, XmlEncodingName(encoding), flags, round, u""));
+                }
                 ASSERT_EQ(ExecuteXmlUpdates(*Manager(rows, XmlEncodingName(encoding), flags, round, u"ALL"),
                                             XML_UPDATE_UNINSTALL),
                           0u);

@@ -279,6 +279,34 @@ TEST_F(XmlNodeEditsTest, CommentsWithoutTheirSiblingGoLast) {
     }
 }
 
+// A record is only ever applied to what it fits: one that names no element,
+// a comment that is not there, an element that holds more than the
+// installation left in it, or a tail that is not the element's end leaves
+// every byte alone. Lines that are no entry are skipped.
+TEST_F(XmlNodeEditsTest, RecordsThatNoLongerFitChangeNothing) {
+    const std::string document = "<r>\n  <p/>\n  <q>\n    <a/>\n  </q>\n  <s><a/>\n  </s>\n  <!-- n -->\n</r>\n";
+    const char16_t* records[] = {
+        u"C\tr/x[3]\tn", u"C\tr\tother", u"C\tr/p[0]\tn",
+        u"E\tr/p[0]\t0\t />",                       // already empty
+        u"E\tr/q[1]\t0\t />",                       // holds a child
+        u"T\tr/s[2]\t0\t</s>",                      // holds more children than it kept
+        u"T\tr/q[1]\t1\t</q><evil/>", u"T\tr/q[1]\t1\t</p>", u"E\tr/q[1]\t1\t/><x/>",
+        u"E\tr/p[x]\t0\t />", u"E\tr/p[99999999999999999999]\t0\t />", u"E\tr/q[0]\t0\t />",
+        u"E\tx/p[0]\t0\t />", u"T\tr/q[1]", u"X\tr\tn", u"",
+    };
+    for (const char16_t* record : records) {
+        SCOPED_TRACE(Narrow(record));
+        const auto db = Parse(document);
+        db->GiveBackAddedMarkup(ParseAddedMarkup(record));
+        EXPECT_EQ(db->Updater().Bytes(), document);
+    }
+    // The same file does take entries that fit.
+    const auto db = Parse(document);
+    db->GiveBackAddedMarkup(ParseAddedMarkup(u"C\tr\t n \nT\tr/s[2]\t1\t</s>\n"));
+    EXPECT_EQ(db->Updater().Bytes(), "<r>\n  <p/>\n  <q>\n    <a/>\n  </q>\n  <s><a/></s>\n</r>\n");
+    ExpectMatchesFreshParse(*db);
+}
+
 TEST_F(XmlNodeEditsTest, AttributesMergeIntoTheStartTag) {
     const struct {
         const char* document;

@@ -345,7 +345,9 @@ int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideStri
 }
 
 bool XmlTargetDatabase::CommentExists(const XmlNodeRecord& comment) const {
-    const auto range = commentsByText_.equal_range(TrimXmlBlanks(comment.text));
+    // Line ends compare alike however the row writes them, so that a
+    // repair never adds a comment with line ends a second time.
+    const auto range = commentsByText_.equal_range(NormalisedComment(comment.text));
     return std::any_of(range.first, range.second,
                        [&](const auto& entry) { return SamePath(comment.parent, comments_[entry.second].parent); });
 }
