@@ -108,7 +108,7 @@ TEST_F(TargetSafety, OddTargetsFailAloneAndTouchNothing) {
         };
     };
     const auto document = [&] { ASSERT_TRUE(WriteWholeFile(web, kDocument)); };
-    const std::string merged = "<config>\r\n  <other/>\r\n <add key=\"shop\"/>\r\n</config>\r\n";
+    const std::string merged = "<config>\r\n  <other/>\r\n  <add key=\"shop\"/>\r\n</config>\r\n";
     const Case cases[] = {
         {"a folder property that is not set", XML_UPDATE_INSTALL, u"", u"web.config", [] {}, 1603,
          u"The QM_XmlFile row web names the file \"web.config\", which is not a full path", "<unreadable>", {}},

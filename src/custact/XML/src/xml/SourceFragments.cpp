@@ -74,12 +74,16 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
 }
 
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode) {
+    return BuildXmlFragment(data, source, mode, {MakeIndent(file, NodeDepth(source)), MakeIndent(file, 1), u"\r\n"});
+}
+
+WideString BuildXmlFragment(XmlUpdateData& data, XmlElementRecord& source, int mode, const FragmentLayout& layout) {
     Log(u"BuildXmlFragment start.");
     // "~" marks a writer whose text is read back and never flushed.
     XmlWriter writer(u"~", ThrowWriterError);
-    writer.SetIndentUnit(MakeIndent(file, 1));
-    const int depth = NodeDepth(source);
-    if (depth > 0) writer.SetDepth(depth);
+    writer.SetIndentUnit(layout.unit);
+    writer.SetBaseIndent(layout.indent);
+    writer.SetLineEnd(layout.lineEnd);
     // An existing file keeps every attribute we insert, empty ones included:
     // skipping empty values is a choice for new files only.
     writer.WriteRecord(data, source, mode, false);

@@ -17,6 +17,18 @@
 // of the folders it made.
 void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
                              const std::function<void()>& beforeWrite = nullptr);
-// The markup of source and its descendants, indented for the depth at
-// which source belongs, without a declaration, ending with "\r\n".
+// How a fragment's lines look: the first line's indentation, the unit added
+// per level below it, and the line end every line gets.
+struct FragmentLayout {
+    WideString indent;
+    WideString unit;
+    WideString lineEnd = u"\r\n";
+};
+
+// The markup of source and its descendants, indented by the file record's
+// unit for the depth at which source belongs, without a declaration, ending
+// with "\r\n".
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode);
+// The same markup laid out as given: for insertion into an existing file,
+// whose own line ends and indentation it takes.
+WideString BuildXmlFragment(XmlUpdateData& data, XmlElementRecord& source, int mode, const FragmentLayout& layout);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
@@ -98,7 +99,8 @@ public:
 
 private:
     void VisitComment(XmlElementRecord& comment, const XmlElementRecord* next) {
-        // Comments are only ever added, and only once.
+        // Added once; an uninstall takes back the ones its installs
+        // recorded (GiveBackAddedMarkup), never one that was there before.
         if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
         Log(u"INSERT Comment: [" + comment.text + u"]");
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
@@ -202,6 +204,9 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     CheckXmlFileRowsFit(manager.data, file, db.Updater().Encoding());
 
     FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
+    // What removing the product's elements cannot take back, earlier
+    // installs recorded.
+    if (mode == XML_UPDATE_UNINSTALL) db.GiveBackAddedMarkup(ReadAddedMarkup(manager.productKey, path));
 
     // Every edit was made in memory: a file whose bytes come out the same
     // is neither backed up nor written.
@@ -226,5 +231,10 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     db.Updater().SaveFile(path);
     if (record) record->Keep();
     cleanup.Release();
+    if (mode == XML_UPDATE_INSTALL) {
+        RecordAddedMarkup(manager.productKey, path, db.AddedInThisRun());
+    } else {
+        ForgetAddedMarkup(manager.productKey, path);
+    }
     Log(u"XML file update completed.");
 }
