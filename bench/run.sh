@@ -125,14 +125,28 @@ make_package() {
   local file=$1 changes=$2 dir=$3
   shift 3
   rm -rf "$dir" "$dir.msi"
-  mkdir -p "$dir"
-  cp "$ROOT"/bench/package/*.idt "$dir/"
-  "$TOOLS/bench-gen" package --file "$file" --changes "$changes" --seed "$SEED" "$@" "$dir"
-  sh "$ROOT/scripts/build-package.sh" "$dir" "$LIBRARY" "$dir.msi" >/dev/null
+  mkdir -p "$dir" &&
+    cp "$ROOT"/bench/package/*.idt "$dir/" &&
+    "$TOOLS/bench-gen" package --file "$file" --changes "$changes" --seed "$SEED" "$@" "$dir" &&
+    sh "$ROOT/scripts/build-package.sh" "$dir" "$LIBRARY" "$dir.msi" >/dev/null
 }
 
 ROWS=()
 row() { ROWS+=("$(printf '| %s ' "$@")|"); printf '%s\n' "${ROWS[-1]}" >&2; }
+cell_failed() {
+  log "$1, $2 changes: $3"
+  row "$1" "$2" "FAILED" "" "" "" "" "" "" ""
+  printf '%s\t\t%s\tTrellis\t\t\t\tFAILED\n' "$1" "$2" >>"$RESULTS"
+  FAILED=1
+}
+# The rows so far, also when the run is stopped early.
+print_table() {
+  echo "| file | changes | Trellis | Expat | pugixml | libxml2 | Trellis/Expat | Trellis/pugixml | Trellis peak | bytes per input byte |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
+  ((${#ROWS[@]} == 0)) || printf '%s\n' "${ROWS[@]}"
+  echo
+  echo "Took $(((SECONDS - STARTED) / 60)) min $(((SECONDS - STARTED) % 60)) s; every figure is in $RESULTS."
+}
 
 # run_cell LABEL FILE PACKAGE_DIR CHANGES: N runs of Trellis and the
 # anchors, interleaved, then one row. Returns 3 when Trellis timed out.
@@ -231,6 +245,8 @@ config_file() {
   echo "$f"
 }
 
+trap 'print_table' EXIT
+
 # --- The header ---------------------------------------------------------------
 {
   echo "Trellis benchmark, $(date '+%Y-%m-%d %H:%M:%S')"
@@ -275,9 +291,11 @@ for size in "${sizes[@]}"; do
       row "$size MiB" "$r" "skipped" "" "" "" "" "" "" ""
       continue
     fi
-    file=$(config_file "$size")
     pkg="$WORK/packages/config-${size}MiB-r$r"
-    make_package "$file" "$r" "$pkg"
+    if ! file=$(config_file "$size") || ! make_package "$file" "$r" "$pkg"; then
+      cell_failed "$size MiB" "$r" "the file or the package could not be made"
+      continue
+    fi
     log "$size MiB, $r changes"
     run_cell "$size MiB" "$file" "$pkg" "$r" || TIMED_OUT+=("$size:$r")
   done
@@ -292,17 +310,18 @@ if [[ $NESTING != none ]]; then
       continue
     fi
     file="$WORK/files/nested-$depth-$EOL.xml"
-    [[ -f $file && ! "$TOOLS/bench-gen" -nt $file ]] || "$TOOLS/bench-gen" nested --depth "$depth" --eol "$EOL" "$file"
     pkg="$WORK/packages/nested-$depth"
-    make_package "$file" 5 "$pkg" --deepest
+    if ! { [[ -f $file && ! "$TOOLS/bench-gen" -nt $file ]] ||
+           "$TOOLS/bench-gen" nested --depth "$depth" --eol "$EOL" "$file"; } ||
+       ! make_package "$file" 5 "$pkg" --deepest; then
+      cell_failed "nested $depth" 5 "the file or the package could not be made"
+      continue
+    fi
     log "$depth nested elements, 5 changes at the deepest level rows can reach"
     run_cell "nested $depth" "$file" "$pkg" 5 || nest_timed_out=$depth
   done
 fi
 
-echo "| file | changes | Trellis | Expat | pugixml | libxml2 | Trellis/Expat | Trellis/pugixml | Trellis peak | bytes per input byte |"
-echo "|---|---|---|---|---|---|---|---|---|---|"
-printf '%s\n' "${ROWS[@]}"
-echo
-echo "Took $(((SECONDS - STARTED) / 60)) min $(((SECONDS - STARTED) % 60)) s; every figure is in $RESULTS."
+trap - EXIT
+print_table
 exit "$FAILED"

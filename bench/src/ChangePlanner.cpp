@@ -50,12 +50,13 @@ protected:
                 addDepths.push_back(depth);
             }
         }
-        frames_.push_back({element == "param" && nameAttribute != nullptr && depth <= kDeepestRow, false, 0,
-                           parentPath, nameAttribute ? nameAttribute : "", std::string()});
+        const bool param = element == "param" && nameAttribute != nullptr && depth <= kDeepestRow;
+        frames_.push_back({param, false, 0, param ? parentPath : std::string(), param ? nameAttribute : "",
+                           std::string()});
         if (picked_ != nullptr) chain_.push_back({element, nameAttribute != nullptr, nameAttribute ? nameAttribute : ""});
     }
 
-    void OnEnd(const char* /*name*/, int depth) override {
+    void OnEnd(const char* /*name*/, const std::string& path, int depth) override {
         Frame& f = frames_.back();
         if (f.param && !f.hasChildren) {
             if (IsPicked(picked_ ? &picked_->params : nullptr, paramDepths.size())) {
@@ -65,11 +66,8 @@ protected:
             paramDepths.push_back(depth);
         }
         if (f.adds > 0 && depth < kDeepestRow) {
-            if (IsPicked(picked_ ? &picked_->containers : nullptr, containerDepths.size())) {
-                std::string path = f.parentPath.empty() ? "" : f.parentPath + "/";
-                path += PathStep(chain_.back().name, chain_.back().named ? chain_.back().nameValue.c_str() : nullptr);
+            if (IsPicked(picked_ ? &picked_->containers : nullptr, containerDepths.size()))
                 containers.push_back({{Change::kInsert, path, "", ""}, chain_});
-            }
             containerDepths.push_back(depth);
         }
         frames_.pop_back();
@@ -85,7 +83,7 @@ private:
         bool param;
         bool hasChildren;
         int adds;
-        std::string parentPath;
+        std::string parentPath;  // of <param> elements only
         std::string nameValue;
         std::string text;
     };

@@ -32,7 +32,7 @@ void XmlStream::Start(void* data, const char* name, const char** attributes) {
 void XmlStream::End(void* data, const char* name) {
     auto* self = static_cast<XmlStream*>(data);
     self->stepEnds_.pop_back();
-    self->OnEnd(name, static_cast<int>(self->stepEnds_.size()));
+    self->OnEnd(name, self->path_, static_cast<int>(self->stepEnds_.size()));
     std::size_t keep = 0;
     if (!self->stepEnds_.empty()) keep = self->stepEnds_.back();
     self->path_.resize(keep);

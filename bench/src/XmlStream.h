@@ -31,9 +31,11 @@ public:
     bool Parse(const std::string& file, std::string* error);
 
 protected:
-    // Path is the path of the element's parent; depth counts the root as 0.
+    // parentPath is the path of the element's parent, path its own; depth
+    // counts the root as 0. Handlers should copy a path only when they need
+    // it: in a deeply nested file each is long.
     virtual void OnStart(const char* name, const char** attributes, const std::string& parentPath, int depth) = 0;
-    virtual void OnEnd(const char* name, int depth) = 0;
+    virtual void OnEnd(const char* name, const std::string& path, int depth) = 0;
     virtual void OnText(const char* /*text*/, int /*length*/) {}
     long Line() const { return static_cast<long>(XML_GetCurrentLineNumber(parser_)); }
 

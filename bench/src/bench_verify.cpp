@@ -52,7 +52,7 @@ protected:
         }
     }
 
-    void OnEnd(const char* name, int /*depth*/) override {
+    void OnEnd(const char* name, const std::string& /*path*/, int /*depth*/) override {
         const Frame& f = frames_.back();
         if (f.match >= 0) {
             const std::size_t i = static_cast<std::size_t>(f.match);
