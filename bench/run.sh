@@ -108,10 +108,14 @@ measure() {
   read -r M_WALL M_CPU M_RSS M_STATUS <<<"$(sed -E 's/[a-z_]+=//g' <<<"$line")"
 }
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-largest() { printf '%s\n' "$@" | sort -g | tail -n1; }
+# Of the numbers given, one per word.
+median() { tr ' ' '\n' <<<"$*" | grep . | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+largest() { tr ' ' '\n' <<<"$*" | grep . | sort -g | tail -n1; }
 seconds() { awk -v s="$1" 'BEGIN {if (s<1) printf "%.3f s", s; else if (s<10) printf "%.2f s", s; else if (s<100) printf "%.1f s", s; else printf "%.0f s", s}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {r=a/b; if (r<10) printf "%.2f", r; else if (r<100) printf "%.1f", r; else printf "%.0f", r}'; }
+ratio() {
+  if [[ $2 == n/a ]]; then echo n/a; return; fi
+  awk -v a="$1" -v b="$2" 'BEGIN {r=a/b; if (r<10) printf "%.2f", r; else if (r<100) printf "%.1f", r; else printf "%.0f", r}'
+}
 
 # The file a package changes, where the package expects it, in a new root.
 fresh_root() {
@@ -207,7 +211,7 @@ run_cell() {
     return 0
   fi
 
-  local -A shown=() value=()
+  local -A shown=() value=([Expat]=n/a [pugixml]=n/a)
   local walls cpus
   for program in Trellis Expat pugixml libxml2; do
     if [[ -n ${failed[$program]:-} || -z ${times[$program]:-} ]]; then
@@ -215,22 +219,17 @@ run_cell() {
       printf '%s\t%s\t%s\t%s\t\t\t\tfailed\n' "$label" "$bytes" "$changes" "$program" >>"$RESULTS"
       continue
     fi
-    # shellcheck disable=SC2086
-    walls=$(median $(tr ' ' '\n' <<<"${times[$program]}" | cut -d: -f1))
-    # shellcheck disable=SC2086
-    cpus=$(median $(tr ' ' '\n' <<<"${times[$program]}" | cut -d: -f2 | grep .))
-    # shellcheck disable=SC2086
+    walls=$(median "$(tr ' ' '\n' <<<"${times[$program]}" | cut -d: -f1)")
+    cpus=$(median "$(tr ' ' '\n' <<<"${times[$program]}" | cut -d: -f2)")
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t\n' "$label" "$bytes" "$changes" "$program" "$walls" "$cpus" \
-      "$(largest ${peaks[$program]})" >>"$RESULTS"
+      "$(largest "${peaks[$program]}")" >>"$RESULTS"
     if [[ $METRIC == wall ]]; then value[$program]=$walls; else value[$program]=$cpus; fi
     shown[$program]=$(seconds "${value[$program]}")
   done
   local peak
-  # shellcheck disable=SC2086
-  peak=$(largest ${peaks[Trellis]})
+  peak=$(largest "${peaks[Trellis]}")
   row "$label" "$changes" "${shown[Trellis]}" "${shown[Expat]}" "${shown[pugixml]}" "${shown[libxml2]}" \
-    "$([[ ${shown[Expat]} == n/a ]] && echo n/a || ratio "${value[Trellis]}" "${value[Expat]}")" \
-    "$([[ ${shown[pugixml]} == n/a ]] && echo n/a || ratio "${value[Trellis]}" "${value[pugixml]}")" \
+    "$(ratio "${value[Trellis]}" "${value[Expat]}")" "$(ratio "${value[Trellis]}" "${value[pugixml]}")" \
     "$(awk -v k="$peak" 'BEGIN {printf "%.0f MiB", k/1024}')" \
     "$(awk -v k="$peak" -v b="$bytes" 'BEGIN {printf "%.1f", k*1024/b}')"
 }
