@@ -32,6 +32,8 @@ and after each step what it must leave:
                             a tab, LF or CR in NAME or DATA is written as
                             ␉, ␊ or ␍ (U+2409, U+240A, U+240D)
     products [CODE]...      the products registered, none when empty
+    log COUNT TEXT          exactly COUNT lines of the step's log hold TEXT
+                            (each action logs its start, so this counts runs)
 
 A line that starts with "wine:" or "host:" holds for that runner only; the
 README lists every such difference and why it is there. Lines starting with
@@ -54,6 +56,7 @@ APP_WINDOWS = "C:\\Program Files (x86)\\Trellis E2E\\"
 APP_RELATIVE = os.path.join("Program Files (x86)", "Trellis E2E")
 REGISTRY_BASE = "HKEY_CURRENT_USER\\Software\\Norrvik"
 STEP_TIMEOUT = 180
+EXPECTATIONS = ("exit", "file", "reg", "products", "log")
 
 
 class CaseError(Exception):
@@ -96,7 +99,7 @@ def read_case(name):
                 runner, line = match.group(1), match.group(2)
             word, _, rest = line.partition(" ")
             rest = rest.strip()
-            if runner and word not in ("exit", "file", "reg", "products"):
+            if runner and word not in EXPECTATIONS:
                 raise CaseError("%s:%d: only what a step leaves can differ between runners" % (path, number))
             if word == "define":
                 key, _, value = rest.partition(" ")
@@ -116,9 +119,11 @@ def read_case(name):
                 step = Step(number, word, words[0], properties)
                 step.puts, puts = puts, []
                 steps.append(step)
-            elif word in ("exit", "file", "reg", "products"):
+            elif word in EXPECTATIONS:
                 if not steps:
                     raise CaseError("%s:%d: %s before the first step" % (path, number, word))
+                if word == "log" and not re.match(r"\d+ \S", rest):
+                    raise CaseError("%s:%d: log needs a count and a text" % (path, number))
                 steps[-1].expect.append((runner, word, expand(rest, number), number))
             else:
                 raise CaseError("%s:%d: unknown line: %s" % (path, number, line))
@@ -385,6 +390,21 @@ def check_step(case, step, runner, result, log):
             passed += 1
         else:
             fail(line, "exit %s, expected %s (log %s)" % (result, want, log))
+
+    logged = None
+    for kind, arg, line in mine:
+        if kind != "log":
+            continue
+        if logged is None:
+            with open(log, "rb") if os.path.exists(log) else open(os.devnull, "rb") as f:
+                logged = f.read().decode("utf-8", "replace").replace("\r", "").split("\n")
+        count, _, text = arg.partition(" ")
+        text = text.replace("[APP]", APP_WINDOWS)
+        found = sum(text in logged_line for logged_line in logged)
+        if found == int(count):
+            passed += 1
+        else:
+            fail(line, "%d lines of the log hold \"%s\", expected %s (log %s)" % (found, text, count, log))
 
     actual = read_tree(runner.app)
     expected = {}
