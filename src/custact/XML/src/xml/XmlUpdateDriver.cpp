@@ -232,7 +232,7 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     if (record) record->Keep();
     cleanup.Release();
     if (mode == XML_UPDATE_INSTALL) {
-        RecordAddedMarkup(manager.productKey, path, db.AddedInThisRun());
+        RecordAddedMarkup(manager.productKey, manager.runId, path, db.AddedInThisRun());
     } else {
         ForgetAddedMarkup(manager.productKey, path);
     }
