@@ -35,7 +35,7 @@ protected:
     }
     std::vector<std::u16string> LogLines() const {
         std::vector<std::u16string> lines;
-        for (const auto& m : Sent(platform::kInstallMessageInfo)) lines.push_back(m.fields.at(1));
+        for (const auto& m : Sent(platform::kInstallMessageInfo)) lines.push_back(session.MessageText(m.type, m.fields));
         return lines;
     }
     void Deferred() { session.SetMode(platform::kMsiRunModeScheduled, true); }
@@ -132,7 +132,8 @@ TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
     EXPECT_EQ(LogLines()[0].back(), u')');
     EXPECT_EQ(LogLines()[0].find(u'\n'), std::u16string::npos);
     ASSERT_EQ(Sent(platform::kInstallMessageWarning).size(), 1u);
-    EXPECT_EQ(Sent(platform::kInstallMessageWarning)[0].fields[1].substr(0, 26), u" COM Error [0x8007000e]: (");
+    const auto warning = Sent(platform::kInstallMessageWarning)[0];
+    EXPECT_EQ(session.MessageText(warning.type, warning.fields).substr(0, 26), u" COM Error [0x8007000e]: (");
 
     report([] { throw ComError{kEFail, u"Access is denied by the provider."}; });
     EXPECT_EQ(LogLines(), std::vector<std::u16string>{

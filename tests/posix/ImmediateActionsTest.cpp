@@ -35,7 +35,7 @@ protected:
         for (const auto& m : session.Messages())
             if ((m.type & 0xFF000000u) == platform::kInstallMessageInfo) {
                 // The entry points log with the library's prefix.
-                std::u16string line = m.fields.at(1);
+                std::u16string line = session.MessageText(m.type, m.fields);
                 if (line.rfind(u"Trellis: ", 0) == 0) line.erase(0, 9);
                 lines.push_back(line);
             }
