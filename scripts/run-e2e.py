@@ -30,6 +30,11 @@ and after each step what it must leave:
     reg KEY [NAME = DATA]   a value (or an empty key) below
                             HKCU\\Software\\Norrvik\\Quillmark; no other may be
     products [CODE]...      the products registered, none when empty
+    log TEXT                a line of the step's verbose log holds TEXT
+    nolog TEXT              no line of it does
+                            (TEXT written /REGEX/ is a Python regular
+                            expression; [APP] is the product folder, and
+                            brackets that name no define stay as they are)
 
 A line that starts with "wine:" or "host:" holds for that runner only; the
 README lists every such difference and why it is there. Lines starting with
@@ -52,6 +57,8 @@ APP_WINDOWS = "C:\\Program Files (x86)\\Trellis E2E\\"
 APP_RELATIVE = os.path.join("Program Files (x86)", "Trellis E2E")
 REGISTRY_BASE = "HKEY_CURRENT_USER\\Software\\Norrvik"
 STEP_TIMEOUT = 180
+LOG_CHECKS = ("log", "nolog")
+CHECKS = ("exit", "file", "reg", "products") + LOG_CHECKS
 
 
 class CaseError(Exception):
@@ -76,9 +83,11 @@ def read_case(name):
     defines = {"APP": "[APP]"}  # compared as [APP]: the registry's text gets it too
     steps, puts = [], []
 
-    def expand(text, number):
+    def expand(text, number, strict=True):
         def one(match):
             if match.group(1) not in defines:
+                if not strict:
+                    return match.group(0)
                 raise CaseError("%s:%d: [%s] is not defined" % (path, number, match.group(1)))
             return defines[match.group(1)]
         return re.sub(r"\[([A-Z][A-Z0-9_]*)\]", one, text)
@@ -94,7 +103,7 @@ def read_case(name):
                 runner, line = match.group(1), match.group(2)
             word, _, rest = line.partition(" ")
             rest = rest.strip()
-            if runner and word not in ("exit", "file", "reg", "products"):
+            if runner and word not in CHECKS:
                 raise CaseError("%s:%d: only what a step leaves can differ between runners" % (path, number))
             if word == "define":
                 key, _, value = rest.partition(" ")
@@ -114,10 +123,10 @@ def read_case(name):
                 step = Step(number, word, words[0], properties)
                 step.puts, puts = puts, []
                 steps.append(step)
-            elif word in ("exit", "file", "reg", "products"):
+            elif word in CHECKS:
                 if not steps:
                     raise CaseError("%s:%d: %s before the first step" % (path, number, word))
-                steps[-1].expect.append((runner, word, expand(rest, number), number))
+                steps[-1].expect.append((runner, word, expand(rest, number, word not in LOG_CHECKS), number))
             else:
                 raise CaseError("%s:%d: unknown line: %s" % (path, number, line))
     if puts:
@@ -375,7 +384,41 @@ def check_step(case, step, runner, result, log):
         passed += 1
     else:
         fail(step.line, "products registered: %s, expected %s" % (" ".join(got) or "none", " ".join(want) or "none"))
+
+    checks = [(kind, arg, line) for kind, arg, line in mine if kind in LOG_CHECKS]
+    if checks:
+        lines = read_log(log)
+        for kind, arg, line in checks:
+            found = [text for text in lines if log_line_matches(arg, text)]
+            if (kind == "log") == bool(found):
+                passed += 1
+            elif kind == "log":
+                fail(line, "no line of the log %s holds: %s" % (log, arg))
+            else:
+                fail(line, "the log %s holds: %s" % (log, arg), [text + "\n" for text in found[:5]])
     return passed, failures, actual, got
+
+
+def read_log(path):
+    """The lines of a verbose log: UTF-8 from trellis-host, the ANSI code
+    page from Wine's msiexec (UTF-16 from Windows' own)."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xff\xfe"):
+        return data[2:].decode("utf-16-le", "replace").splitlines()
+    try:
+        return data.decode("utf-8").splitlines()
+    except UnicodeDecodeError:
+        return data.decode("cp1252", "replace").splitlines()
+
+
+def log_line_matches(pattern, line):
+    pattern = pattern.replace("[APP]", APP_WINDOWS)
+    if len(pattern) > 1 and pattern.startswith("/") and pattern.endswith("/"):
+        return re.search(pattern[1:-1], line) is not None
+    return pattern in line
 
 
 def save_actual(folder, actual, registry, products):
