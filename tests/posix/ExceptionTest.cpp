@@ -81,6 +81,30 @@ TEST_F(ExceptionTest, NumberedErrorDeferredSendsNumberAndArguments) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// The installer formats an error's texts once more: a row text such as
+// "[PORT]" reaches the user as it is, and a hidden value not at all.
+TEST_F(ExceptionTest, ErrorTextsArriveLiterallyAndWithoutHiddenValues) {
+    session.SetProperty(u"PORT", u"8080");
+    session.SetProperty(u"MsiHiddenProperties", u"PASSWORD");
+    session.SetProperty(u"PASSWORD", u"hunter2");
+    LogSession on(session.Handle(), u"");
+    const Exception numbered(TRELLIS_HERE, 4113, {u"C:\\[PORT]\\{{x}}.config", u"pw=hunter2", u"4"});
+    const Exception text(TRELLIS_HERE, u"Cannot write [PORT] with hunter2");
+    numbered.Show(session.Handle());
+    text.Show(session.Handle());
+    Deferred();
+    numbered.Show(session.Handle());
+    text.Show(session.Handle());
+
+    const std::u16string numberedText = u"The file C:\\[PORT]\\{{x}}.config is not well-formed: line pw=**********, column 4.";
+    const std::u16string textText = u"Cannot write [PORT] with **********";
+    EXPECT_EQ(boxes, (std::vector<std::u16string>{numberedText, textText}));
+    const auto error = Sent(platform::kInstallMessageError).at(0);
+    const auto warning = Sent(platform::kInstallMessageWarning).at(0);
+    EXPECT_EQ(session.MessageText(error.type, error.fields), numberedText);
+    EXPECT_EQ(session.MessageText(warning.type, warning.fields), textText);
+}
+
 TEST_F(ExceptionTest, NumberedErrorImmediateIsFormattedFromTheErrorTable) {
     LogSession on(session.Handle(), u"");
     Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
