@@ -2,7 +2,8 @@
 # Builds one package of the end-to-end suite: the tables of COMMON, replaced
 # table by table by those of PACKAGE, with the two libraries as the Binary
 # rows TrellisDll and FailDll. A PACKAGE with a file module-id gets its
-# tables in the shape a merge module leaves them (scripts/decorate-module.py).
+# tables in the shape a merge module leaves them (scripts/decorate-module.py);
+# one with a file platform is built for that platform (x64).
 #
 #   scripts/build-e2e-package.sh COMMON PACKAGE TRELLIS_LIBRARY FAIL_LIBRARY OUT.msi
 set -eu
@@ -32,6 +33,9 @@ if [ -f "$package/module-id" ]; then
     python3 "$here/decorate-module.py" "$work/tables" "$(tr -d ' \r\n' < "$package/module-id")" "$work/$name"
 else
     cp "$work/tables"/*.idt "$work/$name/"
+fi
+if [ -f "$package/platform" ]; then
+    cp "$package/platform" "$work/$name/"
 fi
 mkdir -p "$work/$name/Binary"
 cp "$trellis" "$work/$name/Binary/TrellisDll.dll"

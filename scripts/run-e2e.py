@@ -183,6 +183,15 @@ def show_bytes(data):
     return [repr(line)[1:-1] + "\n" for line in text.splitlines(True)]
 
 
+def package_platform(package):
+    """"Intel", or what the file platform beside the package's tables says."""
+    path = os.path.join(ROOT, "tests", "e2e", "packages", package, "platform")
+    if not os.path.exists(path):
+        return "Intel"
+    with open(path, encoding="utf-8") as f:
+        return f.read().strip()
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -196,6 +205,7 @@ class WineRunner:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win64",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.app = os.path.join(self.prefix, "drive_c", APP_RELATIVE)
+        self.views = {"Wow6432Node\\"}  # of the registry, where products register
 
     def wine(self, *args, errors=os.devnull):
         """Runs a Windows program; its output goes through files, because the
@@ -227,11 +237,14 @@ class WineRunner:
     def begin_case(self, name, work):
         for code in self.products():
             self.wine("msiexec", "/x", code, "/qn")
+        self.views = {"Wow6432Node\\"}
         self.wine("reg", "delete", REGISTRY_BASE.replace("HKEY_CURRENT_USER", "HKCU"), "/f")
         shutil.rmtree(self.app, ignore_errors=True)
         os.makedirs(self.app)
 
     def run(self, step, log):
+        if package_platform(step.package) == "x64":
+            self.views.add("")
         package = windows_path(os.path.join(self.packages, step.package + ".msi"))
         command = ["msiexec", "/i" if step.verb == "install" else "/x", package, "/qn", "/l*v", windows_path(log)]
         command += ['%s="%s"' % p if " " in p[1] else "%s=%s" % p for p in step.properties]
@@ -262,8 +275,13 @@ class WineRunner:
         return registry_lines(keys)
 
     def products(self):
-        result = self.wine("reg", "query", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall")
-        return sorted(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        # 32-bit packages register in the 32-bit view, x64 ones in the other;
+        # each query costs a Wine process, so only the views in use are asked.
+        codes = set()
+        for view in sorted(self.views):
+            result = self.wine("reg", "query", "HKLM\\Software\\%sMicrosoft\\Windows\\CurrentVersion\\Uninstall" % view)
+            codes.update(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        return sorted(codes)
 
 
 class HostRunner:

@@ -151,8 +151,8 @@ void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStr
         summary = DescribeXmlFileChanges(path, UpdateXmlFile(manager, file, XML_UPDATE_UNINSTALL));
         if ((file.flags & kXmlFileDeleteIfEmpty) && HasNoChildElements(path)) {
             Log(u"Deleting XML file from disk ...");
-            DeleteFileLogged(ToLongPath(path));
-            summary += u"; deleted, its root element is empty";
+            summary += DeleteFileLogged(ToLongPath(path)) ? u"; deleted, its root element is empty"
+                                                          : u"; its root element is empty, but it cannot be deleted";
         }
     }
     if (PathExists(ToLongPath(path)) && (file.flags & kXmlFileCreateIfMissing))
