@@ -185,7 +185,8 @@ TEST_F(XmlManagerRun, FailingFileEndsTheRunUnlessItRollsBackAlone) {
     EXPECT_EQ(test::ReadBytes(folder + u"good.xml"), "<root>\r\n\t<child/>\r\n</root>");
     EXPECT_EQ(Value(folder + u"bad.xml"), u"<absent>");
     const std::vector<std::u16string> lines = session.LogLines();
-    EXPECT_EQ(Summary(folder + u"good.xml"), u"1 element added, 0 updated, 0 removed, 0 attributes set; backup good.xml.back");
+    EXPECT_EQ(Summary(folder + u"good.xml"),
+              u"1 element added, 0 updated, 0 removed, 0 attributes set; backup good.xml.back");
     const std::u16string failed = folder + u"bad.xml: failed: error 4113: " + folder + u"bad.xml, ";
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [&](const std::u16string& line) { return line.rfind(failed, 0) == 0; }),

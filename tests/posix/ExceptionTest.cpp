@@ -35,7 +35,8 @@ protected:
     }
     std::vector<std::u16string> LogLines() const {
         std::vector<std::u16string> lines;
-        for (const auto& m : Sent(platform::kInstallMessageInfo)) lines.push_back(session.MessageText(m.type, m.fields));
+        for (const auto& m : Sent(platform::kInstallMessageInfo))
+            lines.push_back(session.MessageText(m.type, m.fields));
         return lines;
     }
     void Deferred() { session.SetMode(platform::kMsiRunModeScheduled, true); }
@@ -96,7 +97,8 @@ TEST_F(ExceptionTest, ErrorTextsArriveLiterallyAndWithoutHiddenValues) {
     numbered.Show(session.Handle());
     text.Show(session.Handle());
 
-    const std::u16string numberedText = u"The file C:\\[PORT]\\{{x}}.config is not well-formed: line pw=**********, column 4.";
+    const std::u16string numberedText =
+        u"The file C:\\[PORT]\\{{x}}.config is not well-formed: line pw=**********, column 4.";
     const std::u16string textText = u"Cannot write [PORT] with **********";
     EXPECT_EQ(boxes, (std::vector<std::u16string>{numberedText, textText}));
     const auto error = Sent(platform::kInstallMessageError).at(0);

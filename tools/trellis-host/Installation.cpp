@@ -395,8 +395,8 @@ std::uint32_t Installation::Execute(const CustomActionRow& row) {
         break;
     case kTypeSetProperty: {
         const std::u16string value = Format(row.target);
-        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" + Shown(row.source, value) +
-                    u"'.");
+        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" +
+                    Shown(row.source, value) + u"'.");
         session_.SetProperty(row.source, value);
         break;
     }

@@ -255,7 +255,8 @@ WideString DescribeXmlFileChanges(const WideString& path, const XmlFileChanges& 
                       u" removed, " + Count(changes.attributesSet, u"attribute") + u" set";
     if (changes.attributesRemoved > 0) text += u", " + Count(changes.attributesRemoved, u"attribute") + u" removed";
     if (changes.commentsAdded > 0) text += u", " + Count(changes.commentsAdded, u"comment") + u" added";
-    return text + (changes.backup.empty() ? WideString(u"; no backup") : u"; backup " + GetFileNamePart(changes.backup));
+    return text +
+           (changes.backup.empty() ? WideString(u"; no backup") : u"; backup " + GetFileNamePart(changes.backup));
 }
 
 XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
