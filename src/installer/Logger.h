@@ -10,7 +10,8 @@
 // alive, lines go to that installer session as INFO messages, which
 // Windows Installer writes to its log when logging is on (msiexec /l*v).
 // A package silences them all by making the condition "QmEmbeddedDirectCall"
-// true (for example by setting that property).
+// true (for example by setting that property); the scheduled actions, which
+// cannot evaluate it, learn the answer from their CustomActionData.
 //
 // No text this library hands the installer (log lines, progress, warnings,
 // errors) shows the value of a hidden property (MsiHiddenProperties): each
