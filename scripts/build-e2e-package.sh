@@ -4,7 +4,8 @@
 # rows TrellisDll and FailDll. A PACKAGE with a file module-id gets its
 # tables in the shape a merge module leaves them (scripts/decorate-module.py);
 # a PACKAGE with a folder module/ (tables and a module-id of their own) gets
-# that module's rows, so decorated, beside its own, as if it were merged in.
+# that module's rows, so decorated, beside its own, as if it were merged in;
+# a PACKAGE with a file platform is built for that platform (x64).
 #
 #   scripts/build-e2e-package.sh COMMON PACKAGE TRELLIS_LIBRARY FAIL_LIBRARY OUT.msi
 set -eu
@@ -46,6 +47,9 @@ if [ -d "$package/module" ]; then
             cp "$table" "$target"
         fi
     done
+fi
+if [ -f "$package/platform" ]; then
+    cp "$package/platform" "$work/$name/"
 fi
 mkdir -p "$work/$name/Binary"
 cp "$trellis" "$work/$name/Binary/TrellisDll.dll"

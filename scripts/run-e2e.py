@@ -32,8 +32,13 @@ and after each step what it must leave:
                             a tab, LF or CR in NAME or DATA is written as
                             ␉, ␊ or ␍ (U+2409, U+240A, U+240D)
     products [CODE]...      the products registered, none when empty
-    log COUNT TEXT          exactly COUNT lines of the step's log hold TEXT
+    logcount COUNT TEXT     exactly COUNT lines of the step's log hold TEXT
                             (each action logs its start, so this counts runs)
+    log TEXT                a line of the step's verbose log holds TEXT
+    nolog TEXT              no line of it does
+                            (TEXT written /REGEX/ is a Python regular
+                            expression; [APP] is the product folder, and
+                            brackets that name no define stay as they are)
 
 A line that starts with "wine:" or "host:" holds for that runner only; the
 README lists every such difference and why it is there. Lines starting with
@@ -56,7 +61,8 @@ APP_WINDOWS = "C:\\Program Files (x86)\\Trellis E2E\\"
 APP_RELATIVE = os.path.join("Program Files (x86)", "Trellis E2E")
 REGISTRY_BASE = "HKEY_CURRENT_USER\\Software\\Norrvik"
 STEP_TIMEOUT = 180
-EXPECTATIONS = ("exit", "file", "reg", "products", "log")
+LOG_CHECKS = ("log", "nolog")
+CHECKS = ("exit", "file", "reg", "products", "logcount") + LOG_CHECKS
 
 
 class CaseError(Exception):
@@ -81,9 +87,11 @@ def read_case(name):
     defines = {"APP": "[APP]"}  # compared as [APP]: the registry's text gets it too
     steps, puts = [], []
 
-    def expand(text, number):
+    def expand(text, number, strict=True):
         def one(match):
             if match.group(1) not in defines:
+                if not strict:
+                    return match.group(0)
                 raise CaseError("%s:%d: [%s] is not defined" % (path, number, match.group(1)))
             return defines[match.group(1)]
         return re.sub(r"\[([A-Z][A-Z0-9_]*)\]", one, text)
@@ -99,7 +107,7 @@ def read_case(name):
                 runner, line = match.group(1), match.group(2)
             word, _, rest = line.partition(" ")
             rest = rest.strip()
-            if runner and word not in EXPECTATIONS:
+            if runner and word not in CHECKS:
                 raise CaseError("%s:%d: only what a step leaves can differ between runners" % (path, number))
             if word == "define":
                 key, _, value = rest.partition(" ")
@@ -119,12 +127,12 @@ def read_case(name):
                 step = Step(number, word, words[0], properties)
                 step.puts, puts = puts, []
                 steps.append(step)
-            elif word in EXPECTATIONS:
+            elif word in CHECKS:
                 if not steps:
                     raise CaseError("%s:%d: %s before the first step" % (path, number, word))
-                if word == "log" and not re.match(r"\d+ \S", rest):
-                    raise CaseError("%s:%d: log needs a count and a text" % (path, number))
-                steps[-1].expect.append((runner, word, expand(rest, number), number))
+                if word == "logcount" and not re.match(r"\d+ \S", rest):
+                    raise CaseError("%s:%d: logcount needs a count and a text" % (path, number))
+                steps[-1].expect.append((runner, word, expand(rest, number, word not in LOG_CHECKS), number))
             else:
                 raise CaseError("%s:%d: unknown line: %s" % (path, number, line))
     if puts:
@@ -223,6 +231,15 @@ def reg_unescape(text):
     return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "0": "\0"}.get(m.group(1), m.group(1)), text)
 
 
+def package_platform(package):
+    """"Intel", or what the file platform beside the package's tables says."""
+    path = os.path.join(ROOT, "tests", "e2e", "packages", package, "platform")
+    if not os.path.exists(path):
+        return "Intel"
+    with open(path, encoding="utf-8") as f:
+        return f.read().strip()
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -237,6 +254,7 @@ class WineRunner:
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win64",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.app = os.path.join(self.prefix, "drive_c", APP_RELATIVE)
+        self.views = {"Wow6432Node\\"}  # of the registry, where products register
 
     def wine(self, *args, errors=os.devnull):
         """Runs a Windows program; its output goes through files, because the
@@ -268,11 +286,14 @@ class WineRunner:
     def begin_case(self, name, work):
         for code in self.products():
             self.wine("msiexec", "/x", code, "/qn")
+        self.views = {"Wow6432Node\\"}
         self.wine("reg", "delete", REGISTRY_BASE.replace("HKEY_CURRENT_USER", "HKCU"), "/f")
         shutil.rmtree(self.app, ignore_errors=True)
         os.makedirs(self.app)
 
     def run(self, step, log):
+        if package_platform(step.package) == "x64":
+            self.views.add("")
         package = windows_path(os.path.join(self.packages, step.package + ".msi"))
         command = ["msiexec", "/i" if step.verb == "install" else "/x", package, "/qn", "/l*v", windows_path(log)]
         command += ['%s="%s"' % p if " " in p[1] else "%s=%s" % p for p in step.properties]
@@ -303,8 +324,13 @@ class WineRunner:
         return registry_lines(parse_reg_export(text))
 
     def products(self):
-        result = self.wine("reg", "query", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall")
-        return sorted(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        # 32-bit packages register in the 32-bit view, x64 ones in the other;
+        # each query costs a Wine process, so only the views in use are asked.
+        codes = set()
+        for view in sorted(self.views):
+            result = self.wine("reg", "query", "HKLM\\Software\\%sMicrosoft\\Windows\\CurrentVersion\\Uninstall" % view)
+            codes.update(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        return sorted(codes)
 
 
 class HostRunner:
@@ -393,11 +419,10 @@ def check_step(case, step, runner, result, log):
 
     logged = None
     for kind, arg, line in mine:
-        if kind != "log":
+        if kind != "logcount":
             continue
         if logged is None:
-            with open(log, "rb") if os.path.exists(log) else open(os.devnull, "rb") as f:
-                logged = f.read().decode("utf-8", "replace").replace("\r", "").split("\n")
+            logged = read_log(log)
         count, _, text = arg.partition(" ")
         text = text.replace("[APP]", APP_WINDOWS)
         found = sum(text in logged_line for logged_line in logged)
@@ -442,7 +467,41 @@ def check_step(case, step, runner, result, log):
         passed += 1
     else:
         fail(step.line, "products registered: %s, expected %s" % (" ".join(got) or "none", " ".join(want) or "none"))
+
+    checks = [(kind, arg, line) for kind, arg, line in mine if kind in LOG_CHECKS]
+    if checks:
+        lines = read_log(log)
+        for kind, arg, line in checks:
+            found = [text for text in lines if log_line_matches(arg, text)]
+            if (kind == "log") == bool(found):
+                passed += 1
+            elif kind == "log":
+                fail(line, "no line of the log %s holds: %s" % (log, arg))
+            else:
+                fail(line, "the log %s holds: %s" % (log, arg), [text + "\n" for text in found[:5]])
     return passed, failures, actual, got
+
+
+def read_log(path):
+    """The lines of a verbose log: UTF-8 from trellis-host, the ANSI code
+    page from Wine's msiexec (UTF-16 from Windows' own)."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xff\xfe"):
+        return data[2:].decode("utf-16-le", "replace").splitlines()
+    try:
+        return data.decode("utf-8").splitlines()
+    except UnicodeDecodeError:
+        return data.decode("cp1252", "replace").splitlines()
+
+
+def log_line_matches(pattern, line):
+    pattern = pattern.replace("[APP]", APP_WINDOWS)
+    if len(pattern) > 1 and pattern.startswith("/") and pattern.endswith("/"):
+        return re.search(pattern[1:-1], line) is not None
+    return pattern in line
 
 
 def save_actual(folder, actual, registry, products):

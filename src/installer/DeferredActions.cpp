@@ -21,12 +21,16 @@ using Operation = std::uint32_t (*)(XmlManager&);
 // is reported; it fails only the install run, whose result counts.
 std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operation operation, bool resultCounts) {
     LogSession logging(install);
-    LogLine(WideString(name) + u" start.");
-    Wow64RedirectionOff redirection;
     std::uint32_t result = platform::kErrorSuccess;
     try {
+        // Read first: the data says what the log may show.
         XmlUpdateDataReader reader(install);
         reader.Parse();
+        const LogSettings settings = ReadLogSettings(reader);
+        logging.Hide(settings.hiddenValues);
+        if (settings.silent) logging.Silence();
+        LogLine(WideString(name) + u" start.");
+        Wow64RedirectionOff redirection;
         XmlManager manager(install);
         CollectXmlData(manager, reader);
         result = operation(manager);

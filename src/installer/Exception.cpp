@@ -74,8 +74,9 @@ void Exception::Show(InstallerHandle install) const {
         SendToInstaller(install);
         return;
     }
+    const Logger& log = Logger::Instance();
     if (errorNumber_ == 0) {
-        platform::MessageBoxW(description_, WideString(), platform::kMbIconErrorBox);
+        platform::MessageBoxW(log.Conceal(description_), WideString(), platform::kMbIconErrorBox);
         return;
     }
     MsiTableReader reader(install);
@@ -89,16 +90,19 @@ void Exception::Show(InstallerHandle install) const {
     platform::MsiRecordSetStringW(record.Get(), 0, templateText.c_str());
     std::uint32_t field = 2;
     for (const WideString& argument : arguments_)
-        platform::MsiRecordSetStringW(record.Get(), field++, argument.c_str());
+        platform::MsiRecordSetStringW(record.Get(), field++, EscapeForFormatting(log.Conceal(argument)).c_str());
     const WideString text = FormatInstallerRecord(install, record.Get());
     platform::MessageBoxW(text, WideString(), platform::kMbIconErrorBox);
 }
 
+// The installer formats the fields once more: texts go in escaped, so that
+// a row text such as "[PORT]" reaches the log as it is.
 void Exception::SendToInstaller(InstallerHandle install) const {
+    const Logger& log = Logger::Instance();
     if (errorNumber_ == 0) {
         MsiHandle record(platform::MsiCreateRecord(2));
         platform::MsiRecordSetStringW(record.Get(), 0, u"[1]");
-        platform::MsiRecordSetStringW(record.Get(), 1, description_.c_str());
+        platform::MsiRecordSetStringW(record.Get(), 1, EscapeForFormatting(log.Conceal(description_)).c_str());
         platform::MsiProcessMessage(install, platform::kInstallMessageWarning | platform::kMbIconWarning,
                                     record.Get());
         return;
@@ -107,7 +111,7 @@ void Exception::SendToInstaller(InstallerHandle install) const {
     platform::MsiRecordSetInteger(record.Get(), 1, errorNumber_);
     std::uint32_t field = 2;
     for (const WideString& argument : arguments_)
-        platform::MsiRecordSetStringW(record.Get(), field++, argument.c_str());
+        platform::MsiRecordSetStringW(record.Get(), field++, EscapeForFormatting(log.Conceal(argument)).c_str());
     platform::MsiProcessMessage(install, platform::kInstallMessageError | platform::kMbIconError, record.Get());
 }
 

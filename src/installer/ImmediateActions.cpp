@@ -36,11 +36,14 @@ WideString NewRunId() {
 
 WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEvaluator* evaluator) {
     MsiTableReader reader(install);
+    // The tables first: the property section says which hidden values they hold.
+    const WideString tables = SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
     WideString text;
     AppendPropertySection(install, text);
     AppendRunId(text, NewRunId());
+    AppendLogSettings(text, install, tables);
     text.push_back(kSectionSeparator);
-    text += SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
+    text += tables;
     return text;
 }
 

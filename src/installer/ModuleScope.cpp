@@ -34,9 +34,13 @@ ModuleIdScope::ModuleIdScope(InstallerHandle install) : install_(install) {
     // cleared, it cannot hand this module's id to a later action of the
     // main package (or of another module) that reads it too.
     platform::MsiSetPropertyW(install_, u"CustomActionData", u"");
-    LogLine(u"CustomActionData = [" + moduleId_ + u"]");
+    // A package may keep whatever it hands over here out of the log.
+    const bool hidden =
+        platform::MsiEvaluateConditionW(install_, u"QmHideCustomActionData") == platform::kMsiConditionTrue;
+    const WideString shown = hidden && !moduleId_.empty() ? WideString(kHiddenValueMask) : moduleId_;
+    LogLine(u"CustomActionData = [" + shown + u"]");
     if (!moduleId_.empty() && !IsValidModuleId(moduleId_)) {
-        LogLine(u"Ignoring invalid MSM ModuleID = [" + moduleId_ + u"]");
+        LogLine(u"Ignoring invalid MSM ModuleID = [" + shown + u"]");
         moduleId_.clear();
     }
     LogLine(u"Using MSM ModuleID = [" + moduleId_ + u"]");

@@ -42,7 +42,8 @@ std::vector<Message> TestSession::Messages(std::uint32_t type) const {
 
 std::vector<std::u16string> TestSession::LogLines() const {
     std::vector<std::u16string> lines;
-    for (const auto& m : Messages(platform::kInstallMessageInfo)) lines.push_back(m.fields.size() > 1 ? m.fields[1] : u"");
+    for (const auto& m : Messages(platform::kInstallMessageInfo))
+        lines.push_back(FormatLogged(Handle(), m.fields.size() > 1 ? m.fields[1] : u""));
     return lines;
 }
 

@@ -28,6 +28,9 @@ constexpr int kTypeCommit = 0x200;
 constexpr int kTypeInScript = 0x400;
 constexpr int kTypeHideTarget = 0x2000;
 
+// What the log shows for a value it hides.
+constexpr char16_t kHiddenValue[] = u"**********";
+
 // The rows a query gives; none when the package lacks the table.
 inline std::vector<msi::Record> Rows(const platform::posix::InstallerSession& session, const char16_t* query) {
     std::vector<msi::Record> rows;

@@ -168,6 +168,17 @@ std::u16string Installation::Format(const std::u16string& text) const {
     return platform::posix::FormatRecordText(session_, {text});
 }
 
+bool Installation::IsHidden(const std::u16string& property) const {
+    for (const std::u16string& name : SplitOn(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
+        if (name == property) return true;
+    }
+    return false;
+}
+
+std::u16string Installation::Shown(const std::u16string& property, const std::u16string& value) const {
+    return IsHidden(property) ? std::u16string(kHiddenValue) : value;
+}
+
 void Installation::StartSession() {
     std::set<std::u16string> given;
     for (const auto& property : options_.properties) given.insert(property.first);
@@ -209,7 +220,7 @@ std::uint32_t Installation::Run() {
               u"  Build type: trellis-host  Calling process: trellis-host ===");
     std::u16string commandLine;
     for (const auto& [name, value] : options_.properties) {
-        commandLine += (commandLine.empty() ? u"" : u" ") + name + u"=\"" + value + u"\"";
+        commandLine += (commandLine.empty() ? u"" : u" ") + name + u"=\"" + Shown(name, value) + u"\"";
     }
     log_.Engine(u"******* RunEngine:\n           ******* Product: " + FromUtf8(options_.package) +
                 u"\n           ******* Action: \n           ******* CommandLine: " + commandLine);
@@ -365,11 +376,12 @@ std::uint32_t Installation::ScheduleAction(const CustomActionRow& row) {
                     u": deferred actions belong between InstallInitialize and InstallFinalize.");
         return platform::kErrorInstallFailure;
     }
-    const ScriptOp op{row, session_.GetProperty(row.action), {}};
+    ScriptOp op{row, session_.GetProperty(row.action), {}};
+    op.hideData = (row.type & kTypeHideTarget) != 0 || IsHidden(row.action);
     const Script script = ScriptOf(row.type);
     const char16_t* kind = script == Script::Rollback ? u"rollback" : script == Script::Commit ? u"commit" : u"deferred";
     log_.Engine(u"Scheduling " + std::u16string(kind) + u" action " + row.action + u" with CustomActionData " +
-                ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : op.data));
+                (op.hideData ? std::u16string(kHiddenValue) : op.data));
     script_.push_back(op);
     return platform::kErrorSuccess;
 }
@@ -383,7 +395,8 @@ std::uint32_t Installation::Execute(const CustomActionRow& row) {
         break;
     case kTypeSetProperty: {
         const std::u16string value = Format(row.target);
-        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" + value + u"'.");
+        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" +
+                    Shown(row.source, value) + u"'.");
         session_.SetProperty(row.source, value);
         break;
     }
@@ -538,13 +551,8 @@ void Installation::LogEnd(std::uint32_t result) {
                 session_.GetProperty(u"ProductLanguage") + u". Manufacturer: " +
                 session_.GetProperty(u"Manufacturer") + u". " + what + u" success or error status: " +
                 Number(result) + u".");
-    std::set<std::u16string> hidden;
-    for (const std::u16string& property : SplitOn(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
-        hidden.insert(property);
-    }
     for (const auto& [property, value] : session_.Properties()) {
-        log_.Line(u"Property(S): " + property + u" = " +
-                  (hidden.count(property) != 0 ? std::u16string(u"**********") : value));
+        log_.Line(u"Property(S): " + property + u" = " + Shown(property, value));
     }
     log_.Engine(u"MainEngineThread is returning " + Number(result));
     log_.Line(u"=== Verbose logging stopped: " + InstallLog::DateAndClock() + u" ===");
