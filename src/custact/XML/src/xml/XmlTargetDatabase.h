@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -63,6 +64,9 @@ public:
 
     // Loads the bytes and parses the file; once, before anything else.
     void Parse();
+    // The same over bytes already in memory, taken as the file's content;
+    // the path only names the file in messages.
+    void Parse(std::string bytes);
 
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
@@ -154,6 +158,7 @@ private:
         std::size_t operator()(const ChildKey& key) const;
     };
 
+    void ParseLoadedBytes();
     WideString MakeNodeKey(const WideString& name);
     void ScanStartTag(TargetNode& node) const;
     void TightenTextRanges(TargetNode& node) const;
