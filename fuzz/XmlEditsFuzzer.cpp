@@ -457,7 +457,7 @@ private:
         switch (edit.op) {
         case 'R': db_.RemoveNodeAndChildren(target); break;
         case 'A': db_.UpdateNodeAttributes(target, *source_, mode_); break;
-        case 'T': db_.UpdateNodeText(file_, target, *source_); break;
+        case 'T': db_.UpdateXmlNode(file_, target, *source_, XML_UPDATE_INSTALL); break;
         case 'I': db_.InsertNodeAndChildren(*data_, file_, *source_, XML_UPDATE_INSTALL); break;
         case 'C':
         case 'D': db_.InsertComment(*data_, file_, *source_, next_, XML_UPDATE_INSTALL); break;
