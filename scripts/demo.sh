@@ -59,14 +59,17 @@ host install "$demo/existing" "$demo/existing-install.log"
 echo "--- the locator (OnXmlLocator) reads the LogFolder that is there, and the merge uses it:"
 grep -aE 'Trellis: (RUN Locators for file|Found element|Set Property|Skipping locators)' \
   "$demo/existing-install.log" | sed 's/^/  /'
-echo "--- what changed (every other byte stays as it was, LogFolder included):"
+echo "--- what changed (new lines end and are indented like their neighbours; every other byte stays as it"
+echo "    was, LogFolder included):"
 diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
 
 echo
-echo "=== 4. Uninstall: the elements the package added are taken out again"
+echo "=== 4. Uninstall: what the package added goes again, and the file is back as it was"
 host uninstall "$demo/existing" "$demo/existing-uninstall.log"
-diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /' || true
-echo "  (what remains: the expanded <connectionStrings> tags and the package's comment, which uninstall never"
-echo "  removes; the LogFolder entry is one of the package's settings, so it goes whatever its value)"
+grep -aE 'Trellis: (REMOVE|RESTORE)' "$demo/existing-uninstall.log" | sed 's/^/  /'
+echo "--- the difference to the file before the installation:"
+if diff -u --label before --label after "$demo/original.config" "$demo/existing/$webconfig" | sed 's/^/  /'; then
+  echo "  none: every byte is back, the administrator's LogFolder included."
+fi
 echo
 echo "The logs are in $demo."

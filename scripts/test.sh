@@ -8,8 +8,9 @@
 #   6. scripts/run-wine-tests.sh (the x86_64 unit tests under Wine)
 #   7. scripts/run-wine-installer-cases.sh (conditions and formatted text
 #      through Wine's msi.dll, against tests/data/installer-cases.wine.txt)
-#   8. scripts/run-wine-package-tests.sh (a package installed and removed by
-#      Wine's msiexec with the x86_64 trellis.dll, in a fresh prefix)
+#   8. scripts/run-e2e.py (the packages of tests/e2e installed, repaired,
+#      upgraded, rolled back and removed by msiexec under Wine and by
+#      trellis-host, against the expected files of tests/e2e/cases)
 # Stops at the first failure.
 set -euo pipefail
 
@@ -84,19 +85,20 @@ stage "installer cases under Wine"
 bash "$ROOT/scripts/run-wine-installer-cases.sh"
 stage_end
 
-stage "package under Wine's msiexec"
-bash "$ROOT/scripts/run-wine-package-tests.sh" | tee "$BUILD/wine-package-tests.log"
+stage "end-to-end (Wine, trellis-host)"
+python3 "$ROOT/scripts/run-e2e.py" 2>&1 | tee "$BUILD/e2e.log"
 stage_end
 
 printf '\n=== Timings\n'
 printf '  %s\n' "${timings[@]}"
 printf '  %-34s %4d s\n' "total" "$SECONDS"
 
-# One closing line over the test runs.
+# One closing line over all test runs.
 native_total="$(sed -nE 's/.* tests failed out of ([0-9]+).*/\1/p' "$BUILD/native/ctest.log" | tail -n1)"
 native_failed="$(sed -nE 's/.* ([0-9]+) tests failed out of.*/\1/p' "$BUILD/native/ctest.log" | tail -n1)"
 wine_passed="$(sed -nE 's/^\[  PASSED  \] ([0-9]+) tests?\..*/\1/p' "$BUILD/mingw-x86_64/wine-tests.log" | tail -n1)"
-package_passed="$(sed -nE 's/^wine-package: ([0-9]+) passed.*/\1/p' "$BUILD/wine-package-tests.log" | tail -n1)"
-passed=$(( ${native_total:-0} - ${native_failed:-0} + ${wine_passed:-0} + ${package_passed:-0} ))
+e2e_passed="$(sed -nE 's/^e2e: wine ([0-9]+) passed, 0 failed; host ([0-9]+) passed.*/\1 + \2/p' "$BUILD/e2e.log")"
+passed=$(( ${native_total:-0} - ${native_failed:-0} + ${wine_passed:-0} + ${e2e_passed:-0} ))
 echo
+grep '^e2e: ' "$BUILD/e2e.log" || true
 echo "all: $passed passed, 0 failed"

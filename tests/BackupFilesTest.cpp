@@ -65,28 +65,28 @@ protected:
 };
 
 TEST_F(BackupFiles, TakenNamesMoveTheCounterOn) {
-    test::WriteBytes(target, original);
-    EXPECT_EQ(BackupTargetFile(target, u""), target + u".back");
-    EXPECT_EQ(BackupTargetFile(target, u""), target + u".1.back");
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".back");
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".1.back");
     // A folder takes a name as well as a file does.
     ASSERT_TRUE(platform::CreateDirectoryW(target + u".2.back"));
-    EXPECT_EQ(BackupTargetFile(target, u""), target + u".3.back");
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".3.back");
     for (const char16_t* suffix : {u".back", u".1.back", u".3.back"}) {
         EXPECT_EQ(test::ReadBytes(target + suffix), original) << Narrow(suffix);
     }
 }
 
-// The file must never be changed without its backup: a copy that fails
-// for another reason than a taken name throws instead of going on.
-TEST_F(BackupFiles, FailedCopyThrowsAndLeavesNoBackup) {
+// The file must never be changed without its backup: a backup that cannot
+// be written for another reason than a taken name throws instead of going on.
+TEST_F(BackupFiles, FailedBackupThrowsAndLeavesNoBackup) {
+    const std::u16string elsewhere = scratch / u"missing\\web.config";
     try {
-        BackupTargetFile(target, u"");
-        FAIL() << "no exception for a missing target";
+        BackupTargetFile(elsewhere, u"", original);
+        FAIL() << "no exception for a missing folder";
     } catch (const Exception& e) {
-        EXPECT_NE(e.Description().find(target), std::u16string::npos);
-        EXPECT_NE(e.Description().find(u"LastError= 2-"), std::u16string::npos) << Narrow(e.Description());
+        EXPECT_NE(e.Description().find(elsewhere), std::u16string::npos);
+        EXPECT_NE(e.Description().find(u"LastError= 3-"), std::u16string::npos) << Narrow(e.Description());
     }
-    EXPECT_FALSE(test::FileExists(target + u".back"));
+    EXPECT_FALSE(test::FileExists(elsewhere + u".back"));
 }
 
 TEST_F(BackupFiles, RestoreCopiesOverReadOnlyTargetsAndKeepsTheBackup) {

@@ -41,14 +41,14 @@ protected:
     const std::u16string gone = scratch / u"web.config.2.back";
 };
 
-// Which values AddBackupEntry extends: the marker and the backups that still
-// exist, oldest first; missing backups are dropped; "*" starts afresh.
-TEST_F(BackupRegistry, AddBackupEntryExtendsOnlyWhatStillExists) {
+// Which values a recorded entry extends: the marker and the backups that
+// still exist, oldest first; missing backups are dropped; "*" starts afresh.
+TEST_F(BackupRegistry, RecordedEntryExtendsOnlyWhatStillExists) {
     struct Case {
         const char16_t* before;  // nullptr: no value
         const char16_t* entry;
         const char16_t* after;
-        const char16_t* acted;  // what GetBackupEntry gives then
+        const char16_t* acted;  // what EntryToActOn gives then
     };
     const Case cases[] = {
         {nullptr, u"B1", u"B1", u"B1"},
@@ -67,46 +67,56 @@ TEST_F(BackupRegistry, AddBackupEntryExtendsOnlyWhatStillExists) {
     for (const Case& c : cases) {
         test::DeleteNorrvikTree();
         if (c.before != nullptr) test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, Expand(c.before));
-        AddBackupEntry(kProduct, kTarget, Expand(c.entry));
+        RecordedEntry(kProduct, u"run", false, kTarget, Expand(c.entry)).Keep();
         const std::string label = Narrow(c.before ? c.before : u"(none)") + " + " + Narrow(c.entry);
         EXPECT_EQ(Value(), Expand(c.after)) << label;
-        EXPECT_EQ(GetBackupEntry(kProduct, kTarget), Expand(c.acted)) << label;
+        EXPECT_EQ(EntryToActOn(Value()), Expand(c.acted)) << label;
     }
 }
 
-TEST_F(BackupRegistry, GetBackupEntryReadsTheEntryToActOn) {
-    EXPECT_EQ(GetBackupEntry(kProduct, kTarget), u"");  // no key
+TEST_F(BackupRegistry, EntryToActOn) {
     const std::pair<const char16_t*, const char16_t*> cases[] = {
         {u"", u""}, {u"*", u"*"}, {u"a", u"a"}, {u"*|a", u"a"}, {u"*|a|b", u"a"},
         {u"a|b", u"a"}, {u"*|", u""}, {u"|a", u""}, {u"a*|b", u"a*"},
     };
-    for (const auto& [value, entry] : cases) {
-        test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, value);
-        EXPECT_EQ(GetBackupEntry(kProduct, kTarget), entry) << Narrow(value);
-    }
-    EXPECT_EQ(GetBackupEntry(kProduct, u"C:\\App\\other.config"), u"");  // no value
+    for (const auto& [value, entry] : cases) EXPECT_EQ(EntryToActOn(value), entry) << Narrow(value);
 }
 
-TEST_F(BackupRegistry, RemoveBackupEntryWithAndWithoutDeleteIfSingle) {
-    struct Case {
-        const char16_t* before;
-        const char16_t* entry;
-        bool deleteIfSingle;
-        const char16_t* after;
-    };
-    const Case cases[] = {
-        {u"a|b|a", u"a", false, u"b"},  {u"*|a", u"a", true, u"*"},     {u"a|b", u"c", false, u"a|b"},
-        {u"a|a", u"a", false, u""},     {u"a", u"a", false, u"a"},      {u"a", u"zzz", true, u"<absent>"},
-        {u"*", u"*", true, u"<absent>"}, {u"", u"", true, u""},
-    };
-    for (const Case& c : cases) {
-        test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, c.before);
-        RemoveBackupEntry(kProduct, kTarget, c.entry, c.deleteIfSingle);
-        EXPECT_EQ(Value(), c.after) << Narrow(c.before) << " - " << Narrow(c.entry) << " " << c.deleteIfSingle;
+// A run's first change writes its run record; a later change of the same
+// run keeps it. An entry dropped without Keep() leaves the registry exactly
+// as it found it, whatever was there.
+TEST_F(BackupRegistry, RunRecordsAndUndoneEntries) {
+    const std::u16string record = RunRecordName(kTarget, u"R");
+    for (const char16_t* before : {static_cast<const char16_t*>(nullptr), u"", u"*", u"B1"}) {
+        const std::string label = Narrow(before ? before : u"(none)");
+        test::DeleteNorrvikTree();
+        if (before != nullptr) test::SetCurrentUserValue(ProductBackupKey(kProduct), kTarget, Expand(before));
+        { RecordedEntry dropped(kProduct, u"R", true, kTarget, b2); }
+        EXPECT_EQ(Value(), before ? Expand(before) : u"<absent>") << label;
+        EXPECT_EQ(test::CurrentUserValue(ProductBackupKey(kProduct), record), u"<absent>") << label;
+        EXPECT_EQ(test::CurrentUserKeyExists(ProductBackupKey(kProduct)), before != nullptr) << label;
+
+        RecordedEntry(kProduct, u"R", true, kTarget, b2).Keep();
+        RecordedEntry(kProduct, u"R", true, kTarget, b1).Keep();
+        const std::u16string text = test::CurrentUserValue(ProductBackupKey(kProduct), record);
+        RunRecord parsed;
+        ASSERT_TRUE(ParseRunRecord(text, &parsed)) << label;
+        EXPECT_EQ(parsed.undo, b2) << label;
+        EXPECT_EQ(parsed.before.present, before != nullptr) << label;
+        EXPECT_EQ(parsed.before.text, before ? Expand(before) : u"") << label;
+        EXPECT_EQ(FormatRunRecord(parsed), text) << label;
+    }
+    for (const char16_t* damaged : {u"", u"x", u"|-", u"x|", u"x|-y", u"x|?"}) {
+        RunRecord parsed;
+        EXPECT_FALSE(ParseRunRecord(damaged, &parsed)) << Narrow(damaged);
     }
 }
 
 TEST_F(BackupRegistry, KeysGoExactlyWhenNothingLivesInThem) {
+    const auto AddBackupEntry = [](const std::u16string& product, const std::u16string& target,
+                                   const std::u16string& entry) {
+        RecordedEntry(product, u"", false, target, entry).Keep();
+    };
     AddBackupEntry(kProduct, kTarget, u"*");
     AddBackupEntry(kOtherProduct, kTarget, u"*");
     DeleteProductBackupKey(kProduct);

@@ -22,15 +22,17 @@ protected:
         Add(u"item", u"config", 1);
         Add(u"gone", u"item", 1, kXmlElementRemoveOnInstall);
         Add(u"below", u"gone", 0);
-        Add(u"note", u"item", 0, kXmlElementComment).text = u"n";
+        Add(u"note", u"item", 0, kXmlElementComment, u"n");
         file.directory = scratch / u"sub\\dir\\";
         file.fileName = u"new.xml";
         file.version = u"1.0";
         file.root = &data.elements.at(u"config");
     }
-    XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0) {
+    XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0,
+                          WideString text = {}) {
         XmlElementRecord& r = data.elements[key];
         r.key = r.name = key;
+        r.text = std::move(text);
         r.index = order;
         r.flags = flags;
         r.parent = parent ? &data.elements.at(parent) : nullptr;
@@ -84,6 +86,7 @@ TEST_F(SourceFragmentsTest, NewFilesByDeclarationEncodingAndIndentation) {
         EXPECT_TRUE(ReadWholeFile(GetFullPath(file), &bytes));
         EXPECT_EQ(bytes, (encoding == XmlEncoding::Utf16 ? "\xFF\xFE" : "") + EncodeXmlText(encoding, c.expected));
         EXPECT_TRUE(data.elements.at(u"gone").IsProcessed() && data.elements.at(u"note").IsProcessed());
+        DeleteFileLogged(GetFullPath(file));
     }
 }
 
@@ -91,10 +94,17 @@ TEST_F(SourceFragmentsTest, FailuresAndAMissingRoot) {
     file.encoding = u"UTF-7";
     EXPECT_EQ(Build().first, 4114);
     EXPECT_FALSE(PathExists(GetFullPath(file)));
-    // A folder where the file should go cannot be opened for writing.
+    // A folder where the file should go cannot be opened for writing, and a
+    // file that appeared meanwhile is not replaced.
     file.encoding = u"UTF-8";
     CreateFolderPath(GetFullPath(file) + u"\\x");
     EXPECT_EQ(Build(), std::make_pair(4115, std::vector<WideString>{GetFullPath(file)}));
+    const WideString appeared = scratch / u"sub\\dir\\appeared.xml";
+    file.fileName = u"appeared.xml";
+    ASSERT_TRUE(WriteWholeFile(appeared, "mine"));
+    EXPECT_EQ(Build().first, 4115);
+    std::string bytes;
+    EXPECT_TRUE(ReadWholeFile(appeared, &bytes) && bytes == "mine");
     // Without a root row nothing is written, and the error says why.
     file.root = nullptr;
     file.key = u"web";

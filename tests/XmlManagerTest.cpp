@@ -6,6 +6,7 @@
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/XmlManager.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
+#include "platform/os/RegistryKey.h"
 #include "support/BackupTestSupport.h"
 #include "support/ManagerTestSupport.h"
 #include "support/ScratchFolder.h"
@@ -48,8 +49,11 @@ protected:
     std::unique_ptr<XmlManager> Manager(const std::vector<test::FileRow>& files,
                                         const std::vector<test::ElementRow>& elements,
                                         const std::vector<test::AttributeRow>& attributes,
-                                        const std::u16string& remove = u"") const {
-        return test::BuildManager({{u"ProductCode", kProduct}, {u"UpgradeCode", u"{UPGRADE}"}, {u"REMOVE", remove}},
+                                        const std::u16string& remove = u"", const std::u16string& run = u"") const {
+        return test::BuildManager({{u"ProductCode", kProduct},
+                                   {u"UpgradeCode", u"{UPGRADE}"},
+                                   {u"REMOVE", remove},
+                                   {u"QM_XML_RUN_ID", run}},
                                   files, elements, attributes);
     }
     std::u16string Value(const std::u16string& path) const {
@@ -70,12 +74,12 @@ TEST_F(XmlManagerRun, UninstallGivesBackTheBytesTheInstallFound) {
               "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
               "<configuration>\n"
               "  <appSettings>\n"
-              "    <add key=\"Theme\" value=\"light\"/>\n"
+              "    <add key='Theme'   value='light'/>\n"
               "  </appSettings>\n"
               "  <!-- keep me -->\n"
-              "  <connectionStrings>\r\n"
-              "    <add name=\"shop\" connectionString=\"Server=db;Database=shop\"/>\r\n"
-              "  </connectionStrings>\r\n"
+              "  <connectionStrings>\n"
+              "    <add name=\"shop\" connectionString=\"Server=db;Database=shop\"/>\n"
+              "  </connectionStrings>\n"
               "</configuration>\n");
     const std::u16string backup = Value(web);
     EXPECT_EQ(test::ReadBytes(backup), kWebConfig);
@@ -83,11 +87,49 @@ TEST_F(XmlManagerRun, UninstallGivesBackTheBytesTheInstallFound) {
     EXPECT_FALSE(test::FileExists(backup));
 
     ASSERT_EQ(ExecuteXmlUpdates(*Manager(files, kWebElements, kWebAttributes, u"ALL"), XML_UPDATE_UNINSTALL), 0u);
-    // Only the quoting of the attribute the package touched differs.
-    EXPECT_EQ(test::ReadBytes(web), std::string(kWebConfig).replace(kWebConfig.find("key='Theme'   value='dark'"),
-                                                                     26, "key=\"Theme\" value=\"dark\""));
+    EXPECT_EQ(test::ReadBytes(web), kWebConfig);
     EXPECT_FALSE(test::FileExists(backup));  // the uninstall's own backup went too
     EXPECT_FALSE(test::CurrentUserKeyExists(ProductBackupKey(kProduct)));
+}
+
+// What an install records of the comments it added goes with its run: a
+// rolled-back run leaves the record as it found it, so a later uninstall
+// still gives back the bytes the first install found.
+TEST_F(XmlManagerRun, RollbackPutsTheRecordOfAddedMarkupBack) {
+    const std::u16string web = folder + u"web.config";
+    test::WriteBytes(web, kWebConfig);
+    const std::vector<test::FileRow> files = {{u"web", u"web.config", folder, u"cfg", 0, u"UTF-8", 2}};
+    const auto rows = [](const char16_t* comment) {
+        return std::vector<test::ElementRow>{{u"cfg", u"", u"configuration", 0, 0, u"", 0},
+                                             {u"note", u"cfg", u"", 1, 1, comment, 0}};
+    };
+    const auto install = [&](const char16_t* run, const char16_t* comment) {
+        return ExecuteXmlUpdates(*Manager(files, rows(comment), {}, u"", run), XML_UPDATE_INSTALL);
+    };
+    const auto valuesOfTheProduct = [] {
+        return RegistryKey(ProductBackupKey(kProduct), platform::kHKeyCurrentUser, false).ValueCount();
+    };
+    const std::u16string record = u"AddedMarkup|" + web;
+
+    ASSERT_EQ(install(u"R1", u"one"), 0u);
+    RollbackXmlUpdates(*Manager(files, rows(u"one"), {}, u"", u"R1"));
+    EXPECT_EQ(test::ReadBytes(web), kWebConfig);
+    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
+
+    ASSERT_EQ(install(u"R2", u"one"), 0u);
+    CommitXmlUpdates(*Manager(files, rows(u"one"), {}, u"", u"R2"));
+    const std::string installed = test::ReadBytes(web);
+    const std::u16string recorded = Value(record);
+    EXPECT_EQ(valuesOfTheProduct(), 1u);  // the record alone
+
+    ASSERT_EQ(install(u"R3", u"two"), 0u);  // a repair that adds a comment, and fails
+    RollbackXmlUpdates(*Manager(files, rows(u"two"), {}, u"", u"R3"));
+    EXPECT_EQ(test::ReadBytes(web), installed);
+    EXPECT_EQ(Value(record), recorded);
+    EXPECT_EQ(valuesOfTheProduct(), 1u);
+
+    ASSERT_EQ(ExecuteXmlUpdates(*Manager(files, rows(u"one"), {}, u"ALL"), XML_UPDATE_UNINSTALL), 0u);
+    EXPECT_EQ(test::ReadBytes(web), kWebConfig);
 }
 
 TEST_F(XmlManagerRun, InstallBuildsOnlyTheMissingFilesThatAskForIt) {

@@ -1,9 +1,11 @@
-// Node edits on target files: the bytes each edit writes, and positions that
-// agree with a fresh parse of the edited bytes, so that the next edit of the
-// same run lands in the right place.
+// Node edits on target files: the bytes each edit writes, in the layout of
+// the file around it; positions that agree with a fresh parse of the edited
+// bytes, so that the next edit of the same run lands in the right place; and
+// an uninstall that gives back the bytes an insertion found.
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "XmlTestSupport.h"
 #include "installer/Exception.h"
@@ -63,17 +65,47 @@ protected:
         }
     }
 
+    // What an uninstall does after this run: in a fresh parse of the edited
+    // bytes, the elements with these names go, and the record of the run
+    // (through its registry text) gives back the rest: the original bytes.
+    void ExpectGivenBack(const XmlTargetDatabase& edited, const std::string& original,
+                         const std::set<WideString>& added) {
+        const AddedMarkup record = ParseAddedMarkup(FormatAddedMarkup(edited.AddedInThisRun()));
+        const auto db = Parse(edited.Updater().Bytes());
+        for (auto& entry : db->Nodes()) {
+            TargetNode& n = entry.second;
+            if (added.count(n.name) != 0 && (n.Parent() == nullptr || added.count(n.Parent()->name) == 0))
+                db->RemoveNodeAndChildren(n);
+        }
+        db->GiveBackAddedMarkup(record);
+        EXPECT_EQ(db->Updater().Bytes(), original);
+        ExpectMatchesFreshParse(*db, false);
+    }
+
     test::ScratchFolder scratch;
     XmlUpdateData data;
     XmlFileRecord file;
 };
 
+// "{I}" stands for one level of the file's indentation, "{E}" for its line end.
+std::string Styled(std::string text, const std::string& indent, const std::string& lineEnd) {
+    for (const auto& [mark, with] : {std::pair<std::string, std::string>{"{I}", indent}, {"{E}", lineEnd}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + with.size()))
+            text.replace(at, mark.size(), with);
+    }
+    return text;
+}
+
 TEST_F(XmlNodeEditsTest, RemovalTakesTheLineOrTheBlanksAround) {
     const std::pair<const char*, const char*> cases[] = {
         {"<r>\r\n  <a/>\r\n  <b x=\"1\">\r\n    <c><e/></c>\r\n  </b>\r\n  <d/>\r\n</r>", "<r>\r\n  <a/>\r\n  <d/>\r\n</r>"},
-        {"<r><a/> \t<b/>  <d/></r>", "<r><a/><d/></r>"},
-        {"<r>\r\n  <a/> <b/>\r\n\r\n</r>", "<r>\r\n  <a/>\r\n</r>"},
+        {"<r><a/> \t<b/>  <d/></r>", "<r><a/>  <d/></r>"},
+        {"<r>\r\n  <a/> <b/>\r\n\r\n</r>", "<r>\r\n  <a/>\r\n\r\n</r>"},
         {"<r>text<b>t</b>more</r>", "<r>textmore</r>"},
+        // A lone CR ends a line too; what follows on the line keeps the
+        // indentation.
+        {"<r>\r  <a/>\r  <b/> \r  <d/>\r</r>", "<r>\r  <a/>\r  <d/>\r</r>"},
+        {"<r>\n  <b><c/></b><d/>\n</r>", "<r>\n  <d/>\n</r>"},
     };
     Add(u"r", nullptr);
     Add(u"b", u"r");
@@ -103,12 +135,121 @@ TEST_F(XmlNodeEditsTest, RemovalTakesTheLineOrTheBlanksAround) {
     EXPECT_EQ(db->Updater().Bytes(), cases[0].second);
 }
 
-// Two elements, then a comment before the sibling "a", a missing sibling
-// "m", or no sibling: each lands before the end tag of p in call order.
-TEST_F(XmlNodeEditsTest, InsertionsAndCommentsIntoEachShapeOfParent) {
+// One run over the same file in each style: a new sibling, first children
+// of "<e/>" and "<t></t>", a fragment three levels deep into "<f />", a
+// comment after the last child of p and one before s, and an attribute for
+// s. The file's indentation and line ends win over the table's three spaces.
+TEST_F(XmlNodeEditsTest, NewMarkupTakesTheLayoutOfTheFile) {
+    const std::string original = "<?xml version=\"1.0\"?>{E}<r>{E}{I}<s a=\"1\"/>{E}{I}<p>{E}{I}{I}<a/>{E}{I}</p>{E}"
+                                 "{I}<e/>{E}{I}<f />{E}{I}<t></t>{E}</r>{E}";
+    const std::string expected =
+        "<?xml version=\"1.0\"?>{E}<r>{E}{I}<!-- y -->{E}{I}<s a=\"1\" b=\"2\"/>{E}{I}<p>{E}{I}{I}<a/>{E}"
+        "{I}{I}<!-- x -->{E}{I}</p>{E}{I}<e>{E}{I}{I}<c/>{E}{I}</e>{E}{I}<f>{E}{I}{I}<g>{E}{I}{I}{I}<h>{E}"
+        "{I}{I}{I}{I}<i/>{E}{I}{I}{I}</h>{E}{I}{I}</g>{E}{I}</f>{E}{I}<t>{E}{I}{I}<u/>{E}{I}</t>{E}"
+        "{I}<n k=\"1\"/>{E}</r>{E}";
+    const std::pair<const char*, const char*> styles[] = {
+        {"  ", "\n"}, {"    ", "\r\n"}, {"\t", "\r\n"}, {"\t", "\n"}, {"", "\n"}, {"", "\r\n"}, {"  ", "\r"},
+    };
+    file.indentUnits = 3;
+    Add(u"r", nullptr);
+    for (const char16_t* name : {u"s", u"p", u"e", u"f", u"t"}) Add(name, u"r");
+    Add(u"n", u"r").attributes = {{0, u"k", u"1", kAdd, 0}};
+    Add(u"c", u"e");
+    Add(u"g", u"f");
+    Add(u"h", u"g");
+    Add(u"i", u"h");
+    Add(u"u", u"t");
+    Add(u"x", u"p").flags = kXmlElementComment;
+    Add(u"y", u"r").flags = kXmlElementComment;
+    data.elements.at(u"x").text = u"x";
+    data.elements.at(u"y").text = u"y";
+    data.elements.at(u"s").attributes = {{0, u"b", u"2", kAdd, 0}};
+    for (const auto& [indent, lineEnd] : styles) {
+        const char* endName = lineEnd[0] == '\n' ? "LF" : lineEnd[1] ? "CRLF" : "CR";
+        SCOPED_TRACE("indent '" + std::string(indent) + "', line end " + endName);
+        for (auto& entry : data.elements) entry.second.SetProcessed(false);
+        const std::string before = Styled(original, indent, lineEnd);
+        const auto db = Parse(before);
+        db->InsertComment(data, file, data.elements.at(u"y"), &data.elements.at(u"s"), XML_UPDATE_INSTALL);
+        db->UpdateNodeAttributes(db->Nodes().at(u"s"), data.elements.at(u"s"), XML_UPDATE_INSTALL);
+        for (const char16_t* key : {u"n", u"c", u"g", u"u", u"x"})
+            db->InsertNodeAndChildren(data, file, data.elements.at(key), XML_UPDATE_INSTALL);
+        EXPECT_EQ(db->Updater().Bytes(), Styled(expected, indent, lineEnd));
+        ExpectMatchesFreshParse(*db);
+        EXPECT_TRUE(data.elements.at(u"i").IsProcessed());
+        // With the attribute taken out as well, an uninstall gives back the
+        // bytes the run found.
+        data.elements.at(u"s").attributes = {{0, u"b", u"", kRemove, 0}};
+        db->UpdateNodeAttributes(db->Nodes().at(u"s"), data.elements.at(u"s"), XML_UPDATE_INSTALL);
+        data.elements.at(u"s").attributes = {{0, u"b", u"2", kAdd, 0}};
+        ExpectGivenBack(*db, before, {u"n", u"c", u"g", u"u"});
+    }
+}
+
+// Places where the layout has to be learned further away, or not at all,
+// and parents whose end tag does not start a line. Each gets the element c
+// (or the comment "n") as the last child of the element named in the case.
+TEST_F(XmlNodeEditsTest, InsertionsIntoEachShapeOfParent) {
+    const struct {
+        const char* name;
+        const char* document;
+        const char16_t* parent;
+        const char* expected;
+    } cases[] = {
+        {"one line: the table's unit, CRLF", "<r><p/></r>", u"p", "<r><p>\r\n   <c/>\r\n</p></r>"},
+        {"end tag after a child", "<r>\n  <p><a/></p>\n</r>", u"p", "<r>\n  <p><a/>\n    <c/>\n  </p>\n</r>"},
+        {"end tag after text", "<r>\n  <p>text  </p>\n</r>", u"p", "<r>\n  <p>text\n    <c/>\n  </p>\n</r>"},
+        {"blanks only inside", "<r>\n  <p>  </p>\n</r>", u"p", "<r>\n  <p>\n    <c/>\n  </p>\n</r>"},
+        {"a sibling's own indentation", "<r>\n  <p>\n      <a/>\n  </p>\n</r>", u"p",
+         "<r>\n  <p>\n      <a/>\n      <c/>\n  </p>\n</r>"},
+        {"the nearest step", "<r>\n  <p>\n      <a/>\n  </p>\n  <q/>\n</r>", u"q",
+         "<r>\n  <p>\n      <a/>\n  </p>\n  <q>\n    <c/>\n  </q>\n</r>"},
+        {"an empty step is passed over", "<r>\n<a>\n    <b/>\n</a>\n<p/>\n</r>", u"p",
+         "<r>\n<a>\n    <b/>\n</a>\n<p>\n    <c/>\n</p>\n</r>"},
+        {"a step whose indentation changes kind is not one", "<r>\n\t<a>\n        <b/>\n\t</a>\n\t<p/>\n</r>", u"p",
+         "<r>\n\t<a>\n        <b/>\n\t</a>\n\t<p>\n\t\t<c/>\n\t</p>\n</r>"},
+        {"the line end of the line", "<r>\r\n  <a/>\n  <p/>\r\n</r>\n", u"p",
+         "<r>\r\n  <a/>\n  <p>\r\n    <c/>\r\n  </p>\r\n</r>\n"},
+        {"the first line end for a last line without one", "<r>\n  <a/>\r\n  <p/></r>", u"p",
+         "<r>\n  <a/>\r\n  <p>\n    <c/>\n  </p></r>"},
+        {"attributes on their lines, no blank before >", "<r>\n  <p\n     k=\"1\"\n  />\n</r>", u"p",
+         "<r>\n  <p\n     k=\"1\">\n    <c/>\n  </p>\n</r>"},
+        {"after a byte order mark", "\xEF\xBB\xBF<r>\n\t<p/>\n</r>", u"p",
+         "\xEF\xBB\xBF<r>\n\t<p>\n\t\t<c/>\n\t</p>\n</r>"},
+        {"a comment before a sibling on a shared line stays on it", "<r><p/> <a/></r>", u"a",
+         "<r><p/><!-- n --> <a/></r>"},
+        {"a comment after a child on the end tag's line", "<r>\n  <p><a/></p>\n</r>", nullptr,
+         "<r>\n  <p><a/>\n    <!-- n -->\n  </p>\n</r>"},
+    };
+    file.indentUnits = 3;
+    Add(u"r", nullptr);
+    for (const char16_t* name : {u"p", u"q", u"a"}) Add(name, u"r");
+    XmlElementRecord& comment = Add(u"n", u"p");
+    comment.flags = kXmlElementComment;
+    comment.text = u"n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto db = Parse(c.document);
+        if (c.parent == nullptr) {
+            db->InsertComment(data, file, comment, nullptr, XML_UPDATE_INSTALL);
+        } else if (WideString(c.parent) == u"a") {
+            comment.parent = &data.elements.at(u"r");
+            db->InsertComment(data, file, comment, &data.elements.at(u"a"), XML_UPDATE_INSTALL);
+            comment.parent = &data.elements.at(u"p");
+        } else {
+            db->InsertNodeAndChildren(data, file, Add(u"c", c.parent), XML_UPDATE_INSTALL);
+        }
+        EXPECT_EQ(db->Updater().Bytes(), c.expected);
+        ExpectMatchesFreshParse(*db);
+        ExpectGivenBack(*db, c.document, {u"c"});
+    }
+}
+
+// Successive insertions into one parent land before its end tag in call
+// order; a comment whose sibling is missing, or that has none, follows them.
+TEST_F(XmlNodeEditsTest, CommentsWithoutTheirSiblingGoLast) {
     Add(u"r", nullptr);
     Add(u"p", u"r");
-    Add(u"a", u"p");
     Add(u"m", u"p");
     XmlElementRecord& comment = Add(u"n", u"p");
     comment.flags = kXmlElementComment;
@@ -116,41 +257,54 @@ TEST_F(XmlNodeEditsTest, InsertionsAndCommentsIntoEachShapeOfParent) {
     const char16_t* notFound = u"Sibling node after this comment was NOT found on target XML => insert comment as "
                                u"last element in parent...";
     const char16_t* noSibling = u"NO sibling node after this comment => insert comment as last element in parent...";
-    const struct {
-        const char* document;
-        const char16_t* next;
-        const char16_t* logged;
-        const char* expected;
-    } cases[] = {
-        {"<r>\r\n  <p/>\r\n</r>", u"m", notFound, "<r>\r\n  <p>\r\n    <c/>\r\n    <d/>\r\n    <!-- n -->\r\n  </p>\r\n</r>"},
-        {"<r>\r\n  <p>\r\n    <a/>\r\n  </p>\r\n</r>", u"a", nullptr,
-         "<r>\r\n  <p>\r\n    <!-- n -->\r\n    <a/>\r\n    <c/>\r\n    <d/>\r\n  </p>\r\n</r>"},
-        {"<r>\r\n  <p><a/></p>\r\n</r>", u"a", nullptr,
-         "<r>\r\n  <p>    <!-- n -->\r\n<a/>\r\n    <c/>\r\n    <d/>\r\n  </p>\r\n</r>"},
-        {"<r><p k=\"1\">text  </p><p/></r>", nullptr, noSibling,
-         "<r><p k=\"1\">text\r\n    <c/>\r\n    <d/>\r\n    <!-- n -->\r\n  </p><p/></r>"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.document);
+    for (const char16_t* logged : {notFound, noSibling}) {
         test::TestSession session;
         LogSession on(session.Handle(), u"");
-        const auto db = Parse(c.document);
+        const auto db = Parse("<r>\r\n  <p/>\r\n</r>");
         db->InsertNodeAndChildren(data, file, Add(u"c", u"p"), XML_UPDATE_INSTALL);
         db->InsertNodeAndChildren(data, file, Add(u"d", u"p"), XML_UPDATE_INSTALL);
-        db->InsertComment(data, file, comment, c.next ? &data.elements.at(c.next) : nullptr, XML_UPDATE_INSTALL);
-        EXPECT_EQ(db->Updater().Bytes(), c.expected);
-        ExpectMatchesFreshParse(*db);
-        EXPECT_TRUE(data.elements.at(u"c").IsProcessed());
+        db->InsertComment(data, file, comment, logged == notFound ? &data.elements.at(u"m") : nullptr,
+                          XML_UPDATE_INSTALL);
+        EXPECT_EQ(db->Updater().Bytes(), "<r>\r\n  <p>\r\n    <c/>\r\n    <d/>\r\n    <!-- n -->\r\n  </p>\r\n</r>");
         const auto log = session.LogLines();
-        EXPECT_EQ(c.logged != nullptr, std::find(log.begin(), log.end(), c.logged ? c.logged : u"") != log.end());
+        EXPECT_NE(std::find(log.begin(), log.end(), logged), log.end());
+        ExpectGivenBack(*db, "<r>\r\n  <p/>\r\n</r>", {u"c", u"d"});
     }
-    const auto db = Parse(cases[0].document);
+    const auto db = Parse("<r/>");
     try {
         db->InsertNodeAndChildren(data, file, Add(u"x", u"c"), XML_UPDATE_INSTALL);
         ADD_FAILURE() << "no exception";
     } catch (const Exception& e) {
         EXPECT_EQ(e.Description(), u"Unexpected exception.");
     }
+}
+
+// A record is only ever applied to what it fits: one that names no element,
+// a comment that is not there, an element that holds more than the
+// installation left in it, or a tail that is not the element's end leaves
+// every byte alone. Lines that are no entry are skipped.
+TEST_F(XmlNodeEditsTest, RecordsThatNoLongerFitChangeNothing) {
+    const std::string document = "<r>\n  <p/>\n  <q>\n    <a/>\n  </q>\n  <s><a/>\n  </s>\n  <!-- n -->\n</r>\n";
+    const char16_t* records[] = {
+        u"C\tr/x[3]\tn", u"C\tr\tother", u"C\tr/p[0]\tn",
+        u"E\tr/p[0]\t0\t />",                       // already empty
+        u"E\tr/q[1]\t0\t />",                       // holds a child
+        u"T\tr/s[2]\t0\t</s>",                      // holds more children than it kept
+        u"T\tr/q[1]\t1\t</q><evil/>", u"T\tr/q[1]\t1\t</p>", u"E\tr/q[1]\t1\t/><x/>",
+        u"E\tr/p[x]\t0\t />", u"E\tr/p[99999999999999999999]\t0\t />", u"E\tr/q[0]\t0\t />",
+        u"E\tx/p[0]\t0\t />", u"T\tr/q[1]", u"X\tr\tn", u"",
+    };
+    for (const char16_t* record : records) {
+        SCOPED_TRACE(Narrow(record));
+        const auto db = Parse(document);
+        db->GiveBackAddedMarkup(ParseAddedMarkup(record));
+        EXPECT_EQ(db->Updater().Bytes(), document);
+    }
+    // The same file does take entries that fit.
+    const auto db = Parse(document);
+    db->GiveBackAddedMarkup(ParseAddedMarkup(u"C\tr\t n \nT\tr/s[2]\t1\t</s>\n"));
+    EXPECT_EQ(db->Updater().Bytes(), "<r>\n  <p/>\n  <q>\n    <a/>\n  </q>\n  <s><a/></s>\n</r>\n");
+    ExpectMatchesFreshParse(*db);
 }
 
 TEST_F(XmlNodeEditsTest, AttributesMergeIntoTheStartTag) {
@@ -162,13 +316,22 @@ TEST_F(XmlNodeEditsTest, AttributesMergeIntoTheStartTag) {
     } cases[] = {
         {"<a x=\"1\"/>", {{0, u"x", u"2", kAdd, 0}, {0, u"z", u"", kRemove, 0}}, 1, nullptr},
         {"<a x='1'/>", {{0, u"x", u"1", kSet, 0}, {0, u"x", u"2", kSetOnUninstall, 0}}, 1, nullptr},
-        {"<a x='1'  y=\"2\" />", {{0, u"x", u"3", kSet, 0}}, 1, "<a x=\"3\" y=\"2\"/>"},
+        {"<a x='1'  y=\"2\" />", {{0, u"x", u"3", kSet, 0}}, 1, "<a x='3'  y=\"2\" />"},
+        {"<a key=\"a\" value=\"1\" />", {{0, u"value", u"2", kSet, 0}}, 1, "<a key=\"a\" value=\"2\" />"},
+        {"<a x='1'/>", {{0, u"x", u"it's \"q\"", kSet, 0}, {0, u"y", u"2", kAdd, 0}}, 1,
+         "<a x='it&apos;s &quot;q&quot;' y='2'/>"},
+        {"<a\r\n  key=\"a\"\r\n  value=\"1\"/>", {{0, u"value", u"2", kSet, 0}}, 1,
+         "<a\r\n  key=\"a\"\r\n  value=\"2\"/>"},
+        {"<a\r\n  key=\"a\"\r\n  value=\"1\"/>", {{0, u"key", u"", kRemove, 0}, {0, u"z", u"3", kAdd, 0}}, 1,
+         "<a\r\n  value=\"1\"\r\n  z=\"3\"/>"},
+        {"<a\r\n  key=\"a\">t</a>", {{0, u"key", u"", kRemove, 0}}, 1, "<a>t</a>"},
+        {"<a x=\"1\"  y=\"2\" />", {{0, u"x", u"", kRemove, 0}, {0, u"y", u"", kRemove, 0}}, 1, "<a />"},
         {"<a x=\"1\">t</a>", {{0, u"x", u"", kRemove, 0}}, 1, "<a>t</a>"},
         {"<a/>", {{0, u"y", u"2", kAdd, 0}}, 1, "<a y=\"2\"/>"},
         {"<a>t</a>", {{0, u"q", u"say \"hi\" & bye\nnow", kAdd, 0}}, 1,
          "<a q=\"say &quot;hi&quot; &amp; bye&#10;now\">t</a>"},
         {"<a x=\"1\"\r\n   y=\"2\"/>", {{0, u"y", u"", kRemove, 0}, {0, u"w", u"5", kAdd, 2}, {0, u"v", u"4", kAdd, 1}},
-         1, "<a x=\"1\" v=\"4\" w=\"5\"/>"},
+         1, "<a x=\"1\"\r\n   v=\"4\"\r\n   w=\"5\"/>"},
         {"<a x=\"1\"/>", {{0, u"x", u"2", kSetOnUninstall, 0}}, 2, "<a x=\"2\"/>"},
     };
     for (const auto& c : cases) {
@@ -181,6 +344,10 @@ TEST_F(XmlNodeEditsTest, AttributesMergeIntoTheStartTag) {
         db->UpdateNodeAttributes(a, data.elements.at(u"a"), c.mode);
         EXPECT_EQ(db->Updater().Bytes(), c.expected ? c.expected : c.document);
         EXPECT_EQ(db->Updater().IsModified(), c.expected != nullptr);
+        // A rewrite never leaves a CR without its LF.
+        const std::string& bytes = db->Updater().Bytes();
+        for (std::size_t at = bytes.find('\r'); at != std::string::npos; at = bytes.find('\r', at + 1))
+            EXPECT_EQ(bytes[at + 1], '\n') << "lone CR at " << at;
         const auto log = session.LogLines();
         EXPECT_EQ(c.expected == nullptr, std::count(log.begin(), log.end(), u"NO changes in attribute list.") == 1);
         ExpectMatchesFreshParse(*db);
@@ -204,8 +371,10 @@ TEST_F(XmlNodeEditsTest, TextUpdatesTwiceInOneRun) {
          "<r>\r\n  <v>  2  </v>\r\n</r>"},
         {"<r><v>\r\n    <c/>\r\n  </v></r>", u"new", "<r><v>\r\n    <c/>new\r\n  </v></r>", u"2",
          "<r><v>\r\n    <c/>2\r\n  </v></r>"},
-        {"<r><v>a<c/>b<d/></v></r>", u"new", "<r><v>a<c/>b<d/>\r\n    new</v></r>", u"2",
-         "<r><v>a<c/>b<d/>\r\n    new\r\n    2</v></r>"},
+        {"<r><v>a<c/>b<d/></v></r>", u"new", "<r><v>a<c/>b<d/>\r\n  new</v></r>", u"2",
+         "<r><v>a<c/>b<d/>\r\n  new\r\n  2</v></r>"},
+        {"<r>\n\t<v>a\n\t\t<c/>b</v></r>", u"new", "<r>\n\t<v>a\n\t\t<c/>b\n\t\tnew</v></r>", u"2",
+         "<r>\n\t<v>a\n\t\t<c/>b\n\t\tnew\n\t\t2</v></r>"},
         {"<r><v x=\"1\"/></r>", u"new", "<r><v x=\"1\">new</v></r>", u"2", "<r><v x=\"1\">2</v></r>"},
         {"<r><v>old</v></r>", u"", "<r><v></v></r>", u"2", "<r><v>2</v></r>"},
         {"<r><v></v></r>", u"", "<r><v></v></r>", u"", "<r><v></v></r>"},

@@ -1,7 +1,7 @@
 // Rollback and commit over a manager built from a CustomActionData text.
-// The test plays the update driver: it backs a file up, changes it and
-// records the backup, or builds a missing file and marks it, the way the
-// install run does.
+// The test plays the update driver: it backs a file up, records the backup
+// and changes the file, or marks a missing file and builds it, the way an
+// installation run does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include "custact/XML/src/xml/XmlCollect.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
 #include "installer/Logger.h"
+#include "platform/Files.h"
 #include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 #include "support/TestSession.h"
@@ -38,10 +39,12 @@ protected:
                             int flags) const {
         return {key, name, folder + u"\\", u"Comp", u"root", ToWideDecimal(flags), u"1.0", u"UTF-8", u"2", u""};
     }
+    // The manager of one action of the run named `run`.
     std::unique_ptr<XmlManager> Manager(const std::vector<test::ActionRow>& files, const std::u16string& remove = u"",
-                                        const test::ActionSection& extraProperties = {}) const {
+                                        const test::ActionSection& extraProperties = {},
+                                        const std::u16string& run = u"R1") const {
         test::ActionSection properties = {{u"ProductCode", kProduct}, {u"UpgradeCode", u"{UPGRADE}"},
-                                          {u"REMOVE", remove}};
+                                          {u"REMOVE", remove}, {u"QM_XML_RUN_ID", run}};
         properties.insert(properties.end(), extraProperties.begin(), extraProperties.end());
         XmlUpdateDataReader reader(test::ActionDataText({properties, files}));
         reader.Parse();
@@ -54,16 +57,17 @@ protected:
     }
     std::u16string Change(const XmlManager& manager, const std::u16string& key, const std::string& bytes) {
         const XmlFileRecord& file = File(manager, key);
-        const std::u16string backup = BackupTargetFile(GetFullPath(file), file.backupPattern);
-        test::WriteBytes(GetFullPath(file), bytes);
-        AddBackupEntry(manager.productKey, GetFullPath(file), backup);
+        const std::u16string path = GetFullPath(file);
+        const std::u16string backup = BackupTargetFile(path, file.backupPattern, test::ReadBytes(path));
+        RecordedEntry(manager.productKey, manager.runId, true, path, backup).Keep();
+        test::WriteBytes(path, bytes);
         return backup;
     }
     void Build(const XmlManager& manager, const std::u16string& key) {
         const std::u16string path = GetFullPath(File(manager, key));
+        RecordedEntry(manager.productKey, manager.runId, true, path, kBuiltFromScratch).Keep();
         CreateFolderPath(path);
         test::WriteBytes(path, "<built/>");
-        AddBackupEntry(manager.productKey, path, kBuiltFromScratch);
     }
     std::u16string Value(const XmlManager& manager, const std::u16string& key) const {
         return test::CurrentUserValue(ProductBackupKey(kProduct), GetFullPath(File(manager, key)));
@@ -106,42 +110,49 @@ TEST_F(XmlTransactions, CommitDeletesTheBackupsThePackageDoesNotKeep) {
     const std::u16string webBackup = Change(*manager, u"web", "<changed/>");
     const std::u16string appBackup = Change(*manager, u"kept", "<changed/>");
     Build(*manager, u"built");
+    // Someone made the backup read-only: it goes all the same.
+    ASSERT_TRUE(platform::SetFileAttributesW(webBackup, platform::kFileAttributeReadOnly));
 
     const auto commit = Manager(files);
     EXPECT_EQ(CommitXmlUpdates(*commit), 0);
     EXPECT_FALSE(test::FileExists(webBackup));
     EXPECT_EQ(test::ReadBytes(appBackup), kAppConfig);
     EXPECT_EQ(test::ReadBytes(app + u"\\Sub\\Deeper\\new.config"), "<built/>");
-    EXPECT_EQ(Value(*commit, u"web"), webBackup);  // one entry, and no REMOVE=ALL: the value stays
+    // No record names a backup that is gone; the run records go.
+    EXPECT_EQ(Value(*commit, u"web"), u"<absent>");
     EXPECT_EQ(Value(*commit, u"kept"), appBackup);
     EXPECT_EQ(Value(*commit, u"built"), u"*");
-
-    // An uninstall with REMOVE=ALL drops the values of single entries too.
-    const auto uninstall = Manager(files, u"ALL");
-    DeleteUnwantedBackups(*uninstall);
-    EXPECT_EQ(Value(*uninstall, u"web"), u"<absent>");
-    EXPECT_EQ(Value(*uninstall, u"built"), u"<absent>");
-    EXPECT_EQ(Value(*uninstall, u"kept"), appBackup);
+    EXPECT_EQ(test::CurrentUserValue(ProductBackupKey(kProduct), RunRecordName(app + u"\\app.config", u"R1")),
+              u"<absent>");
 }
 
-// A file this product built in an earlier installation and changes now:
-// rollback restores the change's backup instead of deleting the file, and
-// commit leaves the marker for the uninstall.
-TEST_F(XmlTransactions, BuiltFileChangedLaterKeepsItsMarker) {
-    auto manager = Manager(files);
-    Build(*manager, u"built");
-    const std::u16string path = GetFullPath(File(*manager, u"built"));
-    const std::u16string backup = Change(*manager, u"built", "<changed/>");
-    EXPECT_EQ(Value(*manager, u"built"), u"*|" + backup);
-
+// A later run (a repair, an upgrade) that fails rolls back its own changes
+// only: the file the first run built stays, the kept backup of the first
+// run stays, and every value is as the first run's commit left it.
+TEST_F(XmlTransactions, RollbackOfALaterRunLeavesTheEarlierRunAsItWas) {
+    test::WriteBytes(app + u"\\app.config", kAppConfig);
+    auto first = Manager(files);
+    const std::u16string keptBackup = Change(*first, u"kept", "<first run/>");
+    Build(*first, u"built");
     CommitXmlUpdates(*Manager(files));
-    EXPECT_EQ(Value(*manager, u"built"), u"*");
-    EXPECT_FALSE(test::FileExists(backup));
+    const std::u16string built = GetFullPath(File(*first, u"built"));
+    const std::u16string keptValue = Value(*first, u"kept"), builtValue = Value(*first, u"built");
 
-    const std::u16string again = Change(*manager, u"built", "<changed again/>");
+    auto second = Manager(files, u"", {}, u"R2");
+    const std::u16string secondBackup = Change(*second, u"kept", "<second run/>");
+    Change(*second, u"built", "<built again/>");
+    EXPECT_EQ(Value(*second, u"kept"), keptBackup + u"|" + secondBackup);
+    RollbackXmlUpdates(*Manager(files, u"", {}, u"R2"));
+
+    EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), "<first run/>");
+    EXPECT_EQ(test::ReadBytes(built), "<built/>");
+    EXPECT_EQ(test::ReadBytes(keptBackup), kAppConfig);
+    EXPECT_FALSE(test::FileExists(secondBackup));
+    EXPECT_EQ(Value(*first, u"kept"), keptValue);
+    EXPECT_EQ(Value(*first, u"built"), builtValue);
+    // The first run's own rollback would still find nothing of its own.
     RollbackXmlUpdates(*Manager(files));
-    EXPECT_EQ(test::ReadBytes(path), "<changed/>");
-    EXPECT_FALSE(test::FileExists(again));
+    EXPECT_EQ(test::ReadBytes(built), "<built/>");
 }
 
 // With the test properties every row names the same file; each row backs
@@ -168,7 +179,7 @@ TEST_F(XmlTransactions, SingleFileRollbackLeavesTheOthers) {
     EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
     EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), "<changed/>");
     EXPECT_FALSE(test::FileExists(backup));
-    EXPECT_EQ(Value(*manager, u"web"), backup);  // the caller clears the records
+    EXPECT_EQ(Value(*manager, u"web"), u"<absent>");
 }
 
 TEST_F(XmlTransactions, LogLinesOfCollectionAndOfARollbackWithoutEntry) {
@@ -182,8 +193,10 @@ TEST_F(XmlTransactions, LogLinesOfCollectionAndOfARollbackWithoutEntry) {
                                            u"Adding XML file: " + same, u"ValidateXmlData start.",
                                            u"ValidateXmlData end.", u"CollectXmlData end."}));
     session.ClearMessages();
-    RollbackXmlFile(*manager, File(*manager, u"same"));  // no entry: the file is not touched
-    EXPECT_EQ(session.LogLines(), (std::vector<std::u16string>{u"RollbackXmlFile: " + same, u"RollbackXmlFile end."}));
+    RollbackXmlFile(*manager, File(*manager, u"same"));  // no run record: the file is not touched
+    EXPECT_EQ(session.LogLines(), (std::vector<std::u16string>{u"RollbackXmlFile: " + same,
+                                                               u"Not changed by this installation.",
+                                                               u"RollbackXmlFile end."}));
 }
 
 }  // namespace

@@ -113,6 +113,13 @@ void AppendPropertySection(InstallerHandle install, WideString& text) {
     }
 }
 
+void AppendRunId(WideString& text, const WideString& runId) {
+    text.push_back(kRowSeparator);
+    text += EscapeField(kRunIdProperty);
+    text.push_back(kFieldSeparator);
+    text += EscapeField(runId);
+}
+
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
     bool firstRow = true;

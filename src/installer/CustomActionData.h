@@ -55,6 +55,12 @@ enum XmlSection { kPropertySection = 0, kXmlFileSection, kXmlElementSection, kXm
 
 // Appends U+0003 first when the text is not empty.
 void AppendPropertySection(InstallerHandle install, WideString& text);
+// The row of the property section that names one installation run: the
+// immediate action makes a new id, and the deferred, rollback and commit
+// actions it schedules all read the same one.
+constexpr char16_t kRunIdProperty[] = u"QM_XML_RUN_ID";
+// Appends that row to the property section just written.
+void AppendRunId(WideString& text, const WideString& runId);
 // One table section: the rows that pass their conditions, without a
 // trailing separator.
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,

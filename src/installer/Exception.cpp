@@ -127,3 +127,22 @@ void ReportCurrentException(InstallerHandle install, const char* source, std::ui
         LogLine(u"Unknown exception !");
     }
 }
+
+WideString DescribeCurrentException() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return Widen(e.what());
+    } catch (const Exception& e) {
+        if (e.ErrorNumber() == 0) return e.Description();
+        WideString text = u"error " + ToWideDecimal(e.ErrorNumber());
+        for (std::size_t i = 0; i < e.Arguments().size(); ++i) text += (i == 0 ? u": " : u", ") + e.Arguments()[i];
+        return text;
+    } catch (const HResultError& e) {
+        return ComErrorText(e.hr, WideString());
+    } catch (const ComError& e) {
+        return ComErrorText(e.hr, e.description);
+    } catch (...) {
+        return u"Unknown exception !";
+    }
+}

@@ -67,3 +67,7 @@ struct ComError {
 // shown), HResultError and ComError (wrapped into a text Exception of the
 // catching code, logged and shown), anything else ("Unknown exception !").
 void ReportCurrentException(InstallerHandle install, const char* source, std::uint32_t line);
+// Call only inside a catch block: the exception being handled as one line
+// of text, in the same catch order ("error 4113: C:\web.config, 3, 5, ..."
+// for a numbered error).
+WideString DescribeCurrentException();

@@ -5,6 +5,7 @@
 #include "installer/Logger.h"
 #include "installer/ModuleScope.h"
 #include "platform/Msi.h"
+#include "platform/System.h"
 #include "platform/os/SystemInfo.h"
 
 namespace {
@@ -14,10 +15,30 @@ void LogLine(const WideString& line) {
     if (log.IsEnabled()) log.Send(line);
 }
 
+// A new braced GUID text, the id of one installation run.
+WideString NewRunId() {
+    platform::Guid guid;
+    if (!platform::CoCreateGuid(&guid)) throw Exception(TRELLIS_HERE, u"Cannot make an id for this installation.");
+    static const char16_t kDigits[] = u"0123456789ABCDEF";
+    // Data1, Data2 and Data3 are little-endian numbers, the rest bytes.
+    static const int kOrder[] = {3, 2, 1, 0, -1, 5, 4, -1, 7, 6, -1, 8, 9, -1, 10, 11, 12, 13, 14, 15};
+    WideString text = u"{";
+    for (int index : kOrder) {
+        if (index < 0) {
+            text.push_back(u'-');
+            continue;
+        }
+        text.push_back(kDigits[guid[static_cast<std::size_t>(index)] >> 4]);
+        text.push_back(kDigits[guid[static_cast<std::size_t>(index)] & 0x0F]);
+    }
+    return text + u"}";
+}
+
 WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEvaluator* evaluator) {
     MsiTableReader reader(install);
     WideString text;
     AppendPropertySection(install, text);
+    AppendRunId(text, NewRunId());
     text.push_back(kSectionSeparator);
     text += SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
     return text;

@@ -36,7 +36,11 @@ MsiTableReader::MsiTableReader(InstallerHandle handle) {
 }
 
 MsiTableReader::~MsiTableReader() {
-    Reset();
+    try {
+        Reset();
+    } catch (...) {
+        // Its log line failed, perhaps while unwinding: the handles still close.
+    }
     if (ownsDatabase_) platform::MsiCloseHandle(database_);
 }
 

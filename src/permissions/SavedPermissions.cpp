@@ -17,7 +17,11 @@ class TempListFile {
 public:
     TempListFile() : path_(CreateTempFile()) {}
     ~TempListFile() {
-        if (!path_.empty()) DeleteFileLogged(path_);
+        try {
+            if (!path_.empty()) DeleteFileLogged(path_);
+        } catch (...) {
+            // Possibly unwinding already: a failing log line must not end the process.
+        }
     }
     TempListFile(const TempListFile&) = delete;
     TempListFile& operator=(const TempListFile&) = delete;

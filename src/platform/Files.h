@@ -26,6 +26,9 @@ constexpr std::uint32_t kErrorDirNotEmpty = 145;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorDiskFull = 112;
 constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorBadFileType = 222;
+constexpr std::uint32_t kErrorStoppedOnSymlink = 681;
+constexpr std::uint32_t kErrorIoDevice = 1117;
 
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
@@ -54,14 +57,24 @@ public:
 
     // Opens an existing file for reading (share read).
     static File OpenForRead(const std::u16string& path);
+    // Opens an existing regular file for reading without following a link
+    // at its last component and without waiting on a pipe or a device: a
+    // link fails with kErrorStoppedOnSymlink, a folder with access denied,
+    // anything else that is not a file on a disk with kErrorBadFileType.
+    static File OpenRegularForRead(const std::u16string& path);
     // Creates or truncates a file for writing.
     static File Create(const std::u16string& path);
+    // Creates a file that does not exist yet (CREATE_NEW): a name that is
+    // taken, by a link too, fails with kErrorFileExists.
+    static File CreateNew(const std::u16string& path);
 
     bool IsOpen() const;
     bool GetSize(std::uint64_t* size) const;
     // Reads up to `wanted` bytes; *read is 0 at the end of the file.
     bool Read(void* buffer, std::uint32_t wanted, std::uint32_t* read);
     bool Write(const void* data, std::uint32_t size);
+    // FlushFileBuffers: the written bytes are on the disk.
+    bool Flush();
     void Close();
 
 private:
@@ -70,14 +83,30 @@ private:
 };
 
 bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to);
-// CopyFileW that replaces an existing target (not a read-only one).
-bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to);
 bool DeleteFileW(const std::u16string& path);
 bool CreateDirectoryW(const std::u16string& path);
 bool RemoveDirectoryW(const std::u16string& path);
 std::uint32_t GetFileAttributesW(const std::u16string& path);
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes);
 bool PathFileExistsW(const std::u16string& path);
+
+// What the last component of a path names. Links on the way are followed,
+// as Windows follows junctions; a link at the last component is not.
+enum class PathKind { Missing, File, Folder, Link, Device };
+// Missing only for a clear "not found" (of the file or of a folder on its
+// way); false, with the last error set, when the system cannot tell.
+bool GetPathKind(const std::u16string& path, PathKind* kind);
+
+constexpr std::uint32_t kMoveFileReplaceExisting = 0x1;
+constexpr std::uint32_t kMoveFileWriteThrough = 0x8;
+// MoveFileExW: without kMoveFileReplaceExisting a taken name fails with
+// kErrorAlreadyExists. Write-through returns once the move is on the disk.
+bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags);
+// Puts `replacement` in the place of the existing file `replaced` in one
+// step, keeping the replaced file's attributes and access rules: ReplaceFileW,
+// falling back to MoveFileExW (replace existing, write-through), which keeps
+// the replacement's own. A read-only file is not replaced.
+bool ReplaceFileW(const std::u16string& replaced, const std::u16string& replacement);
 // PathIsUNCW: \\server\share and \\?\UNC\ forms.
 bool PathIsUNCW(const std::u16string& path);
 

@@ -17,6 +17,8 @@ bool Wow64RevertWow64FsRedirection(void* oldValue);
 using Guid = std::array<std::uint8_t, 16>;
 // Stands for CLSIDFromString on a braced GUID text "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
 bool CLSIDFromString(const std::u16string& text, Guid* guid);
+// CoCreateGuid: a new random GUID.
+bool CoCreateGuid(Guid* guid);
 
 constexpr std::uint32_t kMbIconErrorBox = 0x10;
 // MessageBoxW owned by the foreground window.

@@ -134,43 +134,38 @@ TEST_F(ExamplePackageTest, InstallBuildsTheMissingFileAndUninstallDeletesIt) {
     EXPECT_NE(LogText().find("Trellis: Deleting file from disk..."), std::string::npos);
 }
 
-TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallTakesTheChangesBack) {
+TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallGivesItBack) {
     WriteFile(WebConfig(), kExistingWebConfig);
     ASSERT_EQ(Install(), 0);
-    const std::string merged = ReadFile(WebConfig());
-    // New settings go in before the end tags, in the file's own indentation
-    // unit of the package (two spaces per level); every other byte stays.
-    EXPECT_EQ(merged,
+    // New lines are indented like their neighbours, four spaces per level as
+    // the file has it (the package asks for two), and end in the file's CRLF;
+    // the empty connectionStrings opens up tidily. Every other byte stays.
+    EXPECT_EQ(ReadFile(WebConfig()),
               "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
               "<!-- Web shop settings; edit with care -->\r\n"
               "<configuration>\r\n"
               "    <appSettings>\r\n"
               "        <add key='Theme'  value='dark' />\r\n"
-              "    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"
-              "    <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n"
+              "        <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"
+              "        <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n"
               "    </appSettings>\r\n"
-              "    <connectionStrings >\r\n"
-              "    <add name=\"Shop\" connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"
-              "  </connectionStrings>\r\n"
+              "    <connectionStrings>\r\n"
+              "        <add name=\"Shop\" "
+              "connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"
+              "    </connectionStrings>\r\n"
               "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
-              "  <!-- Settings added by Norrvik Web Shop 1.0.0 -->\r\n"
+              "    <!-- Settings added by Norrvik Web Shop 1.0.0 -->\r\n"
               "</configuration>\r\n");
     EXPECT_TRUE(OtherFiles().empty()) << "the commit deletes the backup the package does not keep";
 
+    // The added elements and the comment go, and connectionStrings is an
+    // empty-element tag again: the bytes the install found.
     ASSERT_EQ(Uninstall(), 0);
-    std::string expected = merged;
-    for (const char* line : {"    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n",
-                             "    <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n",
-                             "    <add name=\"Shop\" connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"}) {
-        expected.erase(expected.find(line), std::string(line).size());
-    }
-    // The elements the package added are gone; the expanded parent and the
-    // comment stay, as comments are never removed.
-    EXPECT_EQ(ReadFile(WebConfig()), expected);
+    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
     EXPECT_TRUE(OtherFiles().empty());
 }
 
-TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileIsKeptAndUninstallRemovesTheEntry) {
+TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileStaysThroughInstallAndUninstall) {
     const std::string entry = "        <add key=\"LogFolder\" value=\"D:\\Logs\\Shop\" />\r\n";
     std::string existing = kExistingWebConfig;
     existing.insert(existing.find("    </appSettings>"), entry);
@@ -183,10 +178,10 @@ TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileIsKeptAndUninstallRemo
         EXPECT_EQ(merged.find("WebShop\\logs"), std::string::npos) << merged;
         EXPECT_NE(LogText().find("Trellis: Set Property: LOGFOLDER to D:\\Logs\\Shop"), std::string::npos);
 
-        // The locator reads the value again, so that the entry is found and
-        // goes with the package's other settings.
+        // The locator does not run at uninstall, so the entry is looked for
+        // with the package's own value: one the administrator set stays.
         ASSERT_EQ(Run("uninstall", package), 0) << package;
-        EXPECT_EQ(ReadFile(WebConfig()).find("LogFolder"), std::string::npos) << package;
+        EXPECT_EQ(ReadFile(WebConfig()), existing) << package;
     }
 }
 
@@ -230,6 +225,53 @@ TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
     const std::string log = LogText();
     EXPECT_NE(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
     EXPECT_NE(log.find("Trellis: OnXmlRollback end."), std::string::npos);
+}
+
+// A later run over the installed product (a repair, an upgrade, a change of
+// features) that fails after QM_XmlConfig rolls back what it changed
+// itself, and only that: the first installation's file, its kept backup and
+// its records stay, so that the uninstallation still finds them.
+TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas) {
+    struct Case {
+        const char* name;
+        const char* flags;  // QM_XmlFile.Flags of the package, when not the example's (8 + 16)
+        bool existing;      // web.config is there before the first installation
+    };
+    const Case cases[] = {{"built from scratch", nullptr, false}, {"merged, the backup kept (64)", "88", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Root());
+        std::string package = TRELLIS_EXAMPLE_PACKAGE;
+        if (c.flags != nullptr) {
+            package = (dir_ / "changed.msi").string();
+            fs::copy_file(TRELLIS_EXAMPLE_PACKAGE, package, fs::copy_options::overwrite_existing);
+            const std::string update = "msibuild '" + package + "' -q \"UPDATE QM_XmlFile SET Flags = " +
+                                       c.flags + "\" >>'" + (dir_ / "out.txt").string() + "' 2>&1";
+            ASSERT_EQ(std::system(update.c_str()), 0);
+        }
+        if (c.existing) WriteFile(WebConfig(), kExistingWebConfig);
+        ASSERT_EQ(Run("install", package), 0);
+        const std::string installed = ReadFile(WebConfig());
+        const std::vector<std::string> kept = OtherFiles();
+        EXPECT_EQ(kept.size(), c.existing ? 1u : 0u);
+
+        // The features again, and then a failure.
+        EXPECT_EQ(Run("install", package, "--prop ADDLOCAL=ALL --prop DB_SERVER=db2 --fail-after QM_XmlConfig"), 1);
+        const std::string log = LogText();
+        EXPECT_NE(log.find("Trellis: RollbackXmlUpdates end."), std::string::npos);
+        EXPECT_EQ(log.find("Deleting XML file built from scratch"), std::string::npos);
+        EXPECT_EQ(ReadFile(WebConfig()), installed);
+        EXPECT_EQ(OtherFiles(), kept);
+        for (const std::string& backup : kept)
+            EXPECT_EQ(ReadFile(WebConfig().parent_path() / backup), kExistingWebConfig);
+
+        // The records of the first installation are still there for its
+        // uninstallation, which deletes the file it built.
+        ASSERT_EQ(Run("uninstall", package), 0);
+        EXPECT_EQ(fs::exists(WebConfig()), c.existing);
+        for (const std::string& backup : kept)
+            EXPECT_EQ(ReadFile(WebConfig().parent_path() / backup), kExistingWebConfig);
+    }
 }
 
 TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {

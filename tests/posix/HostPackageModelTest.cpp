@@ -187,15 +187,19 @@ TEST(HostPackageModel, SelectFeaturesByLevelAddLocalAndRemove) {
         std::map<std::u16string, char> components;
     };
     const auto request = [](int level, const char16_t* addLocal, const char16_t* remove,
-                            std::set<std::u16string> features = {}, std::set<std::u16string> components = {}) {
+                            std::set<std::u16string> features = {}, std::set<std::u16string> components = {},
+                            const char16_t* reinstall = u"") {
         SelectionRequest r;
         r.installLevel = level;
         r.addLocal = addLocal;
         r.remove = remove;
+        r.reinstall = reinstall;
         r.installedFeatures = std::move(features);
         r.installedComponents = std::move(components);
         return r;
     };
+    const std::set<std::u16string> mainOnly = {u"Main", u"Docs"};
+    const std::set<std::u16string> mainComponents = {u"MainComp", u"DocsComp"};
     const Case cases[] = {
         {"first install at level 1: a level 1 child of a level 3 parent stays out",
          request(1, u"", u""), {},
@@ -225,6 +229,20 @@ TEST(HostPackageModel, SelectFeaturesByLevelAddLocalAndRemove) {
          {{u"Main", 'A'}, {u"Docs", 'A'}, {u"Extra", '-'}}, {{u"MainComp", 'A'}, {u"DocsComp", 'A'}, {u"Shared", '-'}}},
         {"a component stays while one of its features does", request(1, u"", u"ExtraChild", everything, allComponents),
          {}, {{u"ExtraChild", 'A'}, {u"Extra", '-'}}, {{u"Shared", '-'}}},
+        {"maintenance leaves out a component whose condition holds only now",
+         request(1, u"", u"", mainOnly, mainComponents), {u"WANT_OPTIONAL"}, {{u"Main", '-'}},
+         {{u"MainComp", '-'}, {u"Optional", '-'}}},
+        {"REINSTALL=ALL installs again what is installed, and only that",
+         request(1, u"", u"", mainOnly, mainComponents, u"ALL"), {},
+         {{u"Main", 'L'}, {u"Docs", 'L'}, {u"Extra", '-'}, {u"Disabled", '-'}},
+         {{u"MainComp", 'L'}, {u"DocsComp", 'L'}, {u"Optional", '-'}, {u"Shared", '-'}}},
+        {"ADDLOCAL of an installed feature brings in a component left out before",
+         request(1, u"Main", u"", mainOnly, mainComponents), {u"WANT_OPTIONAL"}, {{u"Main", '-'}},
+         {{u"MainComp", '-'}, {u"Optional", 'L'}}},
+        {"REINSTALL of one feature", request(1, u"", u"", mainOnly, mainComponents, u"Docs"), {},
+         {{u"Main", '-'}, {u"Docs", 'L'}}, {{u"MainComp", '-'}, {u"DocsComp", 'L'}}},
+        {"REINSTALL on a first installation installs nothing", request(1, u"", u"", {}, {}, u"ALL"), {},
+         {{u"Main", '-'}, {u"Docs", '-'}}, {{u"MainComp", '-'}, {u"DocsComp", '-'}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

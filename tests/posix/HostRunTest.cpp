@@ -294,7 +294,7 @@ TEST_F(HostRunTest, CommandLinePropertiesMoveDirectoriesAndSelectFeatures) {
     }
 }
 
-TEST_F(HostRunTest, FindRelatedProductsAndRemoveExistingProductsUseTheRoot) {
+TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsTheirPackages) {
     const auto seed = [&](const std::string& code, const std::string& version) {
         WriteFile(root_ / "products" / (code + ".txt"),
                   "ProductCode=" + code + "\nUpgradeCode={8C1E3A5B-7D9F-4B26-A48C-6E0A2C4E6F81}\nProductVersion=" +
@@ -305,12 +305,15 @@ TEST_F(HostRunTest, FindRelatedProductsAndRemoveExistingProductsUseTheRoot) {
     seed(older, "1.0.5");
     seed(newer, "1.3.0");
     const Result run = Install();
-    ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.log.find(" OLDPRODUCTS=" + older + " "), std::string::npos);
     EXPECT_NE(run.log.find("Property(S): NEWERPRODUCTS = " + newer), std::string::npos);
-    // The older one is replaced; the newer one was only to be detected.
-    EXPECT_FALSE(fs::exists(root_ / "products" / (older + ".txt")));
+    // The older one is to be removed, but without a copy of its package its
+    // uninstall sequence cannot run: the upgrade fails and changes nothing.
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.log.find("Error 1612. RemoveExistingProducts cannot remove product " + older), std::string::npos);
+    EXPECT_TRUE(fs::exists(root_ / "products" / (older + ".txt")));
     EXPECT_TRUE(fs::exists(root_ / "products" / (newer + ".txt")));
+    EXPECT_FALSE(Registered());
 }
 
 // A custom action's result decides how the installation goes on.
@@ -374,6 +377,8 @@ TEST_F(HostRunTest, BadUsageExitsWithTwoAndOneLine) {
         {{"install", "/nonexistent/p.msi", "--root", "{root}"}, "cannot read the package"},
         {{"install", notPackage, "--root", "{root}"}, "cannot read the package"},
         {{"install", "{package}", "--root", "{root}", "--library", "/nonexistent.so"}, "cannot read the library"},
+        {{"install", "{package}", "--root", "{root}", "--library", "HostActions=/nonexistent.so"},
+         "cannot read the library /nonexistent.so"},
         {{"install", "{package}", "--root", "{root}", "--fail-at", "NoSuchAction"}, "--fail-at names NoSuchAction"},
     };
     for (const Case& c : cases) {

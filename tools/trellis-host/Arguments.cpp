@@ -19,11 +19,22 @@ bool IsPropertyName(const std::string& name) {
     return true;
 }
 
+// The key of a Binary row as "NAME=" in front of a library path.
+bool IsBinaryKey(const std::string& name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+                        c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string UsageText() {
     return "usage: trellis-host install PACKAGE.msi --root DIR [--prop NAME=VALUE]... [--log FILE]\n"
-           "                    [--fail-at ACTION] [--fail-after ACTION] [--library PATH] [--diff]\n"
+           "                    [--fail-at ACTION] [--fail-after ACTION] [--library [BINARY=]PATH]... [--diff]\n"
            "       trellis-host uninstall PACKAGE.msi --root DIR [the same options]\n";
 }
 
@@ -105,7 +116,12 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
             options->failAfter = platform::posix::FromUtf8(value);
         } else if (arg == "--library") {
             if (!takeValue("a path")) return false;
-            options->library = value;
+            const std::size_t equals = value.find('=');
+            if (equals != std::string::npos && IsBinaryKey(value.substr(0, equals))) {
+                options->binaryLibraries[platform::posix::FromUtf8(value.substr(0, equals))] = value.substr(equals + 1);
+            } else {
+                options->library = value;
+            }
         } else if (arg == "--diff" && !inlineValue) {
             options->diff = true;
         } else if (arg.rfind("-", 0) == 0 && arg.size() > 1) {

@@ -1,10 +1,11 @@
 // The command line of trellis-host:
 //
 //   trellis-host install PACKAGE.msi --root DIR [--prop NAME=VALUE]... [--log FILE]
-//                [--fail-at ACTION] [--fail-after ACTION] [--library PATH] [--diff]
+//                [--fail-at ACTION] [--fail-after ACTION] [--library [BINARY=]PATH]... [--diff]
 //   trellis-host uninstall PACKAGE.msi --root DIR [the same options]
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +22,8 @@ struct Options {
     // The action runs, and then counts as failed: a failure late in the
     // script, after a deferred action did its work.
     std::u16string failAfter;
-    std::string library;
+    std::string library;  // for every Binary row the map does not name
+    std::map<std::u16string, std::string> binaryLibraries;  // by the key of the Binary row
     bool diff = false;
 };
 

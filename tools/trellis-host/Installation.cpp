@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "HostSupport.h"
 #include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/System.h"
@@ -20,28 +21,9 @@ namespace {
 
 using platform::posix::FromUtf8;
 using platform::posix::ToUtf8;
-namespace msi = platform::posix::msi;
-
-// Custom action type bits.
-constexpr int kTypeBaseMask = 0x3F;
-constexpr int kTypeDllBinary = 1;
-constexpr int kTypeDllFile = 17;
-constexpr int kTypeError = 19;
-constexpr int kTypeSetDirectory = 35;
-constexpr int kTypeSetProperty = 51;
-constexpr int kTypeContinue = 0x40;
-constexpr int kTypeRollback = 0x100;
-constexpr int kTypeCommit = 0x200;
-constexpr int kTypeInScript = 0x400;
-constexpr int kTypeHideTarget = 0x2000;
 
 // Windows Installer's answer for a product that is not installed.
 constexpr std::uint32_t kErrorUnknownProduct = 1605;
-
-// Upgrade table attributes.
-constexpr int kUpgradeOnlyDetect = 0x2;
-constexpr int kUpgradeMinInclusive = 0x100;
-constexpr int kUpgradeMaxInclusive = 0x200;
 
 // Standard actions: the ones the model needs do something, the others
 // (files, registry, shortcuts, services...) are not carried out here.
@@ -68,8 +50,6 @@ const std::set<std::u16string>& StandardActions() {
     return actions;
 }
 
-std::u16string Number(long value) { return FromUtf8(std::to_string(value)); }
-
 std::u16string StateName(int state) {
     switch (state) {
     case platform::posix::kInstallStateAbsent: return u"Absent";
@@ -85,42 +65,11 @@ std::u16string WithBackslash(std::u16string path) {
     return path;
 }
 
-std::vector<std::u16string> SplitOn(const std::u16string& text, char16_t separator) {
-    std::vector<std::u16string> parts;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(separator, start);
-        if (end == std::u16string::npos) end = text.size();
-        if (end > start) parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-std::vector<msi::Record> Rows(const platform::posix::InstallerSession& session, const char16_t* query) {
-    std::vector<msi::Record> rows;
-    if (session.Database()) msi::QueryRows(*session.Database(), query, &rows);
-    return rows;
-}
-
-std::u16string Text(const msi::Record& row, std::size_t field) {
-    return field < row.fields.size() ? msi::FieldText(row.fields[field]) : std::u16string();
-}
-
-int Integer(const msi::Record& row, std::size_t field, int fallback) {
-    if (field >= row.fields.size() || row.fields[field].kind != msi::Field::Kind::Integer) return fallback;
-    return row.fields[field].integer;
-}
-
 std::u16string UserName() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_name != nullptr) {
         return FromUtf8(entry->pw_name);
     }
     return u"User";
-}
-
-bool IsFailure(std::uint32_t result) {
-    return result == platform::kErrorInstallFailure || result == platform::kErrorInstallUserExit;
 }
 
 }  // namespace
@@ -171,8 +120,8 @@ Installation::Running::~Running() {
     }
 }
 
-Installation::Installation(const Options& options, const InstallLog& log, std::string libraryPath)
-    : options_(options), log_(log), libraryPath_(std::move(libraryPath)), store_(options.root) {
+Installation::Installation(Options options, const InstallLog& log, std::string libraryPath)
+    : options_(std::move(options)), log_(log), libraryPath_(std::move(libraryPath)), store_(options_.root) {
     // The session writes the messages of custom actions (INFO lines and the
     // like) into the same log.
     if (log_.Enabled()) session_.SetLogFile(log_.Path());
@@ -401,7 +350,7 @@ std::uint32_t Installation::RunStandardAction(const std::u16string& action) {
     } else if (action == u"FindRelatedProducts") {
         FindRelatedProducts();
     } else if (action == u"RemoveExistingProducts") {
-        RemoveExistingProducts();
+        return RemoveExistingProducts();
     } else if (action == u"DisableRollback") {
         session_.SetProperty(u"RollbackDisabled", u"1");
     } else {
@@ -471,22 +420,31 @@ std::uint32_t Installation::Execute(const CustomActionRow& row) {
     }
 }
 
-std::uint32_t Installation::CallEntryPoint(const CustomActionRow& row) {
-    if (!libraryTried_) {
-        libraryTried_ = true;
-        library_ = ::dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library_ == nullptr) {
-            const char* reason = ::dlerror();
-            log_.Engine(u"Cannot load " + FromUtf8(libraryPath_) + u": " + FromUtf8(reason != nullptr ? reason : ""));
-        }
+// The library for a custom action's Binary row, loaded once per path.
+void* Installation::LoadLibraryFor(const std::u16string& source, std::string* path) {
+    const auto mapped = options_.binaryLibraries.find(source);
+    *path = mapped != options_.binaryLibraries.end() ? mapped->second : libraryPath_;
+    const auto loaded = libraries_.find(*path);
+    if (loaded != libraries_.end()) return loaded->second;
+    void* library = ::dlopen(path->c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = ::dlerror();
+        log_.Engine(u"Cannot load " + FromUtf8(*path) + u": " + FromUtf8(reason != nullptr ? reason : ""));
     }
+    libraries_[*path] = library;
+    return library;
+}
+
+std::uint32_t Installation::CallEntryPoint(const CustomActionRow& row) {
+    std::string path;
+    void* library = LoadLibraryFor(row.source, &path);
     const std::u16string where = u" (action " + row.action + u", entry point " + row.target + u", library " +
-                                 FromUtf8(libraryPath_) + u")";
-    if (library_ == nullptr) {
+                                 FromUtf8(path) + u")";
+    if (library == nullptr) {
         log_.Engine(u"Error 1723. A DLL required for this install to complete could not be run." + where);
         return platform::kErrorInstallFailure;
     }
-    void* symbol = ::dlsym(library_, ToUtf8(row.target).c_str());
+    void* symbol = ::dlsym(library, ToUtf8(row.target).c_str());
     if (symbol == nullptr) {
         log_.Engine(u"Error 1723. The library has no such entry point." + where);
         return platform::kErrorInstallFailure;
@@ -494,158 +452,6 @@ std::uint32_t Installation::CallEntryPoint(const CustomActionRow& row) {
     log_.Engine(u"Invoking custom action " + row.action + u": entry point " + row.target);
     using EntryPoint = std::uint32_t (*)(std::uint32_t);
     return reinterpret_cast<EntryPoint>(symbol)(session_.Handle());
-}
-
-Installation::Script Installation::ScriptOf(int type) {
-    if ((type & kTypeInScript) == 0) return Script::Deferred;
-    if ((type & (kTypeRollback | kTypeCommit)) == kTypeRollback) return Script::Rollback;
-    if ((type & (kTypeRollback | kTypeCommit)) == kTypeCommit) return Script::Commit;
-    return Script::Deferred;
-}
-
-std::u16string Installation::OpText(const char16_t* op, const ScriptOp& scriptOp) const {
-    const CustomActionRow& row = scriptOp.action;
-    return std::u16string(op) + u"(Action=" + row.action + u",ActionType=" + Number(row.type) + u",Source=" +
-           row.source + u",Target=" + row.target + u",CustomActionData=" +
-           ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : scriptOp.data) + u")";
-}
-
-std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
-    const char16_t* name = script == Script::Rollback ? u"CustomActionRollback"
-                           : script == Script::Commit ? u"CustomActionCommit"
-                                                      : u"CustomActionSchedule";
-    log_.Engine(u"Executing op: " + OpText(name, op));
-    Running running(this, op.action.action);
-    if (op.action.action == options_.failAt) {
-        log_.Engine(u"Action " + op.action.action + u" fails: --fail-at names it");
-        return platform::kErrorInstallFailure;
-    }
-    // Deferred actions see only these properties, as on Windows.
-    const std::map<std::u16string, std::u16string> saved = session_.Properties();
-    const auto valueOf = [&](const char16_t* property) {
-        const auto it = saved.find(property);
-        return it == saved.end() ? std::u16string() : it->second;
-    };
-    for (const auto& property : saved) session_.SetProperty(property.first, u"");
-    session_.SetProperty(u"CustomActionData", op.data);
-    session_.SetProperty(u"ProductCode", valueOf(u"ProductCode"));
-    session_.SetProperty(u"UserSID", valueOf(u"UserSID"));
-    const int mode = script == Script::Rollback ? platform::kMsiRunModeRollback
-                     : script == Script::Commit ? platform::kMsiRunModeCommit
-                                                : platform::kMsiRunModeScheduled;
-    session_.SetMode(mode, true);
-    inScript_ = true;
-    std::uint32_t rc = Execute(op.action);
-    if (rc == platform::kErrorSuccess && op.action.action == options_.failAfter) {
-        log_.Engine(u"Action " + op.action.action + u" ran and now fails: --fail-after names it");
-        rc = platform::kErrorInstallFailure;
-    }
-    inScript_ = false;
-    session_.SetMode(mode, false);
-    for (const auto& property : std::map<std::u16string, std::u16string>(session_.Properties())) {
-        session_.SetProperty(property.first, u"");
-    }
-    for (const auto& [property, value] : saved) session_.SetProperty(property, value);
-    return rc;
-}
-
-std::uint32_t Installation::ExecuteScript() {
-    const bool rollbackDisabled = !session_.GetProperty(u"RollbackDisabled").empty();
-    while (executed_ < script_.size()) {
-        const ScriptOp op = script_[executed_++];
-        if (!op.folders.empty()) {
-            for (const std::u16string& folder : op.folders) {
-                log_.Engine(u"Executing op: FolderCreate(Folder=" + folder + u")");
-            }
-            CreateFolders(op.folders);
-            continue;
-        }
-        switch (ScriptOf(op.action.type)) {
-        case Script::Rollback:
-        case Script::Commit:
-            log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
-            if (rollbackDisabled) {
-                log_.Engine(u"Rollback is disabled: " + op.action.action + u" will not run");
-            } else {
-                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(op);
-            }
-            break;
-        case Script::Deferred: {
-            const std::uint32_t rc = RunScriptOp(op, Script::Deferred);
-            if (IsFailure(rc)) return rc;
-            break;
-        }
-        }
-    }
-    return platform::kErrorSuccess;
-}
-
-std::uint32_t Installation::FinishScript() {
-    if (!scriptOpen_) return platform::kErrorSuccess;
-    scriptOpen_ = false;
-    log_.Engine(u"Running the installation script: " + Number(static_cast<long>(script_.size() - executed_)) +
-                u" operation(s) to go");
-    std::uint32_t rc = ExecuteScript();
-    if (rc != platform::kErrorSuccess) return rc;
-    if (!commit_.empty()) log_.Engine(u"Running the commit actions");
-    for (const ScriptOp& op : commit_) {
-        rc = RunScriptOp(op, Script::Commit);
-        // A failing commit action rolls back what the rollback script holds.
-        if (IsFailure(rc)) return rc;
-    }
-    commit_.clear();
-    rollback_.clear();
-    Register();
-    return platform::kErrorSuccess;
-}
-
-// The folders of the components being installed, and of their CreateFolder
-// rows, come into being where the script reaches this point.
-void Installation::ScheduleFolders() {
-    if (!costed_ || !scriptOpen_) return;
-    std::map<std::u16string, std::u16string> directoryOf;
-    for (const platform::posix::ComponentRow& row : tables_.components) directoryOf[row.component] = row.directory;
-    std::vector<std::pair<std::u16string, std::u16string>> pairs;  // component, directory
-    for (const auto& [component, directory] : directoryOf) pairs.emplace_back(component, directory);
-    for (const msi::Record& row : Rows(session_, u"SELECT `Component_`, `Directory_` FROM `CreateFolder`")) {
-        pairs.emplace_back(Text(row, 1), Text(row, 2));
-    }
-    std::set<std::u16string> folders;
-    for (const auto& [component, directory] : pairs) {
-        const auto state = selection_.components.find(component);
-        if (state == selection_.components.end() || state->second.action != platform::posix::kInstallStateLocal) continue;
-        const std::u16string path = session_.GetProperty(directory);
-        if (!path.empty()) folders.insert(path);
-    }
-    if (folders.empty()) return;
-    ScriptOp op;
-    op.folders.assign(folders.begin(), folders.end());
-    script_.push_back(op);
-}
-
-void Installation::CreateFolders(const std::vector<std::u16string>& folders) {
-    for (const std::u16string& folder : folders) {
-        // Each missing level in turn, from the drive down.
-        for (std::size_t at = folder.find(u'\\', 3); at != std::u16string::npos; at = folder.find(u'\\', at + 1)) {
-            const std::u16string level = folder.substr(0, at);
-            if (platform::GetFileAttributesW(level) == platform::kInvalidFileAttributes) {
-                platform::CreateDirectoryW(level);
-            }
-        }
-    }
-}
-
-void Installation::Rollback() {
-    commit_.clear();
-    if (rollback_.empty()) return;
-    log_.Engine(u"Rolling back: " + Number(static_cast<long>(rollback_.size())) +
-                u" rollback action(s), the last scheduled first");
-    for (auto it = rollback_.rbegin(); it != rollback_.rend(); ++it) {
-        log_.Line(u"Rollback: " + it->action.action);
-        const std::uint32_t rc = RunScriptOp(*it, Script::Rollback);
-        if (IsFailure(rc)) log_.Engine(u"Rollback action " + it->action.action + u" failed; the rollback goes on");
-    }
-    rollback_.clear();
 }
 
 void Installation::Cost() {
@@ -669,6 +475,13 @@ void Installation::Cost() {
         if (!more.empty()) request.addLocal += (request.addLocal.empty() ? u"" : u",") + more;
     }
     request.remove = session_.GetProperty(u"REMOVE");
+    request.reinstall = session_.GetProperty(u"REINSTALL");
+    if (!request.reinstall.empty()) {
+        const std::u16string mode = session_.GetProperty(u"REINSTALLMODE");
+        log_.Engine(u"REINSTALL=" + request.reinstall + u" REINSTALLMODE=" + (mode.empty() ? u"(omus)" : mode) +
+                    u": the installed features named are installed again; the mode only says which files and "
+                    u"registry entries are written again, and trellis-host writes none");
+    }
     if (isInstalled_) {
         request.installedFeatures.insert(installed_.features.begin(), installed_.features.end());
         request.installedComponents.insert(installed_.components.begin(), installed_.components.end());
@@ -683,8 +496,10 @@ void Installation::Cost() {
     }
     platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
     for (const auto& [feature, state] : selection_.features) {
-        log_.Engine(u"Feature: " + feature + u"; Installed: " + StateName(state.installed) + u"; Request: " +
-                    StateName(state.action) + u"; Action: " + StateName(state.action));
+        const std::u16string action =
+            selection_.reinstalled.count(feature) != 0 ? u"Reinstall" : StateName(state.action);
+        log_.Engine(u"Feature: " + feature + u"; Installed: " + StateName(state.installed) + u"; Request: " + action +
+                    u"; Action: " + action);
     }
     for (const auto& [component, state] : selection_.components) {
         log_.Engine(u"Component: " + component + u"; Installed: " + StateName(state.installed) + u"; Request: " +
@@ -709,78 +524,6 @@ void Installation::ResolveAndApplyDirectories() {
         log_.Engine(u"Dir (target): Key: " + directory + u"\t, Object: " + path);
     }
     if (costed_) platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
-}
-
-void Installation::Register() {
-    if (!costed_) return;
-    const std::vector<std::u16string> features = platform::posix::InstalledAfter(selection_.features);
-    const std::u16string code = session_.GetProperty(u"ProductCode");
-    if (features.empty()) {
-        if (isInstalled_ && store_.Remove(code)) log_.Engine(u"Product " + code + u" is no longer registered");
-        return;
-    }
-    platform::posix::InstalledProduct product;
-    product.productCode = code;
-    product.upgradeCode = session_.GetProperty(u"UpgradeCode");
-    product.productName = session_.GetProperty(u"ProductName");
-    product.productVersion = session_.GetProperty(u"ProductVersion");
-    product.manufacturer = session_.GetProperty(u"Manufacturer");
-    product.productLanguage = session_.GetProperty(u"ProductLanguage");
-    product.features = features;
-    product.components = platform::posix::InstalledAfter(selection_.components);
-    if (store_.Save(product)) {
-        log_.Engine(u"Product " + code + u" is registered with " + Number(static_cast<long>(features.size())) +
-                    u" feature(s)");
-    } else {
-        log_.Engine(u"Error: cannot register product " + code + u" under " + FromUtf8(options_.root));
-    }
-}
-
-// Fills each Upgrade row's ActionProperty with the installed products of its
-// UpgradeCode whose version is in its range.
-void Installation::FindRelatedProducts() {
-    if (isInstalled_) return;  // as on Windows, only a first installation looks
-    const std::u16string self = platform::posix::Upcase(session_.GetProperty(u"ProductCode"));
-    const std::vector<platform::posix::InstalledProduct> products = store_.All();
-    for (const msi::Record& row :
-         Rows(session_, u"SELECT `UpgradeCode`, `VersionMin`, `VersionMax`, `Attributes`, `ActionProperty` FROM `Upgrade`")) {
-        const std::u16string upgradeCode = platform::posix::Upcase(Text(row, 1));
-        const std::u16string min = Text(row, 2), max = Text(row, 3), property = Text(row, 5);
-        const int attributes = Integer(row, 4, 0);
-        for (const platform::posix::InstalledProduct& product : products) {
-            if (platform::posix::Upcase(product.upgradeCode) != upgradeCode ||
-                platform::posix::Upcase(product.productCode) == self) {
-                continue;
-            }
-            if (!min.empty()) {
-                const int c = platform::posix::CompareProductVersions(product.productVersion, min);
-                if (c < 0 || (c == 0 && (attributes & kUpgradeMinInclusive) == 0)) continue;
-            }
-            if (!max.empty()) {
-                const int c = platform::posix::CompareProductVersions(product.productVersion, max);
-                if (c > 0 || (c == 0 && (attributes & kUpgradeMaxInclusive) == 0)) continue;
-            }
-            std::u16string value = session_.GetProperty(property);
-            value += (value.empty() ? u"" : u";") + product.productCode;
-            session_.SetProperty(property, value);
-            log_.Engine(u"FindRelatedProducts: found product " + product.productCode + u" (" + product.productVersion +
-                        u"); " + property + u" = " + value);
-        }
-    }
-}
-
-// The products found for Upgrade rows that are not "detect only" are taken
-// off the sandbox's list. Their own packages' sequences are not run.
-void Installation::RemoveExistingProducts() {
-    for (const msi::Record& row : Rows(session_, u"SELECT `Attributes`, `ActionProperty` FROM `Upgrade`")) {
-        if ((Integer(row, 1, 0) & kUpgradeOnlyDetect) != 0) continue;
-        for (const std::u16string& code : SplitOn(session_.GetProperty(Text(row, 2)), u';')) {
-            if (store_.Remove(code)) {
-                log_.Engine(u"RemoveExistingProducts: product " + code +
-                            u" is no longer registered (its own uninstall sequence is not run)");
-            }
-        }
-    }
 }
 
 void Installation::LogEnd(std::uint32_t result) {

@@ -14,7 +14,13 @@
 //     0x400|0x200), from the sequence or from MsiDoActionW, go into the
 //     script with the value of the property named like them as their
 //     CustomActionData. A failure rolls back the rollback actions the script
-//     had reached, newest first; success runs the commit actions.
+//     had reached, newest first; success runs the commit actions;
+//   - RemoveExistingProducts removes the products that FindRelatedProducts
+//     found by running their own uninstall sequences from the packages the
+//     root keeps for them. Between InstallInitialize and InstallFinalize a
+//     removal joins this installation's transaction: its rollback actions
+//     run if this installation fails later, and the product is forgotten
+//     only when this installation succeeds.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +47,9 @@ struct CustomActionRow {
 
 class Installation {
 public:
-    // libraryPath: the custom-action library whose entry points type 1 actions call.
-    Installation(const Options& options, const InstallLog& log, std::string libraryPath);
+    // libraryPath: the custom-action library whose entry points type 1 actions
+    // call, unless options.binaryLibraries names one for the action's Binary row.
+    Installation(Options options, const InstallLog& log, std::string libraryPath);
     ~Installation();
     Installation(const Installation&) = delete;
     Installation& operator=(const Installation&) = delete;
@@ -62,11 +69,14 @@ public:
 private:
     enum class Script { Deferred, Rollback, Commit };
     // A custom action with its data, or (folders not empty) the creation of
-    // the folders of the components being installed.
+    // the folders of the components being installed. owner: the removal of
+    // an older product whose rollback or commit action this is; null for
+    // this installation's own.
     struct ScriptOp {
         CustomActionRow action;
         std::u16string data;
         std::vector<std::u16string> folders;
+        Installation* owner = nullptr;
     };
 
     class Running {
@@ -88,6 +98,7 @@ private:
     std::uint32_t ScheduleAction(const CustomActionRow& row);
     std::uint32_t Execute(const CustomActionRow& row);
     std::uint32_t CallEntryPoint(const CustomActionRow& row);
+    void* LoadLibraryFor(const std::u16string& source, std::string* path);
     std::uint32_t RunScriptOp(const ScriptOp& op, Script script);
     std::uint32_t ExecuteScript();
     std::uint32_t FinishScript();
@@ -99,17 +110,17 @@ private:
     void ResolveAndApplyDirectories();
     void Register();
     void FindRelatedProducts();
-    void RemoveExistingProducts();
+    std::uint32_t RemoveExistingProducts();
+    std::uint32_t RemoveProduct(const std::u16string& productCode, const std::u16string& remove);
     void LogEnd(std::uint32_t result);
     std::u16string Format(const std::u16string& text) const;
     std::u16string OpText(const char16_t* op, const ScriptOp& scriptOp) const;
     static Script ScriptOf(int type);
 
-    const Options& options_;
+    const Options options_;
     const InstallLog& log_;
     std::string libraryPath_;
-    void* library_ = nullptr;
-    bool libraryTried_ = false;
+    std::map<std::string, void*> libraries_;  // by path; null when it could not be loaded
     std::function<void(const std::u16string&)> onAction_;
     std::vector<std::u16string> running_;  // the actions running, innermost last
 
@@ -135,6 +146,13 @@ private:
     std::vector<ScriptOp> rollback_;
     std::vector<ScriptOp> commit_;
     bool inScript_ = false;
+
+    // A removal run by RemoveExistingProducts inside another installation's
+    // transaction: it leaves its rollback and commit actions, and forgetting
+    // the product, to that installation.
+    bool joinsParent_ = false;
+    // The removals that joined this installation's transaction.
+    std::vector<std::unique_ptr<Installation>> removals_;
 };
 
 }  // namespace host

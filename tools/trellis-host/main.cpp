@@ -20,9 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "AddTrellis.h"
 #include "Arguments.h"
 #include "InstallLog.h"
 #include "Installation.h"
+#include "PackageCheck.h"
 #include "TreeDiff.h"
 #include "platform/posix/Sandbox.h"
 #include "platform/posix/Utf.h"
@@ -157,11 +159,14 @@ std::string Explain(std::uint32_t result) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "check") return host::RunCheckCommand({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "add") return host::RunAddCommand({args.begin() + 1, args.end()});
     host::Options options;
     std::string error;
     if (!host::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
         if (!error.empty()) return UsageError(error);
-        std::cout << host::UsageText();
+        std::cout << host::UsageText() << host::PackageToolsUsage();
         return 0;
     }
     if (!IsReadableFile(options.package)) return UsageError("cannot read the package " + options.package);
@@ -176,6 +181,10 @@ int main(int argc, char** argv) {
         return UsageError("cannot read the library " + options.library);
     }
     library = Absolute(library);
+    for (auto& [binary, path] : options.binaryLibraries) {
+        if (!IsReadableFile(path)) return UsageError("cannot read the library " + path);
+        path = Absolute(path);
+    }
 
     host::InstallLog log(options.logFile);
     if (!log.Start()) return UsageError("cannot write the log file " + options.logFile);

@@ -3,6 +3,7 @@
 #include "installer/Logger.h"
 #include "platform/Files.h"
 #include "platform/System.h"
+#include "platform/os/AtomicFile.h"
 
 namespace {
 
@@ -101,7 +102,29 @@ bool PathExists(const WideString& path) {
     return finder.First(ToLongPath(path), &data);
 }
 
+WideString SystemErrorText(std::uint32_t error) {
+    WideString text = platform::FormatSystemMessage(error);
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n')) text.pop_back();
+    return ToWideUnsigned(error) + u"-" + text;
+}
+
 bool DeleteFileLogged(const WideString& path) { return DeleteLogged(path, false); }
+
+bool DeleteOwnFile(const WideString& path) {
+    const WideString target = ToLongPath(path);
+    if (platform::DeleteFileW(target)) return true;
+    std::uint32_t error = platform::GetLastError();
+    if (error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound) return true;
+    const std::uint32_t attributes = platform::GetFileAttributesW(target);
+    if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly) != 0 &&
+        platform::SetFileAttributesW(target, attributes & ~platform::kFileAttributeReadOnly)) {
+        if (platform::DeleteFileW(target)) return true;
+        error = platform::GetLastError();
+    }
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(u"Failed to delete file: " + path + u" LastError= " + SystemErrorText(error));
+    return false;
+}
 
 bool DeleteDirectoryLogged(const WideString& path) { return DeleteLogged(path, true); }
 
@@ -146,7 +169,7 @@ const WideString& GetSecureTempFolder() {
 WideString CreateTempFile() { return platform::GetTempFileNameW(GetSecureTempFolder(), u"perm"); }
 
 bool ReadWholeFile(const WideString& path, std::string* bytes) {
-    platform::File file = platform::File::OpenForRead(ToLongPath(path));
+    platform::File file = platform::File::OpenRegularForRead(ToLongPath(path));
     std::uint64_t size = 0;
     if (!file.IsOpen() || !file.GetSize(&size) || size > 0x7FFFFFFFu) return false;
     bytes->assign(static_cast<std::size_t>(size), '\0');
@@ -162,9 +185,8 @@ bool ReadWholeFile(const WideString& path, std::string* bytes) {
 }
 
 bool WriteWholeFile(const WideString& path, const std::string& bytes) {
-    platform::File file = platform::File::Create(ToLongPath(path));
-    if (!file.IsOpen()) return false;
-    if (!bytes.empty() && !file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) return false;
-    file.Close();
-    return true;
+    FileWriteFailure failure;
+    if (AtomicReplaceFile(path, bytes, ReplaceMode::EitherWay, &failure)) return true;
+    platform::SetLastError(failure.error);
+    return false;
 }

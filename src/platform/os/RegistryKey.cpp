@@ -33,18 +33,20 @@ RegistryKey::RegistryKey(const WideString& subkey, platform::HKey root, bool wri
 
 RegistryKey::~RegistryKey() { Close(); }
 
-bool RegistryKey::Open(platform::HKey* handle, bool create) const {
+bool RegistryKey::Open(platform::HKey* handle, bool create) {
     const std::uint32_t access = create ? access_ | platform::kKeyAllAccess : access_;
     long result;
     if (hasTransaction_ && transaction_.handle != 0) {
         result = create ? platform::RegCreateKeyTransactedW(root_, subkey_, access, transaction_.handle, handle)
                         : platform::RegOpenKeyTransactedW(root_, subkey_, access, transaction_.handle, handle);
     } else if (hasTransaction_ && !transaction_.allowPlain) {
+        status_ = platform::kRegCallNotImplemented;
         return false;
     } else {
         result = create ? platform::RegCreateKeyExW(root_, subkey_, access, handle)
                         : platform::RegOpenKeyExW(root_, subkey_, access, handle);
     }
+    status_ = result;
     return result == platform::kRegSuccess && *handle != 0;
 }
 
@@ -58,31 +60,43 @@ bool RegistryKey::Create() {
 }
 
 WideString RegistryKey::ReadString(const WideString& valueName) const {
-    if (handle_ == 0) return WideString();
+    WideString text;
+    if (QueryString(valueName, &text) != platform::kRegSuccess) text.clear();
+    return text;
+}
+
+long RegistryKey::QueryString(const WideString& valueName, WideString* text) const {
+    text->clear();
+    if (handle_ == 0) return status_ == platform::kRegSuccess ? platform::kRegFileNotFound : status_;
     std::uint32_t type = 0;
     std::uint32_t size = 0;
-    if (platform::RegQueryValueExW(handle_, valueName, &type, nullptr, &size) != platform::kRegSuccess)
-        return WideString();
-    if ((type != platform::kRegSz && type != platform::kRegExpandSz) || size == 0) return WideString();
+    if (const long result = platform::RegQueryValueExW(handle_, valueName, &type, nullptr, &size);
+        result != platform::kRegSuccess)
+        return result;
+    if ((type != platform::kRegSz && type != platform::kRegExpandSz) || size == 0) return platform::kRegSuccess;
     std::vector<char16_t> buffer(size / 2 + 1, u'\0');
     std::uint32_t bytes = static_cast<std::uint32_t>(buffer.size() * 2);
-    if (platform::RegQueryValueExW(handle_, valueName, &type, reinterpret_cast<std::uint8_t*>(buffer.data()),
-                                   &bytes) != platform::kRegSuccess)
-        return WideString();
-    WideString text(buffer.data(), bytes / 2);
-    if (!text.empty() && text.back() == u'\0') text.pop_back();
-    return text;
+    if (const long result = platform::RegQueryValueExW(
+            handle_, valueName, &type, reinterpret_cast<std::uint8_t*>(buffer.data()), &bytes);
+        result != platform::kRegSuccess)
+        return result;
+    text->assign(buffer.data(), bytes / 2);
+    if (!text->empty() && text->back() == u'\0') text->pop_back();
+    return platform::kRegSuccess;
 }
 
 bool RegistryKey::WriteString(const WideString& valueName, const WideString& text) {
     if (!Create()) return false;
     const auto size = static_cast<std::uint32_t>((text.size() + 1) * 2);
-    return platform::RegSetValueExW(handle_, valueName, platform::kRegSz,
-                                    reinterpret_cast<const std::uint8_t*>(text.c_str()), size) == platform::kRegSuccess;
+    status_ = platform::RegSetValueExW(handle_, valueName, platform::kRegSz,
+                                       reinterpret_cast<const std::uint8_t*>(text.c_str()), size);
+    return status_ == platform::kRegSuccess;
 }
 
 bool RegistryKey::DeleteValue(const WideString& valueName) {
-    return handle_ != 0 && platform::RegDeleteValueW(handle_, valueName) == platform::kRegSuccess;
+    if (handle_ == 0) return false;
+    status_ = platform::RegDeleteValueW(handle_, valueName);
+    return status_ == platform::kRegSuccess;
 }
 
 bool RegistryKey::DeleteSubkey(const WideString& name, bool force) {

@@ -1,5 +1,7 @@
-// A registry key that closes itself. Failures are never reported: a key that
-// cannot be opened stays closed, reads give empty texts, writes give false.
+// A registry key that closes itself. The plain operations report no
+// failures: a key that cannot be opened stays closed, reads give empty
+// texts, writes give false. Callers that must tell "absent" from "cannot
+// tell" use QueryString and LastStatus.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,10 @@ public:
     // Opens the key, creating it when missing, unless it is open already.
     bool Create();
     WideString ReadString(const WideString& valueName) const;
+    // kRegSuccess with the text of a string value (other types read as
+    // empty), kRegFileNotFound when the key or the value does not exist,
+    // else the registry's error.
+    long QueryString(const WideString& valueName, WideString* text) const;
     bool WriteString(const WideString& valueName, const WideString& text);
     bool DeleteValue(const WideString& valueName);
     // Without force a subkey that still holds values is left alone (and that
@@ -35,6 +41,8 @@ public:
     std::uint32_t ValueCount() const;
     std::uint32_t SubkeyCount() const;
     void Close();
+    // The registry's result of the last open, Create, write or deletion.
+    long LastStatus() const { return status_; }
 
     const WideString& Subkey() const { return subkey_; }
     const WideString& FullName() const { return fullName_; }
@@ -44,9 +52,10 @@ public:
     static WideString RootName(platform::HKey root);
 
 private:
-    bool Open(platform::HKey* handle, bool create) const;
+    bool Open(platform::HKey* handle, bool create);
 
     platform::HKey handle_ = 0;
+    long status_ = platform::kRegSuccess;
     std::uint32_t viewFlags_ = 0;
     bool hasTransaction_ = false;
     Transaction transaction_;

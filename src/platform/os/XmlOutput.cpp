@@ -57,33 +57,31 @@ void XmlOutput::Write(const WideString& text) {
 
 void XmlOutput::Flush() {
     if (buffer_.empty()) return;
-    const WideString path = ToLongPath(path_);
-    // Appending rewrites the old bytes followed by the new ones: the file
-    // layer opens files only to read or to replace them.
+    // Appending rewrites the old bytes followed by the new ones.
     Existing existing;
-    if (append_) existing = ReadExisting(path);
-    platform::File file;
-    if (!append_ || existing.opened) file = platform::File::Create(path);
-    if (!file.IsOpen()) Report(TRELLIS_HERE, kXmlOutputOpenFailed, u"The XML file could not be opened for writing.");
+    if (append_) existing = ReadExisting(ToLongPath(path_));
 
     // The byte order mark only opens a file; it is never repeated inside one.
     std::string bytes = EncodeXmlText(encoding_, buffer_);
     if (encoding_ == XmlEncoding::Utf16 && !bytes.empty() && existing.bytes.empty()) bytes.insert(0, "\xFF\xFE");
 
     int status = kWritten;
-    if (!file.IsOpen()) {
-        Report(TRELLIS_HERE, kXmlOutputWriteFailed, u"There is no open file to write the XML text to.");
+    FileWriteFailure failure;
+    if (append_ && !existing.opened) {
+        Report(TRELLIS_HERE, kXmlOutputOpenFailed, u"The XML file could not be opened for writing.");
         status = kNoOpenFile;
     } else if (bytes.empty()) {
         status = kNothingToWrite;
-    } else {
-        const std::string all = existing.bytes + bytes;
-        if (all.size() > 0xFFFFFFFFu || !file.Write(all.data(), static_cast<std::uint32_t>(all.size())))
-            status = kWriteFailed;
+    } else if (!AtomicReplaceFile(path_, existing.bytes + bytes, mode_, &failure)) {
+        const bool opened = failure.stage == FileWriteFailure::Stage::Write ||
+                            failure.stage == FileWriteFailure::Stage::Replace;
+        if (!opened) Report(TRELLIS_HERE, kXmlOutputOpenFailed, DescribeFailure(failure));
+        status = opened ? kWriteFailed : kNoOpenFile;
     }
     if (status != kWritten) {
         Report(TRELLIS_HERE, kXmlOutputWriteFailed,
-               u"Writing the XML file failed with status " + ToWideDecimal(status) + u".");
+               status == kWriteFailed ? DescribeFailure(failure)
+                                      : u"Writing the XML file failed with status " + ToWideDecimal(status) + u".");
     }
     buffer_.clear();
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "custact/XML/src/util/XmlEncoding.h"
+#include "platform/os/AtomicFile.h"
 #include "installer/WideString.h"
 
 // Failure levels given to the error handler.
@@ -30,10 +31,15 @@ public:
     XmlEncoding Encoding() const { return encoding_; }
     // Append to an existing file instead of replacing it.
     void SetAppend(bool append) { append_ = append; }
+    // Whether the file may exist already (EitherWay) or must be new.
+    void SetReplaceMode(ReplaceMode mode) { mode_ = mode; }
 
     void Write(const WideString& text);
-    // Writes the buffer to the file and clears it; nothing for an empty
-    // buffer. A UTF-16 file gets FF FE first, unless it already has bytes.
+    // Writes the buffer to the file in one step (AtomicReplaceFile) and
+    // clears it; nothing for an empty buffer. A UTF-16 file gets FF FE
+    // first, unless it already has bytes. A failure to make the file is
+    // reported as level 1 and then 2, a failure to write it as level 2,
+    // with the reason as the message.
     void Flush();
 
     const WideString& Buffer() const { return buffer_; }
@@ -55,6 +61,7 @@ private:
     WideString path_;
     WideString buffer_;
     bool append_ = false;
+    ReplaceMode mode_ = ReplaceMode::EitherWay;
     std::uint32_t lines_ = 0;
     XmlEncoding encoding_ = XmlEncoding::Utf8;
 };

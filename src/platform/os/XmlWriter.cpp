@@ -5,7 +5,7 @@
 #include "platform/os/XmlEscape.h"
 
 WideString XmlWriter::Indent() const {
-    WideString indent;
+    WideString indent = baseIndent_;
     for (int i = 0; i < depth_; ++i) indent += indentUnit_;
     return indent;
 }

@@ -1,6 +1,7 @@
 // Writes XML markup into an XmlOutput: new files and the fragments that are
-// inserted into existing ones, with "\r\n" line ends and the file's
-// indentation.
+// inserted into existing ones. Line ends are "\r\n" unless set otherwise;
+// each line is indented by the base indentation and the unit once per
+// depth.
 #pragma once
 
 #include <vector>
@@ -13,6 +14,9 @@ public:
     using XmlOutput::XmlOutput;
 
     void SetIndentUnit(WideString unit) { indentUnit_ = std::move(unit); }
+    // What every line starts with before the units of its depth.
+    void SetBaseIndent(WideString indent) { baseIndent_ = std::move(indent); }
+    void SetLineEnd(WideString lineEnd) { lineEnd_ = std::move(lineEnd); }
     // Fragments start at the depth of the place they are inserted at.
     void SetDepth(int depth) { depth_ = depth; }
     int Depth() const { return depth_; }
@@ -46,6 +50,7 @@ private:
     std::vector<WideString> openElements_;
     WideString lineEnd_ = u"\r\n";
     WideString indentUnit_ = u"  ";
+    WideString baseIndent_;
     bool standalone_ = true;
     WideString version_ = u"1.0";
     WideString encodingName_;

@@ -130,6 +130,7 @@ std::u16string InstallerSession::MessageText(std::uint32_t type, const std::vect
 }
 
 int InstallerSession::Message(std::uint32_t type, std::vector<std::u16string> fields) {
+    if (onMessage) onMessage(type);
     if (!logFile_.empty()) {
         std::ofstream log(logFile_, std::ios::app | std::ios::binary);
         log << msi::Utf16ToUtf8(MessageText(type, fields)) << '\n';

@@ -94,6 +94,9 @@ public:
     const std::vector<RecordedAction>& Actions() const { return actions_; }
     // MsiDoActionW of these actions fails with 1603.
     void FailAction(const std::u16string& action) { failingActions_.push_back(action); }
+    // Called first for every message; a test makes it throw, to see that
+    // nothing a custom action does lets an exception out of its entry point.
+    std::function<void(std::uint32_t type)> onMessage;
     // Lets a host run or schedule the actions itself; the default records them.
     std::function<std::uint32_t(InstallerSession&, const std::u16string&)> doAction;
 

@@ -155,6 +155,8 @@ LibmsiRecord* ConvertParameters(const Record& record) {
 
 }  // namespace
 
+void InstallLibmsiLogFilter() { InstallLogFilter(); }
+
 Database::~Database() {
     if (database_ != nullptr) g_object_unref(database_);
 }

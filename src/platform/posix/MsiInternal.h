@@ -91,6 +91,10 @@ struct View {
 // that msi.dll gives for it; fallback for other domains or no error.
 std::uint32_t ErrorFromGError(const GError* error, std::uint32_t fallback);
 
+// Drops libmsi's complaints about null stream cells and missing tables,
+// which its error codes report already; once per process.
+void InstallLibmsiLogFilter();
+
 // The global handle table. Handles are nonzero and never reused, so a stale
 // handle keeps failing instead of reaching a newer object.
 using Object = std::variant<InstallerSession*, std::shared_ptr<Database>, std::shared_ptr<View>,

@@ -241,7 +241,7 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
     };
 
     std::map<std::u16string, int> requested;
-    if (request.addLocal.empty() && request.remove.empty()) {
+    if (request.addLocal.empty() && request.remove.empty() && request.reinstall.empty()) {
         if (request.installedFeatures.empty()) {
             for (const FeatureRow& row : tables.features) {
                 bool selected = available(row.feature) && levelOf(row.feature) <= request.installLevel;
@@ -252,8 +252,9 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
             }
         }
     } else {
-        // ADDLOCAL first, then REMOVE, as Windows Installer orders them.
-        // A feature comes with its parents, unless level 0 disables it.
+        // ADDLOCAL first, then REMOVE, then REINSTALL, as Windows Installer
+        // orders them. A feature comes with its parents, unless level 0
+        // disables it.
         const std::vector<std::u16string> add = SplitList(request.addLocal);
         for (const FeatureRow& row : tables.features) {
             if (!available(row.feature)) continue;
@@ -271,6 +272,17 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
                 }
             }
         }
+        // Only what is installed is installed again; names are case-sensitive.
+        const std::vector<std::u16string> reinstall = SplitList(request.reinstall);
+        for (const FeatureRow& row : tables.features) {
+            if (request.installedFeatures.count(row.feature) == 0) continue;
+            for (const std::u16string& name : reinstall) {
+                if (name == u"ALL" || name == row.feature) {
+                    requested.erase(row.feature);
+                    selection.reinstalled.insert(row.feature);
+                }
+            }
+        }
     }
 
     for (const FeatureRow& row : tables.features) {
@@ -279,6 +291,7 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
             request.installedFeatures.count(row.feature) != 0 ? kInstallStateLocal : kInstallStateAbsent;
         const auto it = requested.find(row.feature);
         if (it != requested.end() && it->second != state.installed) state.action = it->second;
+        if (selection.reinstalled.count(row.feature) != 0) state.action = kInstallStateLocal;
         selection.features[row.feature] = state;
     }
 
@@ -288,16 +301,27 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
         ItemState state;
         state.installed =
             request.installedComponents.count(row.component) != 0 ? kInstallStateLocal : kInstallStateAbsent;
-        bool wanted = false;
+        bool installing = false;    // a feature that holds it is installed, asked for, or installed again
+        bool reinstalling = false;  // a feature that holds it is installed again
+        bool staying = false;       // a feature that holds it is there afterwards
         for (const std::u16string& feature : featuresOf[row.component]) {
             const auto it = selection.features.find(feature);
-            wanted = wanted || (it != selection.features.end() && IsFinallyInstalled(it->second));
+            if (it == selection.features.end()) continue;
+            const auto request = requested.find(feature);
+            installing = installing || it->second.action == kInstallStateLocal ||
+                         (request != requested.end() && request->second == kInstallStateLocal);
+            reinstalling = reinstalling || selection.reinstalled.count(feature) != 0;
+            staying = staying || IsFinallyInstalled(it->second);
         }
-        if (wanted && state.installed != kInstallStateLocal) {
+        if (state.installed == kInstallStateLocal) {
+            if (!staying) {
+                state.action = kInstallStateAbsent;
+            } else if (reinstalling) {
+                state.action = kInstallStateLocal;
+            }
+        } else if (installing) {
             const int condition = row.condition.empty() ? kMsiConditionNone : evaluate(row.condition);
             if (condition == kMsiConditionTrue || condition == kMsiConditionNone) state.action = kInstallStateLocal;
-        } else if (!wanted && state.installed == kInstallStateLocal) {
-            state.action = kInstallStateAbsent;
         }
         selection.components[row.component] = state;
     }

@@ -99,6 +99,7 @@ struct SelectionRequest {
     int installLevel = 1;            // INSTALLLEVEL
     std::u16string addLocal;         // ADDLOCAL: "ALL" or a comma-separated list
     std::u16string remove;           // REMOVE: "ALL" or a comma-separated list
+    std::u16string reinstall;        // REINSTALL: "ALL" or a comma-separated list
     std::set<std::u16string> installedFeatures;    // of this product, from earlier runs
     std::set<std::u16string> installedComponents;
 };
@@ -107,20 +108,27 @@ struct Selection {
     std::map<std::u16string, ItemState> features;
     std::map<std::u16string, ItemState> components;
     std::map<std::u16string, int> featureLevels;  // after the Condition table
+    std::set<std::u16string> reinstalled;         // features that REINSTALL names and that are installed
 };
 
 // MsiEvaluateCondition's answer (kMsiCondition*).
 using ConditionEvaluator = std::function<int(const std::u16string&)>;
 
 // The installed and action states of every feature and component, as
-// CostFinalize leaves them. Without ADDLOCAL or REMOVE a first installation
-// selects the features whose level is between 1 and INSTALLLEVEL (and whose
-// parent is selected), and a maintenance run changes nothing; ADDLOCAL adds
-// the named features (and their parents), REMOVE takes the named ones (and
-// their children) away; "ALL" names every feature. Level 0 disables a
-// feature and its children. A component is installed with the first selected
-// feature that holds it, unless its condition is false, and removed with the
-// last. An action state is kInstallStateUnknown where nothing changes.
+// CostFinalize leaves them. Without ADDLOCAL, REMOVE or REINSTALL a first
+// installation selects the features whose level is between 1 and
+// INSTALLLEVEL (and whose parent is selected), and a maintenance run changes
+// nothing; ADDLOCAL adds the named features (and their parents), REMOVE takes
+// the named ones (and their children) away, REINSTALL installs the named ones
+// again in their state (only those installed already, so on a first
+// installation it installs nothing); "ALL" names every feature. Level 0
+// disables a feature and its children. A component that is not installed
+// is installed when a feature that holds it is installed or asked for,
+// unless its condition is false; an installed one is installed again with a
+// feature that is, and removed with the last feature that holds it. An
+// action state is kInstallStateUnknown where nothing changes, so a repaired
+// feature and its installed components read Local as both installed and
+// action state (?C=3 and $C=3).
 Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& request,
                          const ConditionEvaluator& evaluate);
 

@@ -56,6 +56,10 @@ std::string ProductStore::FileOf(const std::u16string& productCode) const {
     return root_ + "/products/" + ToUtf8(Upcase(productCode)) + ".txt";
 }
 
+std::string ProductStore::PackageFileOf(const std::u16string& productCode) const {
+    return root_ + "/products/" + ToUtf8(Upcase(productCode)) + ".msi";
+}
+
 bool ProductStore::Find(const std::u16string& productCode, InstalledProduct* product) const {
     return IsCodeText(productCode) && ReadProduct(FileOf(productCode), product);
 }
@@ -96,7 +100,38 @@ bool ProductStore::Save(const InstalledProduct& product) const {
 }
 
 bool ProductStore::Remove(const std::u16string& productCode) const {
-    return IsCodeText(productCode) && std::remove(FileOf(productCode).c_str()) == 0;
+    if (!IsCodeText(productCode)) return false;
+    std::remove(PackageFileOf(productCode).c_str());
+    return std::remove(FileOf(productCode).c_str()) == 0;
+}
+
+bool ProductStore::CachePackage(const std::u16string& productCode, const std::string& package) const {
+    if (!IsCodeText(productCode)) return false;
+    const std::string cached = PackageFileOf(productCode);
+    struct stat from{}, to{};
+    if (::stat(package.c_str(), &from) != 0) return false;
+    if (::stat(cached.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino) return true;
+    ::mkdir(root_.c_str(), 0777);
+    ::mkdir((root_ + "/products").c_str(), 0777);
+    // Written beside and renamed, so that a cached copy is always whole.
+    const std::string partial = cached + ".partial";
+    {
+        std::ifstream in(package, std::ios::binary);
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        out << in.rdbuf();
+        if (!in || !out.flush()) {
+            std::remove(partial.c_str());
+            return false;
+        }
+    }
+    return std::rename(partial.c_str(), cached.c_str()) == 0;
+}
+
+std::string ProductStore::CachedPackage(const std::u16string& productCode) const {
+    if (!IsCodeText(productCode)) return std::string();
+    const std::string cached = PackageFileOf(productCode);
+    struct stat info{};
+    return ::stat(cached.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? cached : std::string();
 }
 
 int CompareProductVersions(const std::u16string& a, const std::u16string& b) {

@@ -1,6 +1,8 @@
 // The products installed in a sandbox, remembered across runs of
 // trellis-host the way Windows Installer remembers them in its registry: one
-// file per product in <root>/products, named by the product code.
+// file per product in <root>/products, named by the product code, and beside
+// it a copy of the package it was installed from (as Windows keeps a cached
+// copy), which a later upgrade runs to remove the product.
 #pragma once
 
 #include <string>
@@ -27,10 +29,18 @@ public:
     bool Find(const std::u16string& productCode, InstalledProduct* product) const;
     std::vector<InstalledProduct> All() const;
     bool Save(const InstalledProduct& product) const;
+    // Forgets the product and its cached package.
     bool Remove(const std::u16string& productCode) const;
+
+    // Keeps a copy of the package the product was installed from; false when
+    // it cannot be written. Copying the cached copy onto itself is a no-op.
+    bool CachePackage(const std::u16string& productCode, const std::string& package) const;
+    // The cached copy, or empty when there is none.
+    std::string CachedPackage(const std::u16string& productCode) const;
 
 private:
     std::string FileOf(const std::u16string& productCode) const;
+    std::string PackageFileOf(const std::u16string& productCode) const;
     std::string root_;
 };
 

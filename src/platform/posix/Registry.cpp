@@ -18,7 +18,8 @@
 // names, values in the order they were created. Handles are a table of this
 // process (root and path); a handle whose key was deleted fails with
 // ERROR_KEY_DELETED. HKEY_CLASSES_ROOT is a root of its own here, not a view
-// of the two Classes keys, and the WOW64 view flags are ignored.
+// of the two Classes keys, and the WOW64 view flags are ignored. A test can
+// make any one call fail with ERROR_REGISTRY_IO_FAILED (FaultInjection.h).
 #include "platform/Registry.h"
 
 #include <fcntl.h>
@@ -35,6 +36,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/posix/FaultInjection.h"
 #include "platform/posix/Sandbox.h"
 #include "platform/posix/Utf.h"
 
@@ -554,6 +556,7 @@ Key* Walk(Key* key, const std::vector<std::u16string>& names) {
 // the registry when the action reports a change.
 template <typename Action>
 long WithKey(HKey handle, std::uint32_t neededAccess, bool changes, Action action) {
+    if (posix::OperationFails()) return kErrorRegistryIoFailed;  // chosen by a test
     std::lock_guard<std::mutex> lock(g_mutex);
     OpenKey open;
     if (long result = LookUpHandle(handle, &open); result != kRegSuccess) return result;

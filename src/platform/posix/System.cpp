@@ -3,8 +3,10 @@
 // fail with ERROR_INVALID_FUNCTION as they do there.
 #include "platform/System.h"
 
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -58,6 +60,22 @@ bool Wow64RevertWow64FsRedirection(void*) {
 
 // Only the braced form; the GUID's fields are stored as Windows keeps them in
 // memory: Data1, Data2 and Data3 little-endian, Data4 byte by byte.
+// A version 4 GUID from the kernel's random source.
+bool CoCreateGuid(Guid* guid) {
+    std::size_t filled = 0;
+    while (filled < guid->size()) {
+        const ssize_t n = ::getrandom(guid->data() + filled, guid->size() - filled, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    (*guid)[7] = static_cast<std::uint8_t>(((*guid)[7] & 0x0F) | 0x40);
+    (*guid)[8] = static_cast<std::uint8_t>(((*guid)[8] & 0x3F) | 0x80);
+    return true;
+}
+
 bool CLSIDFromString(const std::u16string& text, Guid* guid) {
     if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return false;
     const std::u16string body = text.substr(1, 36);

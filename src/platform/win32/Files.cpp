@@ -15,6 +15,22 @@ namespace {
 using win32::U;
 using win32::W;
 
+// Symbolic links, junctions and mount points stand for another name; other
+// reparse points (deduplicated or cloud files) are files with data of their own.
+bool IsNameSurrogate(DWORD tag) { return (tag & 0x20000000u) != 0; }
+
+// The reparse tag of a name, which FindFirstFileW reports without following it.
+bool ReparseTag(const std::u16string& path, DWORD* tag) {
+    WIN32_FIND_DATAW found;
+    win32::FindHandle search(::FindFirstFileW(W(path), &found));
+    if (!search.Valid()) return false;
+    *tag = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? found.dwReserved0 : 0;
+    return true;
+}
+
+// A file on a disk, not a console, a pipe or another device.
+bool IsDiskFile(HANDLE handle) { return ::GetFileType(handle) == FILE_TYPE_DISK; }
+
 }  // namespace
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -44,6 +60,41 @@ File& File::operator=(File&& other) noexcept {
 File File::OpenForRead(const std::u16string& path) {
     File file;
     *file.impl_->handle.Out() = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file;
+}
+
+// Opened without following a link at the last component; a reparse point
+// that is not a link is opened again the ordinary way, so that its filter
+// gives the file's data.
+File File::OpenRegularForRead(const std::u16string& path) {
+    File file;
+    win32::FileHandle handle(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.Valid()) return file;
+    FILE_ATTRIBUTE_TAG_INFO info;
+    if (!::GetFileInformationByHandleEx(handle.Get(), FileAttributeTagInfo, &info, sizeof info)) return file;
+    if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        if (IsNameSurrogate(info.ReparseTag)) {
+            ::SetLastError(kErrorStoppedOnSymlink);  // ERROR_STOPPED_ON_SYMLINK
+            return file;
+        }
+        *handle.Out() = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!handle.Valid()) return file;
+    }
+    if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsDiskFile(handle.Get())) {
+        ::SetLastError((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_ACCESS_DENIED
+                                                                            : ERROR_BAD_FILE_TYPE);
+        return file;
+    }
+    file.impl_->handle = std::move(handle);
+    return file;
+}
+
+File File::CreateNew(const std::u16string& path) {
+    File file;
+    *file.impl_->handle.Out() = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                               FILE_ATTRIBUTE_NORMAL, nullptr);
     return file;
 }
@@ -103,16 +154,20 @@ bool File::Write(const void* data, std::uint32_t size) {
     return true;
 }
 
+bool File::Flush() {
+    if (!IsOpen()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    return ::FlushFileBuffers(impl_->handle.Get()) != FALSE;
+}
+
 void File::Close() {
     if (impl_) impl_->handle.Reset();
 }
 
 bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
     return ::CopyFileW(W(from), W(to), TRUE) != FALSE;
-}
-
-bool CopyFileOverwrite(const std::u16string& from, const std::u16string& to) {
-    return ::CopyFileW(W(from), W(to), FALSE) != FALSE;
 }
 
 bool DeleteFileW(const std::u16string& path) { return ::DeleteFileW(W(path)) != FALSE; }
@@ -123,6 +178,70 @@ bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     return ::SetFileAttributesW(W(path), attributes) != FALSE;
 }
 bool PathFileExistsW(const std::u16string& path) { return ::PathFileExistsW(W(path)) != FALSE; }
+
+bool GetPathKind(const std::u16string& path, PathKind* kind) {
+    const DWORD attributes = ::GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+        *kind = PathKind::Missing;
+        return true;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        DWORD tag = 0;
+        if (!ReparseTag(path, &tag)) return false;
+        if (IsNameSurrogate(tag)) {
+            *kind = PathKind::Link;
+            return true;
+        }
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *kind = PathKind::Folder;
+        return true;
+    }
+    // Reserved names such as CON or NUL name devices in every folder.
+    win32::FileHandle handle(::CreateFileW(W(path), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle.Valid()) return false;
+    *kind = IsDiskFile(handle.Get()) ? PathKind::File : PathKind::Device;
+    return true;
+}
+
+bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags) {
+    return ::MoveFileExW(W(from), W(to), flags) != FALSE;
+}
+
+// ReplaceFileW can fail half-way (the replaced file moved aside, or gone,
+// with the replacement still under its own name): a plain move of the
+// replacement then still puts the new bytes under the name. The first
+// error is the one reported. Only if the move fails too can the name be
+// left empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT), with the replacement intact.
+//
+// The hidden, system and not-indexed attributes are carried over whichever
+// way the file was replaced (Wine's ReplaceFileW and the move do not).
+bool ReplaceFileW(const std::u16string& replaced, const std::u16string& replacement) {
+    const DWORD attributes = ::GetFileAttributesW(W(replaced));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (!::ReplaceFileW(W(replaced), W(replacement), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        const DWORD error = ::GetLastError();
+        if (!::MoveFileExW(W(replacement), W(replaced), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ::SetLastError(error);
+            return false;
+        }
+    }
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD now = ::GetFileAttributesW(W(replaced));
+    if (attributes != INVALID_FILE_ATTRIBUTES && now != INVALID_FILE_ATTRIBUTES &&
+        (now & kCarried) != (attributes & kCarried)) {
+        const DWORD wanted = (now & ~(kCarried | FILE_ATTRIBUTE_NORMAL)) | (attributes & kCarried);
+        ::SetFileAttributesW(W(replaced), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return true;
+}
 
 // Wine's shlwapi also calls "\\?\C:\..." a UNC path; Windows does not, and
 // callers that add or strip long-path prefixes rely on that.

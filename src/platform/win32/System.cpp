@@ -52,6 +52,13 @@ bool CLSIDFromString(const std::u16string& text, Guid* guid) {
     return true;
 }
 
+bool CoCreateGuid(Guid* guid) {
+    GUID created;
+    if (FAILED(::CoCreateGuid(&created))) return false;
+    std::memcpy(guid->data(), &created, sizeof created);
+    return true;
+}
+
 int MessageBoxW(const std::u16string& text, const std::u16string& caption, std::uint32_t type) {
     return ::MessageBoxW(::GetForegroundWindow(), W(text), W(caption), type);
 }

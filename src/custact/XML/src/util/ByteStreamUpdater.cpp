@@ -6,11 +6,18 @@
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Files.h"
+#include "platform/os/AtomicFile.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
 
 WideString Offset(std::int32_t value) { return ToWideUnsigned(static_cast<std::uint32_t>(value)); }
+
+// The reason behind a numbered error, which names only the file.
+void LogFailure(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
 
 // The message std::string gives on Windows, so that both builds say the same.
 [[noreturn]] void ThrowInvalidPosition() { throw std::out_of_range("invalid string position"); }
@@ -18,8 +25,13 @@ WideString Offset(std::int32_t value) { return ToWideUnsigned(static_cast<std::u
 }  // namespace
 
 void ByteStreamUpdater::LoadFile(const WideString& path) {
-    platform::File file = platform::File::OpenForRead(ToLongPath(path));
-    if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4111, {path});
+    // Never through a link, never from a pipe or a device (which could hold
+    // the installation forever).
+    platform::File file = platform::File::OpenRegularForRead(ToLongPath(path));
+    if (!file.IsOpen()) {
+        LogFailure(u"Cannot open " + path + u": " + SystemErrorText(platform::GetLastError()));
+        throw Exception(TRELLIS_HERE, 4111, {path});
+    }
     std::uint64_t size = 0;
     // Positions are signed 32-bit offsets, so larger files cannot be edited.
     if (!file.GetSize(&size) || size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
@@ -28,18 +40,23 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
     std::string bytes(static_cast<std::size_t>(size), '\0');
     std::uint32_t read = 0;
     if (size > 0 && (!file.Read(&bytes[0], static_cast<std::uint32_t>(size), &read) || read != size)) {
+        LogFailure(u"Cannot read " + path + u": " + SystemErrorText(platform::GetLastError()));
         throw Exception(TRELLIS_HERE, 4112, {path});
     }
     bytes_ = std::move(bytes);
     modified_ = false;
 }
 
+// The file is replaced in one step (AtomicFile.h): it holds either its old
+// bytes or all of the new ones.
 void ByteStreamUpdater::SaveFile(const WideString& path) const {
-    platform::File file = platform::File::Create(ToLongPath(path));
-    if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4115, {path});
-    if (!bytes_.empty() && !file.Write(bytes_.data(), static_cast<std::uint32_t>(bytes_.size()))) {
-        throw Exception(TRELLIS_HERE, 4116, {path});
-    }
+    FileWriteFailure failure;
+    if (AtomicReplaceFile(path, bytes_, ReplaceMode::ExistingFile, &failure)) return;
+    LogFailure(DescribeFailure(failure));
+    const bool opened =
+        failure.stage == FileWriteFailure::Stage::Write || failure.stage == FileWriteFailure::Stage::Replace;
+    if (!opened) throw Exception(TRELLIS_HERE, 4115, {path});
+    throw Exception(TRELLIS_HERE, 4116, {path});
 }
 
 std::int32_t ByteStreamUpdater::ByteLength(const WideString& text) const {

@@ -22,9 +22,12 @@ class ByteStreamUpdater {
 public:
     explicit ByteStreamUpdater(ByteStreamObserver* observer = nullptr) : observer_(observer) {}
 
-    // Reads the whole file (4111, 4115, 4112) and clears the modified flag.
+    // Reads the whole regular file, never through a link (4111, 4115, 4112),
+    // and clears the modified flag.
     void LoadFile(const WideString& path);
-    // Replaces the file with the buffer (4115, 4116).
+    // Replaces the existing file with the buffer in one step (4115 when no
+    // temporary file can be made beside it, 4116 when it cannot be written
+    // or put in place; the file keeps its bytes then).
     void SaveFile(const WideString& path) const;
 
     // The number of bytes Insert would add for this text.

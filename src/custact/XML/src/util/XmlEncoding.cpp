@@ -168,3 +168,30 @@ std::string EncodeXmlText(XmlEncoding encoding, const WideString& text) {
     }
     return bytes;
 }
+
+WideString DecodeXmlText(XmlEncoding encoding, std::string_view bytes) {
+    WideString text;
+    switch (encoding) {
+    case XmlEncoding::Utf8:
+        return Widen(bytes);
+    case XmlEncoding::Utf16:
+    case XmlEncoding::Utf16BE:
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            const auto first = static_cast<unsigned char>(bytes[i]);
+            const auto second = static_cast<unsigned char>(bytes[i + 1]);
+            text.push_back(encoding == XmlEncoding::Utf16BE ? static_cast<char16_t>((first << 8) | second)
+                                                            : static_cast<char16_t>(first | (second << 8)));
+        }
+        return text;
+    case XmlEncoding::Windows1252:
+        for (char c : bytes) text.push_back(codepage1252::ToUnicode(static_cast<unsigned char>(c)));
+        return text;
+    case XmlEncoding::Iso88591:
+    case XmlEncoding::UsAscii:
+        for (char c : bytes) text.push_back(static_cast<unsigned char>(c));
+        return text;
+    case XmlEncoding::None:
+        break;
+    }
+    return text;
+}

@@ -66,3 +66,7 @@ std::optional<char32_t> FirstUnencodable(XmlEncoding encoding, std::u16string_vi
 // check names and comments with FirstUnencodable first. A lone surrogate is
 // written as U+FFFD.
 std::string EncodeXmlText(XmlEncoding encoding, const WideString& text);
+// The text of bytes in the encoding: the inverse of EncodeXmlText for text
+// without references. Invalid UTF-8 bytes read as Latin-1, an odd last
+// byte of UTF-16 is dropped.
+WideString DecodeXmlText(XmlEncoding encoding, std::string_view bytes);

@@ -3,6 +3,7 @@
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Files.h"
+#include "platform/os/AtomicFile.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
@@ -16,12 +17,6 @@ void Log(const WideString& line) {
 }
 
 bool IsSeparator(char16_t c) { return WideString(kBackupSeparators).find(c) != WideString::npos; }
-
-WideString SystemErrorText(std::uint32_t error) {
-    WideString text = platform::FormatSystemMessage(error);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n')) text.pop_back();
-    return ToWideUnsigned(error) + u"-" + text;
-}
 
 }  // namespace
 
@@ -57,26 +52,37 @@ WideString BuildBackupFileName(const WideString& targetPath, const WideString& p
     return folder + TrimBackupSeparator(second, false);
 }
 
-WideString BackupTargetFile(const WideString& targetPath, const WideString& pattern) {
+WideString BackupTargetFile(const WideString& targetPath, const WideString& pattern, const std::string& bytes) {
     Log(u"BackupTargetFile start.");
-    const WideString source = ToLongPath(targetPath);
     for (int counter = 0; counter <= kMaxBackupCounter; ++counter) {
         const WideString name = BuildBackupFileName(targetPath, pattern, counter);
         // The name in long-path form too: it can pass 260 characters where
         // its folder alone did not.
-        if (platform::CopyFileNoOverwrite(source, ToLongPath(name))) {
-            Log(u"BackupTargetFile end. Saved file to: " + name);
-            return name;
-        }
-        const std::uint32_t error = platform::GetLastError();
-        // A name that is taken, by a file or a folder, moves on to the next
-        // counter; any other failure would leave the file without a backup.
-        const bool taken = error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists ||
-                           platform::GetFileAttributesW(ToLongPath(name)) != platform::kInvalidFileAttributes;
-        if (!taken) {
+        const WideString longName = ToLongPath(name);
+        platform::File file = platform::File::CreateNew(longName);
+        if (!file.IsOpen()) {
+            const std::uint32_t error = platform::GetLastError();
+            // A name that is taken, by a file, a folder or a link, moves on
+            // to the next counter; any other failure would leave the file
+            // without a backup.
+            platform::PathKind kind = platform::PathKind::Missing;
+            const bool taken = error == platform::kErrorFileExists || error == platform::kErrorAlreadyExists ||
+                               (platform::GetPathKind(longName, &kind) && kind != platform::PathKind::Missing);
+            if (taken) continue;
             throw Exception(TRELLIS_HERE, u"Failed to back up the XML file " + targetPath + u" to " + name +
                                               u". LastError= " + SystemErrorText(error));
         }
+        const bool written = (bytes.empty() || file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) &&
+                             file.Flush();
+        if (!written) {
+            const std::uint32_t error = platform::GetLastError();
+            file.Close();
+            DeleteOwnFile(name);
+            throw Exception(TRELLIS_HERE, u"Failed to back up the XML file " + targetPath + u" to " + name +
+                                              u". LastError= " + SystemErrorText(error));
+        }
+        Log(u"BackupTargetFile end. Saved file to: " + name);
+        return name;
     }
     throw Exception(TRELLIS_HERE, u"Failed to back up the XML file " + targetPath +
                                       u": every backup name up to counter " + ToWideDecimal(kMaxBackupCounter) +
@@ -88,15 +94,42 @@ bool RestoreBackupFile(const WideString& targetPath, const WideString& backupPat
     Log(u"Original path: " + targetPath);
     Log(u"Backup path: " + backupPath);
     if (backupPath.empty()) return false;
-    const WideString target = ToLongPath(targetPath);
-    const std::uint32_t attributes = platform::GetFileAttributesW(target);
-    if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly) != 0) {
-        platform::SetFileAttributesW(target, attributes & ~platform::kFileAttributeReadOnly);
-    }
-    if (platform::CopyFileOverwrite(ToLongPath(backupPath), target)) {
-        Log(u"Restore backup file successfull.");
-        return true;
+    std::string bytes;
+    FileWriteFailure failure;
+    if (!ReadWholeFile(backupPath, &bytes)) {
+        failure.error = platform::GetLastError();
+        failure.step = u"reading " + backupPath;
+    } else {
+        const WideString target = ToLongPath(targetPath);
+        const std::uint32_t attributes = platform::GetFileAttributesW(target);
+        if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly) != 0 &&
+            (attributes & platform::kFileAttributeReparsePoint) == 0) {
+            platform::SetFileAttributesW(target, attributes & ~platform::kFileAttributeReadOnly);
+        }
+        if (AtomicReplaceFile(targetPath, bytes, ReplaceMode::EitherWay, &failure)) {
+            Log(u"Restore backup file successfull.");
+            return true;
+        }
     }
     Log(u"Failed to restore the XML backup file !");
+    Log(DescribeFailure(failure));
+    return false;
+}
+
+bool DeleteBuiltFile(const WideString& targetPath) {
+    const WideString target = ToLongPath(targetPath);
+    platform::PathKind kind;
+    if (!platform::GetPathKind(target, &kind)) {
+        Log(u"Cannot tell what is at " + targetPath + u": " + SystemErrorText(platform::GetLastError()));
+        return false;
+    }
+    switch (kind) {
+    case platform::PathKind::Missing: return true;
+    case platform::PathKind::File:
+    case platform::PathKind::Link: return DeleteOwnFile(targetPath);
+    case platform::PathKind::Folder:
+    case platform::PathKind::Device: break;
+    }
+    Log(u"Not a file, so not deleted: " + targetPath);
     return false;
 }

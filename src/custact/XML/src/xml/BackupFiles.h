@@ -3,6 +3,8 @@
 // in which "#" stands for a counter.
 #pragma once
 
+#include <string>
+
 #include "installer/WideString.h"
 
 // The separators that may stand beside the counter.
@@ -13,11 +15,16 @@ WideString TrimBackupSeparator(const WideString& text, bool atEnd);
 // The backup path for one value of the counter; counter 0 leaves the
 // counter out together with the separator beside it.
 WideString BuildBackupFileName(const WideString& targetPath, const WideString& pattern, int counter);
-// Copies the target to the first backup name that is free and returns that
-// name. Throws when the copy fails for any other reason, so that a file is
-// never changed without its backup.
-WideString BackupTargetFile(const WideString& targetPath, const WideString& pattern);
-// Copies the backup over the target (clearing the target's read-only
-// attribute first); the backup stays. False for an empty backup path or a
-// failed copy.
+// Writes the target's bytes, as they were read, to the first backup name
+// that is free (created new: a name that is taken, by a link too, moves the
+// counter on), flushed to the disk, and returns that name. Throws when the
+// backup cannot be written, so that a file is never changed without it;
+// nothing is left behind then.
+WideString BackupTargetFile(const WideString& targetPath, const WideString& pattern, const std::string& bytes);
+// Puts the backup's bytes in the target's place in one step (clearing the
+// target's read-only attribute first); the backup stays. False, with the
+// reason logged, for an empty backup path or a failure.
 bool RestoreBackupFile(const WideString& targetPath, const WideString& backupPath);
+// Deletes a file the product built: true when it is gone, whether it was
+// there or not; a folder or a device in its place is not deleted.
+bool DeleteBuiltFile(const WideString& targetPath);

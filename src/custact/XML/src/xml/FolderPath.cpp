@@ -26,8 +26,8 @@ std::vector<WideString> SplitOnBackslash(const WideString& path) {
 
 }  // namespace
 
-void CreateFolderPath(const WideString& filePath) {
-    if (PathExists(filePath)) return;
+std::vector<WideString> CreateFolderPath(const WideString& filePath) {
+    if (PathExists(filePath)) return {};
     std::vector<WideString> pieces = SplitOnBackslash(filePath);
     // \\server\share\...: the walk starts at "\\server".
     if (pieces.size() >= 3 && pieces[0].empty() && pieces[1].empty()) {
@@ -46,9 +46,14 @@ void CreateFolderPath(const WideString& filePath) {
         const std::uint32_t error = platform::GetLastError();
         if (error == platform::kErrorAlreadyExists) continue;
         Log(u"Failed to create folder: [" + folder + u"]. LastError= " + ToWideUnsigned(error));
-        // Only folders of this walk go, deepest first; RemoveDirectoryW
-        // leaves any that is no longer empty.
-        for (auto it = created.rbegin(); it != created.rend(); ++it) platform::RemoveDirectoryW(ToLongPath(*it));
-        return;
+        RemoveCreatedFolders(created);
+        return {};
     }
+    return created;
+}
+
+// Only folders of one walk go, deepest first; RemoveDirectoryW leaves any
+// that is no longer empty.
+void RemoveCreatedFolders(const std::vector<WideString>& folders) {
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) platform::RemoveDirectoryW(ToLongPath(*it));
 }

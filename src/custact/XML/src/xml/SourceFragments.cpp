@@ -19,6 +19,7 @@ void Log(const WideString& line) {
 // writer found the failure. Other levels are not failures: the writer goes on.
 void ThrowWriterError(const char* source, std::uint32_t line, int level, const WideString& path,
                       const WideString& message) {
+    Log(message);
     switch (level) {
     case kXmlOutputNoEncoding:
         throw Exception(source, line, 4114, {path, message});
@@ -33,7 +34,8 @@ void ThrowWriterError(const char* source, std::uint32_t line, int level, const W
 
 }  // namespace
 
-void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode) {
+void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
+                             const std::function<void()>& beforeWrite) {
     Log(u"BuildXmlFileFromScratch start.");
     // Everything is checked before the folders are made.
     CheckXmlFileRows(data, file);
@@ -43,9 +45,9 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
     if (encoding == XmlEncoding::None)
         throw Exception(TRELLIS_HERE, 4114, {path, file.encoding.empty() ? u"(none named)" : file.encoding});
     CheckXmlFileRowsFit(data, file, encoding);
-    CreateFolderPath(path);
 
     XmlWriter writer(path, ThrowWriterError);
+    writer.SetReplaceMode(ReplaceMode::NewFile);
     writer.SetVersion(file.version);
     writer.SetEncoding(encoding);
     // The declaration names the encoding as the table spells it, whatever
@@ -60,17 +62,28 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
         const WideString innermost = writer.OpenElements().back();
         writer.WriteEndElement(innermost);
     }
-    writer.Flush();
+    if (beforeWrite) beforeWrite();
+    const std::vector<WideString> folders = CreateFolderPath(path);
+    try {
+        writer.Flush();
+    } catch (...) {
+        RemoveCreatedFolders(folders);
+        throw;
+    }
     Log(u"BuildXmlFileFromScratch end.");
 }
 
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode) {
+    return BuildXmlFragment(data, source, mode, {MakeIndent(file, NodeDepth(source)), MakeIndent(file, 1), u"\r\n"});
+}
+
+WideString BuildXmlFragment(XmlUpdateData& data, XmlElementRecord& source, int mode, const FragmentLayout& layout) {
     Log(u"BuildXmlFragment start.");
     // "~" marks a writer whose text is read back and never flushed.
     XmlWriter writer(u"~", ThrowWriterError);
-    writer.SetIndentUnit(MakeIndent(file, 1));
-    const int depth = NodeDepth(source);
-    if (depth > 0) writer.SetDepth(depth);
+    writer.SetIndentUnit(layout.unit);
+    writer.SetBaseIndent(layout.indent);
+    writer.SetLineEnd(layout.lineEnd);
     // An existing file keeps every attribute we insert, empty ones included:
     // skipping empty values is a choice for new files only.
     writer.WriteRecord(data, source, mode, false);

@@ -134,6 +134,7 @@ void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
     const WideString& moduleId = Property(reader, u"QM_CA_MODULE_ID");
     if (!moduleId.empty()) manager.productKey += u"." + moduleId;
     manager.upgradeCode = Property(reader, u"UpgradeCode");
+    manager.runId = Property(reader, kRunIdProperty);
     manager.isUpgrading =
         !Property(reader, u"UPGRADINGPRODUCTCODE").empty() || !Property(reader, u"OLDPRODUCTS").empty();
     manager.removeAll = Property(reader, u"REMOVE") == u"ALL";

@@ -1,5 +1,8 @@
 #include "custact/XML/src/xml/XmlManager.h"
 
+#include <memory>
+
+#include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/SourceFragments.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
@@ -10,6 +13,7 @@
 #include "installer/Logger.h"
 #include "permissions/FilePermissions.h"
 #include "permissions/Icacls.h"
+#include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/os/FileSystem.h"
 
@@ -22,16 +26,89 @@ void Log(const WideString& line) {
 
 bool HasFlags(std::uint32_t flags, std::uint32_t set) { return (flags & set) == set; }
 
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+
+// "X:\..." or "\\server\share\..." (also in their long-path forms). A path
+// that is relative, relative to a drive ("C:x"), rooted without a drive
+// ("\x") or a device ("\\.\pipe\x") would resolve against whatever the
+// installer's process has as its current folder, or not name a file.
+bool IsAbsolutePath(const WideString& path) {
+    WideString rest = path;
+    if (rest.compare(0, 8, u"\\\\?\\UNC\\") == 0) {
+        rest = u"\\\\" + rest.substr(8);
+    } else if (rest.compare(0, 4, u"\\\\?\\") == 0) {
+        rest = rest.substr(4);
+    }
+    if (rest.size() >= 3 && IsDriveLetter(rest[0]) && rest[1] == u':' && IsSeparator(rest[2])) return true;
+    if (rest.size() < 3 || !IsSeparator(rest[0]) || !IsSeparator(rest[1])) return false;
+    const std::size_t server = 2, serverEnd = rest.find_first_of(u"\\/", server);
+    if (serverEnd == WideString::npos || serverEnd == server) return false;
+    const WideString name = rest.substr(server, serverEnd - server);
+    if (name == u"." || name == u"?") return false;
+    const std::size_t shareEnd = rest.find_first_of(u"\\/", serverEnd + 1);
+    return shareEnd != WideString::npos && shareEnd > serverEnd + 1;
+}
+
+bool LeavesItsFolder(const WideString& fileName) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = fileName.find_first_of(u"\\/", start);
+        if (fileName.compare(start, end == WideString::npos ? WideString::npos : end - start, u"..") == 0) return true;
+        if (end == WideString::npos) return false;
+        start = end + 1;
+    }
+}
+
+void CheckTargetPath(const XmlFileRecord& file, const WideString& path) {
+    if (!IsAbsolutePath(path)) {
+        throw Exception(TRELLIS_HERE, u"The QM_XmlFile row " + file.key + u" names the file \"" + path +
+                                          u"\", which is not a full path: its folder (DirProperty) is empty "
+                                          u"or not a full path.");
+    }
+    if (LeavesItsFolder(file.fileName)) {
+        throw Exception(TRELLIS_HERE, u"The QM_XmlFile row " + file.key + u" names the file \"" + file.fileName +
+                                          u"\", which leaves its folder through \"..\".");
+    }
+}
+
+// Whether the target exists. Only a clear "not found" means it does not;
+// anything but a regular file in its place fails the file.
+bool TargetExists(const WideString& path) {
+    platform::PathKind kind;
+    if (!platform::GetPathKind(ToLongPath(path), &kind)) {
+        throw Exception(TRELLIS_HERE, u"Cannot tell whether the XML file " + path +
+                                          u" exists: " + SystemErrorText(platform::GetLastError()));
+    }
+    switch (kind) {
+    case platform::PathKind::Missing: return false;
+    case platform::PathKind::File: return true;
+    case platform::PathKind::Link:
+        throw Exception(TRELLIS_HERE, u"The XML file " + path +
+                                          u" is a symbolic link; no file is changed through a link.");
+    case platform::PathKind::Folder:
+        throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is a folder.");
+    case platform::PathKind::Device:
+        throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is not a regular file (a pipe or a device).");
+    }
+    return false;
+}
+
 bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path) {
-    if (PathExists(ToLongPath(path))) {
+    if (TargetExists(path)) {
         Log(u"The XML file was found on target (XML_UPDATE_INSTALL).");
         UpdateXmlFile(manager, file, XML_UPDATE_INSTALL);
     } else {
         Log(u"The XML file was NOT found on target (XML_UPDATE_INSTALL).");
         if (file.flags & kXmlFileCreateIfMissing) {
-            BuildXmlFileFromScratch(manager.data, file, XML_UPDATE_INSTALL);
+            // The marker is in the registry before the file appears.
+            std::unique_ptr<RecordedEntry> record;
+            BuildXmlFileFromScratch(manager.data, file, XML_UPDATE_INSTALL, [&] {
+                record = std::make_unique<RecordedEntry>(manager.productKey, manager.runId, true, path,
+                                                         kBuiltFromScratch);
+            });
+            if (record) record->Keep();
             RestoreFilePermissions(manager.savedPermissions, ToLongPath(path));
-            AddBackupEntry(manager.productKey, path, kBuiltFromScratch);
         }
     }
     if (!ApplyFilePermissions(manager, file)) {
@@ -49,17 +126,17 @@ bool HasNoChildElements(const WideString& path) {
 }
 
 void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path) {
-    if (!PathExists(ToLongPath(path))) {
+    if (!TargetExists(path)) {
         Log(u"The XML file was NOT found on target (XML_UPDATE_UNINSTALL).");
         return;
     }
     Log(u"The XML file was found on target (XML_UPDATE_UNINSTALL).");
-    const WideString entry = GetBackupEntry(manager.productKey, path);
+    const WideString entry = EntryToActOn(ReadBackupValue(manager.productKey, path, path).text);
     if (HasFlags(file.flags, kXmlFileCreateIfMissing | kXmlFileDeleteIfBuilt) && entry == kBuiltFromScratch) {
         // The product built this file: it goes as a whole, unparsed.
         if (manager.isUpgrading) SaveFilePermissions(manager.savedPermissions, ToLongPath(path));
         Log(u"Deleting file from disk...");
-        DeleteFileLogged(ToLongPath(path));
+        if (!DeleteBuiltFile(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" cannot be deleted.");
     } else {
         UpdateXmlFile(manager, file, XML_UPDATE_UNINSTALL);
         if ((file.flags & kXmlFileDeleteIfEmpty) && HasNoChildElements(path)) {
@@ -87,21 +164,34 @@ bool CheckRowsOfEveryFile(XmlManager& manager) {
     return true;
 }
 
+// An uninstallation cannot stop and cannot roll back: the file stays.
+void WarnLeftAsItIs(const XmlManager& manager, const WideString& path) {
+    const Exception warning(TRELLIS_HERE, u"The XML file " + path + u" is left as it is: " +
+                                              DescribeCurrentException());
+    warning.Log();
+    warning.Show(manager.install);
+}
+
 }  // namespace
 
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
+    const WideString path = GetFullPath(file);
     try {
-        const WideString path = GetFullPath(file);
         Log(u"Processing XML file: " + path);
         // Progress only: a cancel coming back does not stop the file.
         SendActionData(manager.install, {path});
+        CheckTargetPath(file, path);
         if (mode == XML_UPDATE_INSTALL) {
             if (!InstallFile(manager, file, path)) return false;
         } else {
             UninstallFile(manager, file, path);
         }
     } catch (...) {
-        ReportCurrentException(manager.install, TRELLIS_HERE);
+        if (mode == XML_UPDATE_UNINSTALL) {
+            WarnLeftAsItIs(manager, path);
+        } else {
+            ReportCurrentException(manager.install, TRELLIS_HERE);
+        }
         return false;
     }
     Log(u"XML file processed successfully.");
@@ -111,13 +201,13 @@ bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
 std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode) {
     Log(u"ExecuteXmlUpdates start.");
     try {
+        if (mode == XML_UPDATE_INSTALL && !CheckRowsOfEveryFile(manager)) return platform::kErrorInstallFailure;
         // Files the new version rebuilds get the access rules the old
         // version's files had.
-        if (mode == XML_UPDATE_INSTALL && !CheckRowsOfEveryFile(manager)) return platform::kErrorInstallFailure;
         if (mode == XML_UPDATE_INSTALL && manager.isUpgrading)
             LoadSavedPermissions(manager.savedPermissions, manager.upgradeCode);
         for (const auto& [key, file] : manager.data.files) {
-            if (ProcessXmlFile(manager, file, mode)) continue;
+            if (ProcessXmlFile(manager, file, mode) || mode == XML_UPDATE_UNINSTALL) continue;
             if (!(file.flags & kXmlFileRollbackAlone)) return platform::kErrorInstallFailure;
             RollbackXmlFile(manager, file);
         }

@@ -26,14 +26,21 @@ struct XmlManager {
     // the key of the product's backup records.
     WideString productKey;
     WideString upgradeCode;
+    // Names this installation run in the run records of the backup
+    // registry ("QM_XML_RUN_ID" of the property section).
+    WideString runId;
     bool removeAll = false;    // REMOVE is "ALL"
     bool isUpgrading = false;  // UPGRADINGPRODUCTCODE or OLDPRODUCTS is set
     SavedPermissions savedPermissions;
 };
 
 // Every file record of the run, one after the other, in the file map's
-// order: 0, or 1603 at the first file that fails without asking to be
-// rolled back alone (QM_XmlFile flag 32).
+// order. An installation gives 0, or 1603 at the first file that fails
+// without asking to be rolled back alone (QM_XmlFile flag 32). An
+// uninstallation goes on past a file it cannot revert, which stays as it
+// is with a warning, and always removes the product's records at the end.
 std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode);
 // One file in this mode; false, with the failure reported, when it failed.
+// The target path must be absolute, stay inside its folder and name a
+// regular file or nothing: a link, a folder or a device fails the file.
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode);

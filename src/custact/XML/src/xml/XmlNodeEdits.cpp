@@ -23,12 +23,45 @@ bool IsBlank(char16_t c, bool anyWhiteSpace) {
     return c == u' ' || c == u'\t';
 }
 
-bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
-
 // Its bytes went with an earlier removal.
 bool IsGone(const TargetNode& node) { return node.start == -1; }
 
 bool IsEmptyElementTag(const TargetNode& node) { return node.endTagStart == node.end; }
+
+bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
+
+// "<x/>", or a start and an end tag with nothing but blanks between them.
+bool IsEmpty(const ByteStreamUpdater& bytes, const TargetNode& node) {
+    if (IsEmptyElementTag(node)) return true;
+    for (std::int32_t p = node.startTagEnd + bytes.UnitSize(); p < node.endTagStart; p += bytes.UnitSize()) {
+        if (!IsBlank(bytes.UnitAt(p), false)) return false;
+    }
+    return true;
+}
+
+// What may stand where an element's end was: blanks and "/>", or blanks,
+// ">", blanks and the end tag, when it was empty; else blanks and the end
+// tag. A record that holds anything else is not written into the file.
+bool IsEndOf(const TargetNode& node, std::u16string_view tail, bool wasEmpty) {
+    std::size_t i = 0;
+    const auto blanks = [&] {
+        while (i < tail.size() && IsBlank(tail[i], true)) ++i;
+    };
+    const auto take = [&](std::u16string_view text) {
+        if (tail.substr(i, text.size()) != text) return false;
+        i += text.size();
+        return true;
+    };
+    blanks();
+    if (wasEmpty) {
+        if (take(u"/>")) return i == tail.size();
+        if (!take(u">")) return false;
+        blanks();
+    }
+    if (!take(u"</") || !take(node.name)) return false;
+    blanks();
+    return take(u">") && i == tail.size();
+}
 
 // The observer moves every position at an insertion point behind the new
 // text. That is right for what starts there, but a node or text run that
@@ -97,31 +130,56 @@ void XmlTargetDatabase::RefreshEndTagStart(TargetNode& node) {
     node.endTagStart = node.end - updater_.ByteLength(u"</" + node.name + u">");
 }
 
+void XmlTargetDatabase::EraseMarkup(std::int32_t start, std::int32_t end) {
+    const std::int32_t unit = updater_.UnitSize();
+    const std::int32_t before = SkipSpaceBackward(start, false);
+    std::int32_t after = end;
+    while (after < updater_.Size() && IsBlank(updater_.UnitAt(after), false)) after += unit;
+    const bool startsLine = before == contentStart_ || IsLineEnd(updater_.UnitAt(before - unit));
+    const bool endsLine = after >= updater_.Size() || IsLineEnd(updater_.UnitAt(after));
+    if (startsLine && endsLine) {
+        if (after < updater_.Size()) {
+            const char16_t c = updater_.UnitAt(after);
+            after += unit;
+            if (c == u'\r' && updater_.UnitAt(after) == u'\n') after += unit;
+        }
+        updater_.Erase(before, after);
+    } else if (startsLine) {
+        // What follows on the line keeps the indentation.
+        updater_.Erase(start, after);
+    } else {
+        updater_.Erase(before, end);
+    }
+}
+
+void XmlTargetDatabase::JoinTouchingRuns(TargetNode& node) {
+    std::vector<TextRange>& runs = node.textRanges;
+    for (std::size_t i = 1; i < runs.size(); ++i) {
+        if (runs[i - 1].end == runs[i].begin && !runs[i - 1].cdata && !runs[i].cdata) {
+            runs[i - 1].end = runs[i].end;
+            runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i--));
+        }
+    }
+}
+
 void XmlTargetDatabase::RemoveNodeAndChildren(TargetNode& node) {
     Log(u"RemoveNodeAndChildren start.");
     if (!IsGone(node)) {
-        const std::int32_t s = SkipSpaceBackward(node.start, false);
-        const std::int32_t e = SkipSpaceForward(node.end, true);
-        updater_.Erase(s, e);
+        EraseMarkup(node.start, node.end);
         // Its descendants now point nowhere; so does the node itself, which
-        // the erase may have left at s.
+        // the erase may have left at its first byte.
         node.start = node.attrStart = node.startTagEnd = node.endTagStart = node.end = -1;
         node.textRanges.clear();
-        // Text on both sides of the element now forms one run, as a parse
-        // of the edited bytes would see it.
-        if (TargetNode* parent = node.Parent()) {
-            std::vector<TextRange>& runs = parent->textRanges;
-            for (std::size_t i = 1; i < runs.size(); ++i) {
-                if (runs[i - 1].end == runs[i].begin && !runs[i - 1].cdata && !runs[i].cdata) {
-                    runs[i - 1].end = runs[i].end;
-                    runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i--));
-                }
-            }
-        }
+        if (TargetNode* parent = node.Parent()) JoinTouchingRuns(*parent);
     }
     node.SetProcessed(true);
     for (TargetNode* child : node.children) child->SetProcessed(true);
     Log(u"RemoveNodeAndChildren end.");
+}
+
+void XmlTargetDatabase::NoteEndRewrite(TargetNode& node, bool wasEmpty, std::int32_t from) {
+    if (!endRewritten_.insert(&node).second) return;
+    endRewrites_.push_back({&node, wasEmpty, TextAt(from, node.end)});
 }
 
 void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFileRecord& file,
@@ -137,30 +195,40 @@ void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFile
         return;
     }
 
-    const WideString fragment = BuildXmlFragment(data, file, source, mode);
-    const WideString closing = MakeIndent(file, NodeDepth(parent)) + u"</" + parent.name + u">";
     const std::int32_t unit = updater_.UnitSize();
-    if (IsEmptyElementTag(parent)) {
-        // "/>" becomes ">", the markup follows on the next lines, and the end
-        // tag gets a line of its own. startTagEnd stays on the new ">".
-        const std::int32_t s = parent.startTagEnd;
-        updater_.Update(s, parent.end, u">\r\n" + fragment + closing);
-        parent.startTagEnd = s;
+    const WideString endTag = u"</" + parent.name + u">";
+    // The end tag, when it gets a line of its own, lines up with the start tag.
+    const WideString closing = LineIndentAt(parent.start);
+    FragmentLayout layout{ChildIndent(parent, file), IndentUnitNear(parent, file), WideString()};
+    if (IsEmpty(updater_, parent)) {
+        // "<x/>", "<x />" or "<x></x>" opens up: "<x>", the markup on the
+        // lines below, and the end tag on a line of its own.
+        const std::int32_t s = SkipSpaceBackward(parent.startTagEnd, true);
+        layout.lineEnd = LineEndAt(parent.start);
+        const WideString fragment = BuildXmlFragment(data, source, mode, layout);
+        NoteEndRewrite(parent, true, s);
+        updater_.Update(s, parent.end, u">" + layout.lineEnd + fragment + closing + endTag);
+        parent.textRanges.clear();
+        ScanStartTag(parent);
         RefreshEndTagStart(parent);
     } else {
         const std::int32_t p = SkipSpaceBackward(parent.endTagStart, false);
-        if (p - unit >= 0 && updater_.UnitAt(p - unit) == u'\n') {
+        layout.lineEnd = LineEndAt(p);
+        const WideString fragment = BuildXmlFragment(data, source, mode, layout);
+        const EndsKeptAt kept(nodes_, p);
+        if (p == contentStart_ || IsLineEnd(updater_.UnitAt(p - unit))) {
             // The end tag has its own line: the markup goes in before it.
-            const EndsKeptAt kept(nodes_, p);
             updater_.Insert(p, fragment);
-            kept.Restore();
         } else {
-            const EndsKeptAt kept(nodes_, p);
-            updater_.Update(p, parent.end, u"\r\n" + fragment + closing);
-            kept.Restore();
+            // Content before the end tag on its line: the markup starts a
+            // new line, and the end tag gets one of its own.
+            NoteEndRewrite(parent, false, p);
+            updater_.Update(p, parent.end, layout.lineEnd + fragment + closing + endTag);
             RefreshEndTagStart(parent);
         }
+        kept.Restore();
     }
+    if (source.flags & kXmlElementComment) commentsAdded_.push_back({&parent, source.text});
     Log(u"InsertNodeAndChildren end.");
 }
 
@@ -183,11 +251,18 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
         InsertNodeAndChildren(data, file, comment, mode);
         return;
     }
-    const std::int32_t p = SkipSpaceBackward(matches.front()->start, false);
-    const WideString fragment = BuildXmlFragment(data, file, comment, mode);
+    const TargetNode& sibling = *matches.front();
+    const std::int32_t p = SkipSpaceBackward(sibling.start, false);
+    // On the sibling's line, the comment gets a line of its own like it;
+    // between markup on one line, it stays on that line.
+    const std::optional<WideString> indent = IndentBefore(sibling.start);
+    const FragmentLayout layout = indent ? FragmentLayout{*indent, WideString(), LineEndAt(sibling.start)}
+                                         : FragmentLayout{WideString(), WideString(), WideString()};
+    const WideString fragment = BuildXmlFragment(data, comment, mode, layout);
     const EndsKeptAt kept(nodes_, p);
     updater_.Insert(p, fragment);
     kept.Restore();
+    if (sibling.Parent() != nullptr) commentsAdded_.push_back({sibling.Parent(), comment.text});
     Log(u"InsertComment end.");
 }
 
@@ -200,103 +275,6 @@ void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, TargetNode& tar
     }
     source.SetProcessed(true);
     Log(u"UpdateXmlNode end.");
-}
-
-namespace {
-
-// The target's attribute list after the source's attributes of this mode,
-// in the order it is written: the target's own attributes by their place
-// in the start tag, then the added ones by their order.
-bool MergeAttributes(const TargetNode& target, const XmlElementRecord& source, int mode,
-                     std::vector<XmlAttributeRecord>& merged) {
-    merged = target.attributes;
-    const auto find = [&](const WideString& name) {
-        return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
-    };
-    std::vector<XmlAttributeRecord> planned = source.attributes;
-    std::stable_sort(planned.begin(), planned.end(),
-                     [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; });
-    bool changed = false;
-    for (const XmlAttributeRecord& a : planned) {
-        if (!AttributeTakesPart(a.flags, mode)) continue;
-        const bool add = (a.flags & kXmlAttributeBelongs) != 0;
-        const bool setOrRemove = (a.flags & kXmlAttributeSetOrRemove) != 0;
-        const auto existing = find(a.name);
-        if (add && existing == merged.end()) {
-            merged.push_back(a);
-            changed = true;
-        } else if (add && setOrRemove) {
-            if (existing->value != a.value) {
-                existing->value = a.value;
-                changed = true;
-            }
-        } else if (!add && setOrRemove && existing != merged.end()) {
-            merged.erase(existing);
-            changed = true;
-        }
-    }
-    std::stable_sort(merged.begin(), merged.end(), MergedAttributeLess);
-    return changed;
-}
-
-WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, bool targetHadNone) {
-    WideString text;
-    for (const XmlAttributeRecord& a : attributes) {
-        // With no attributes before, the area starts at the tag's end and
-        // needs its own blank after the name.
-        if (!text.empty() || targetHadNone) text += u" ";
-        text += a.name + u"=\"" + EscapeAttribute(a.value) + u"\"";
-    }
-    return text;
-}
-
-bool CombineInto(TargetNode& target, const XmlElementRecord& source, int mode, std::vector<XmlAttributeRecord>& list,
-                 WideString& merged) {
-    Log(u"CombineAttributes start.");
-    merged.clear();
-    if (!MergeAttributes(target, source, mode, list)) {
-        Log(u"NO changes in attribute list.");
-        Log(u"CombineAttributes end.");
-        return false;
-    }
-    merged = FormatAttributes(list, target.attributes.empty());
-    Log(u"Merged Attribute List: [" + merged + u"]");
-    Log(u"CombineAttributes end.");
-    return true;
-}
-
-}  // namespace
-
-bool XmlTargetDatabase::CombineAttributes(TargetNode& target, const XmlElementRecord& source, int mode,
-                                          WideString& merged) {
-    std::vector<XmlAttributeRecord> list;
-    return CombineInto(target, source, mode, list, merged);
-}
-
-void XmlTargetDatabase::UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode) {
-    Log(u"UpdateNodeAttributes start.");
-    std::vector<XmlAttributeRecord> list;
-    WideString merged;
-    if (!IsGone(target) && CombineInto(target, source, mode, list, merged)) {
-        const std::int32_t unit = updater_.UnitSize();
-        std::int32_t s = target.attrStart;
-        const std::int32_t e = target.startTagEnd;
-        // No attributes left: the blank after the name goes too.
-        if (s < e && merged.empty()) s -= unit;
-        updater_.Update(s, e, merged);
-        // The observer cannot tell the attribute area from what follows it;
-        // both ends are known here.
-        target.startTagEnd = s + updater_.ByteLength(merged);
-        const bool blankWritten = !merged.empty() && merged.front() == u' ' && !IsTagBlank(updater_.UnitAt(s - unit));
-        target.attrStart = blankWritten ? s + unit : s;
-        // Later records of this run match against the attributes as written.
-        target.attributes.clear();
-        for (XmlAttributeRecord& a : list) {
-            target.attributes.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
-                                         static_cast<std::int32_t>(target.attributes.size())});
-        }
-    }
-    Log(u"UpdateNodeAttributes end.");
 }
 
 void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& target,
@@ -359,7 +337,8 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
         const std::int32_t p = SkipSpaceBackward(target.endTagStart, true);
         // Mixed content keeps its runs; the new text gets a line of its own.
         const bool mixed = !target.textRanges.empty();
-        const WideString lead = mixed ? u"\r\n" + MakeIndent(file, NodeDepth(target) + 1) : WideString();
+        const WideString indent = mixed ? ChildIndent(target, file) : WideString();
+        const WideString lead = mixed ? LineEndAt(p) + indent : WideString();
         const EndsKeptAt kept(nodes_, p);
         updater_.Insert(p, lead + escaped);
         kept.Restore();
@@ -372,7 +351,7 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
             target.textRanges.push_back(TextRange{begin, end, false});
         }
         // As a parser reports it: line ends as line feeds.
-        const WideString between = mixed ? u"\n" + MakeIndent(file, NodeDepth(target) + 1) : WideString();
+        const WideString between = mixed ? u"\n" + indent : WideString();
         target.text = TrimXmlBlanks(mixed ? target.text + between + source.text : source.text);
     }
     // Runs leave out the blanks at their ends, as a parse gives them: a run
@@ -380,4 +359,84 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
     // its start when that element is removed with the white space after it.
     TightenTextRanges(target);
     Log(u"UpdateNodeText end.");
+}
+
+AddedMarkup XmlTargetDatabase::AddedInThisRun() const {
+    AddedMarkup added;
+    SiblingIndices indices;
+    for (const CommentAdded& c : commentsAdded_) {
+        if (!IsGone(*c.parent)) added.comments.push_back({IndexPathAfterEdits(*c.parent, indices), c.text});
+    }
+    for (const EndRewrite& r : endRewrites_) {
+        if (IsGone(*r.node)) continue;
+        const auto kept = std::count_if(r.node->children.begin(), r.node->children.end(),
+                                        [](const TargetNode* child) { return !IsGone(*child); });
+        added.ends.push_back(
+            {IndexPathAfterEdits(*r.node, indices), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
+    }
+    return added;
+}
+
+void XmlTargetDatabase::GiveBackAddedMarkup(const AddedMarkup& added) {
+    // Comments first: a comment the install added may be all that keeps its
+    // element from being empty.
+    for (const AddedComment& comment : added.comments) {
+        if (!RemoveAddedComment(comment))
+            Log(u"Comment added by the installation NOT found in " + comment.parent + u": " + comment.text);
+    }
+    for (const RewrittenEnd& end : added.ends) {
+        if (!RestoreEnd(end))
+            Log(u"Earlier end NOT restored, the element is missing or holds more than before: " + end.element);
+    }
+}
+
+bool XmlTargetDatabase::RemoveAddedComment(const AddedComment& added) {
+    TargetNode* parent = FindNodeAtIndexPath(added.parent);
+    if (parent == nullptr || IsGone(*parent)) return false;
+    // The last of its text in the element: one the install added was not
+    // there before it.
+    TargetComment* found = nullptr;
+    const auto range = commentsByText_.equal_range(NormalisedComment(added.text));
+    for (auto it = range.first; it != range.second; ++it) {
+        TargetComment& c = comments_[it->second];
+        if (c.parent == parent && c.start != -1 && (found == nullptr || c.start > found->start)) found = &c;
+    }
+    if (found == nullptr) return false;
+    Log(u"REMOVE Comment: " + added.text);
+    EraseMarkup(found->start, found->end);
+    found->start = found->end = -1;
+    JoinTouchingRuns(*parent);
+    return true;
+}
+
+bool XmlTargetDatabase::RestoreEnd(const RewrittenEnd& rewritten) {
+    TargetNode* node = FindNodeAtIndexPath(rewritten.element);
+    if (node == nullptr || IsGone(*node) || IsEmptyElementTag(*node) ||
+        !IsEndOf(*node, rewritten.tail, rewritten.wasEmpty))
+        return false;
+    const std::int32_t unit = updater_.UnitSize();
+    const std::int32_t contentEnd = SkipSpaceBackward(node->endTagStart, true);
+    const bool empty = contentEnd == node->startTagEnd + unit;
+    // Only when all it gained is gone again: no content at all for an
+    // element that was empty, else just the children it had.
+    const auto children = std::count_if(node->children.begin(), node->children.end(),
+                                        [](const TargetNode* child) { return !IsGone(*child); });
+    if (rewritten.wasEmpty ? !empty : (empty || children != rewritten.children)) return false;
+    const std::int32_t s = rewritten.wasEmpty ? SkipSpaceBackward(node->startTagEnd, true) : contentEnd;
+    Log(u"RESTORE the end the element had before the installation: <" + node->name + u"> at line " +
+        ToWideUnsigned(node->startLine));
+    const EndsKeptAt kept(nodes_, s);
+    updater_.Update(s, node->end, rewritten.tail);
+    kept.Restore();
+    node->end = s + updater_.ByteLength(rewritten.tail);
+    ScanStartTag(*node);
+    if (updater_.UnitAt(node->startTagEnd) == u'/') {
+        node->endTagStart = node->end;
+    } else {
+        std::int32_t lt = node->end - unit;
+        while (lt > node->startTagEnd && updater_.UnitAt(lt) != u'<') lt -= unit;
+        node->endTagStart = lt;
+    }
+    if (rewritten.wasEmpty) node->textRanges.clear();
+    return true;
 }

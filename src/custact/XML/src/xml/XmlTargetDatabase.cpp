@@ -60,6 +60,32 @@ void MoveAfterInsert(std::int32_t& p, std::int32_t at, std::int32_t count) {
 
 }  // namespace
 
+WideString NormalisedComment(std::u16string_view text) {
+    const WideString trimmed = TrimXmlBlanks(text);
+    WideString normalised;
+    normalised.reserve(trimmed.size());
+    for (std::size_t i = 0; i < trimmed.size(); ++i) {
+        const char16_t c = trimmed[i];
+        if (c == u'\r' || c == u'\n') {
+            normalised += u"\r\n";
+            if (c == u'\r' && i + 1 < trimmed.size() && trimmed[i + 1] == u'\n') ++i;
+        } else {
+            normalised += c;
+        }
+    }
+    return normalised;
+}
+
+namespace {
+
+std::int32_t ByteOrderMarkLength(const std::string& bytes) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return 3;
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) return 2;
+    return 0;
+}
+
+}  // namespace
+
 WideString TrimXmlBlanks(std::u16string_view text) {
     const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
     std::size_t first = 0;
@@ -109,6 +135,15 @@ void XmlTargetDatabase::ParseLoadedBytes() {
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
     // The bytes the edits change are the bytes parsed: the file is read once.
     Read(updater_.Bytes());
+    contentStart_ = ByteOrderMarkLength(updater_.Bytes());
+    const std::int32_t unit = updater_.UnitSize();
+    for (std::int32_t p = contentStart_; p < updater_.Size(); p += unit) {
+        const char16_t c = updater_.UnitAt(p);
+        if (c == u'\n' || c == u'\r') {
+            firstLineEnd_ = c == u'\r' && updater_.UnitAt(p + unit) == u'\n' ? u"\r\n" : WideString(1, c);
+            break;
+        }
+    }
     Log(u"XML File parsed successfully.");
 }
 
@@ -270,15 +305,17 @@ void XmlTargetDatabase::OnCharacterData(const WideString& text) {
 }
 
 void XmlTargetDatabase::OnComment(const WideString& text) {
-    const TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
-    const WideString trimmed = TrimXmlBlanks(text);
-    WideString normalised;
-    normalised.reserve(trimmed.size());
-    for (char16_t c : trimmed) {
-        if (c == u'\n') normalised += u'\r';
-        normalised += c;
+    TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
+    auto start = static_cast<std::int32_t>(CurrentByteIndex());
+    std::int32_t end = start + CurrentByteCount();
+    // A comment that an entity reference brings in has no bytes of its own.
+    const std::int32_t unit = updater_.UnitSize();
+    if (start < 0 || updater_.UnitAt(start) != u'<' || updater_.UnitAt(start + unit) != u'!' ||
+        updater_.UnitAt(end - unit) != u'>') {
+        start = end = -1;
     }
-    comments_.emplace(std::move(normalised), parent);
+    commentsByText_.emplace(NormalisedComment(text), comments_.size());
+    comments_.push_back({parent, start, end});
 }
 
 void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out) {
@@ -323,9 +360,59 @@ int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideStri
 }
 
 bool XmlTargetDatabase::CommentExists(const XmlNodeRecord& comment) const {
-    const auto range = comments_.equal_range(TrimXmlBlanks(comment.text));
+    // Line ends compare alike however the row writes them, so that a
+    // repair never adds a comment with line ends a second time.
+    const auto range = commentsByText_.equal_range(NormalisedComment(comment.text));
     return std::any_of(range.first, range.second,
-                       [&](const auto& entry) { return SamePath(comment.parent, entry.second); });
+                       [&](const auto& entry) { return SamePath(comment.parent, comments_[entry.second].parent); });
+}
+
+TargetNode* XmlTargetDatabase::FindNodeAtIndexPath(std::u16string_view path) const {
+    std::size_t slash = path.find(u'/');
+    TargetNode* node = root_;
+    if (node == nullptr || node->name != path.substr(0, slash)) return nullptr;
+    while (slash != std::u16string_view::npos) {
+        const std::size_t from = slash + 1;
+        slash = path.find(u'/', from);
+        const std::u16string_view step = path.substr(from, slash == std::u16string_view::npos ? slash : slash - from);
+        const std::size_t open = step.rfind(u'[');
+        if (open == std::u16string_view::npos || step.size() < open + 3 || step.back() != u']') return nullptr;
+        std::size_t index = 0;
+        for (char16_t c : step.substr(open + 1, step.size() - open - 2)) {
+            // Detect and prevent overflow: no file has this many children.
+            if (c < u'0' || c > u'9' || index > node->children.size()) return nullptr;
+            index = index * 10 + (c - u'0');
+        }
+        if (index >= node->children.size() || node->children[index]->name != step.substr(0, open)) return nullptr;
+        node = node->children[index];
+    }
+    return node;
+}
+
+WideString XmlTargetDatabase::IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const {
+    std::vector<const TargetNode*> chain;
+    for (const TargetNode* n = &node; n != nullptr; n = n->Parent()) chain.push_back(n);
+    WideString path = chain.back()->name;
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        if (indices.count(*it) == 0) {
+            // All siblings at once, so that many entries below one parent
+            // count its children once.
+            std::int64_t index = 0;
+            for (const TargetNode* sibling : (*it)->Parent()->children) {
+                indices[sibling] = index;
+                if (sibling->start != -1) ++index;
+            }
+        }
+        path += u"/" + (*it)->name + u"[" + ToWideDecimal(indices[*it]) + u"]";
+    }
+    return path;
+}
+
+WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const {
+    if (begin < 0 || end <= begin) return WideString();
+    const std::string_view bytes(updater_.Bytes());
+    return DecodeXmlText(updater_.Encoding(),
+                         bytes.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
 }
 
 void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {
@@ -337,6 +424,10 @@ void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {
             MoveAfterErase(r.begin, start, end);
             MoveAfterErase(r.end, start, end);
         }
+    }
+    for (TargetComment& c : comments_) {
+        MoveAfterErase(c.start, start, end);
+        MoveAfterErase(c.end, start, end);
     }
 }
 
@@ -350,5 +441,9 @@ void XmlTargetDatabase::OnInsert(std::int32_t at, std::int32_t count) {
             MoveAfterInsert(r.begin, at, count);
             MoveAfterInsert(r.end, at, count);
         }
+    }
+    for (TargetComment& c : comments_) {
+        MoveAfterInsert(c.start, at, count);
+        MoveAfterInsert(c.end, at, count);
     }
 }

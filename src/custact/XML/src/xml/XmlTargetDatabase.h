@@ -6,12 +6,15 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "custact/XML/src/util/ByteStreamUpdater.h"
+#include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "platform/os/XmlReader.h"
 
@@ -46,8 +49,19 @@ public:
 
 using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
 
+// A comment of the target file: its bytes from "<!--" to past "-->" (-1
+// once erased), and the element holding it (null outside the root).
+struct TargetComment {
+    TargetNode* parent = nullptr;
+    std::int32_t start = -1;
+    std::int32_t end = -1;
+};
+
 // The text without " \t\r\n" at either end.
 WideString TrimXmlBlanks(std::u16string_view text);
+// A comment's text as comments are compared: trimmed, each line end as
+// "\r\n" whichever way the file or the row wrote it.
+WideString NormalisedComment(std::u16string_view text);
 // "root/child[0]/grandchild[3]", or "root/child/grandchild" without the
 // indices; a record without parent gives its name. Works on element
 // records (whose index is their Order) and target nodes alike.
@@ -82,6 +96,9 @@ public:
     // Whether the file has a comment with this record's text in the element
     // at its parent's path.
     bool CommentExists(const XmlNodeRecord& comment) const;
+    // The node at a path with indices ("root/a[0]/b[3]", indices counting
+    // the parent's element children); null when there is none.
+    TargetNode* FindNodeAtIndexPath(std::u16string_view path) const;
 
     TargetNode* Root() const { return root_; }
     TargetNodeMap& Nodes() { return nodes_; }
@@ -121,6 +138,38 @@ public:
     // holds "]]>"; then the whole section becomes escaped text.
     void UpdateNodeText(const XmlFileRecord& file, TargetNode& target, const XmlElementRecord& source);
 
+    // What the insertions of this run added that removing elements would not
+    // take back, with the elements named as the edited file reads.
+    AddedMarkup AddedInThisRun() const;
+    // Undoes what an earlier install recorded: removes the comments it
+    // added, and gives an element whose new children are all gone again the
+    // end it had before. Entries that no longer fit the file are left alone.
+    void GiveBackAddedMarkup(const AddedMarkup& added);
+
+    // The file's layout as its own author wrote it (XmlLayout.cpp), so that
+    // new markup looks like the lines around it. Lines end in "\r\n", "\n"
+    // or a lone "\r".
+
+    // The line end of the line holding pos; else the file's first line end;
+    // "\r\n" for a file without one.
+    WideString LineEndAt(std::int32_t pos) const;
+    // The blanks that start the line holding pos (up to pos at most).
+    WideString LineIndentAt(std::int32_t pos) const;
+    // The blanks before pos when nothing else stands before it on its line.
+    std::optional<WideString> IndentBefore(std::int32_t pos) const;
+    // The indentation a new last child of parent gets: that of its last
+    // child that starts a line, else the parent's line indentation and one
+    // unit.
+    WideString ChildIndent(const TargetNode& parent, const XmlFileRecord& file);
+    // One level of indentation near node: the step from an element's line
+    // to its children's, the nearest one up the ancestors that is not empty,
+    // else the file's first; "" when every step in the file is empty; the
+    // file record's unit when the file has no element and child that start
+    // lines of their own.
+    WideString IndentUnitNear(const TargetNode& node, const XmlFileRecord& file);
+    // The text of the bytes [begin, end).
+    WideString TextAt(std::int32_t begin, std::int32_t end) const;
+
     // The start of the run of blanks (space and tab, or any white space)
     // that ends at pos; pos when there is none.
     std::int32_t SkipSpaceBackward(std::int32_t pos, bool anyWhiteSpace) const;
@@ -130,6 +179,11 @@ public:
     // After the node's end tag was rewritten: the "<" of "</name>" that
     // ends at the node's end.
     void RefreshEndTagStart(TargetNode& node);
+    // Erases the markup [start, end) of an element or comment and the white
+    // space that would be left without purpose: its whole line when it
+    // stands alone on it; the blanks after it when it starts its line and
+    // more follows; else the blanks before it.
+    void EraseMarkup(std::int32_t start, std::int32_t end);
 
     void OnErase(std::int32_t start, std::int32_t end) override;
     void OnInsert(std::int32_t at, std::int32_t count) override;
@@ -159,8 +213,33 @@ private:
     };
 
     void ParseLoadedBytes();
+    // A change of this run that only the record can undo.
+    struct EndRewrite {
+        TargetNode* node;
+        bool wasEmpty;
+        WideString tail;
+    };
+    struct CommentAdded {
+        const TargetNode* parent;
+        WideString text;
+    };
+
+    // After the bytes between two text runs of the node went: one run, as
+    // a parse of the edited bytes would see it.
+    static void JoinTouchingRuns(TargetNode& node);
+    // Notes the first rewrite of the node's end in this run.
+    void NoteEndRewrite(TargetNode& node, bool wasEmpty, std::int32_t from);
+
     WideString MakeNodeKey(const WideString& name);
     void ScanStartTag(TargetNode& node) const;
+    // The node's path with indices among the siblings still in the file;
+    // the indices found on the way are kept for the next call.
+    using SiblingIndices = std::unordered_map<const TargetNode*, std::int64_t>;
+    WideString IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const;
+    bool RemoveAddedComment(const AddedComment& added);
+    bool RestoreEnd(const RewrittenEnd& rewritten);
+    std::optional<WideString> StepToChildren(const TargetNode& node) const;
+    WideString FileIndentUnit(const XmlFileRecord& file);
     void TightenTextRanges(TargetNode& node) const;
     // Bytes an entity reference stands for carry the reference's position,
     // not their own: such a file cannot be edited in place (4119).
@@ -171,9 +250,18 @@ private:
     std::unordered_map<WideString, std::uint32_t> nextKeySuffix_;
     std::unordered_map<ChildKey, std::vector<TargetNode*>, ChildKeyHash> childrenByName_;
     TargetNode* root_ = nullptr;
-    // Normalised comment text -> the element holding it; null for a
-    // comment outside the root.
-    std::unordered_multimap<WideString, const TargetNode*> comments_;
+    std::vector<TargetComment> comments_;
+    // Normalised comment text -> its index in comments_.
+    std::unordered_multimap<WideString, std::size_t> commentsByText_;
+    std::int32_t contentStart_ = 0;    // past a byte order mark
+    WideString firstLineEnd_ = u"\r\n";
+    // Layouts learned so far, by node.
+    std::unordered_map<const TargetNode*, WideString> childIndents_;
+    std::unordered_map<const TargetNode*, std::optional<WideString>> unitsNear_;
+    std::optional<WideString> fileUnit_;
+    std::vector<EndRewrite> endRewrites_;
+    std::unordered_set<const TargetNode*> endRewritten_;
+    std::vector<CommentAdded> commentsAdded_;
     XmlFileStart fileStart_;
     WideString version_ = u"1.0";
     WideString encodingName_;

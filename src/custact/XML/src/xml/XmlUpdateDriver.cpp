@@ -1,13 +1,16 @@
 #include "custact/XML/src/xml/XmlUpdateDriver.h"
 
 #include <algorithm>
+#include <memory>
 
+#include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
+#include "platform/Files.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
@@ -25,7 +28,13 @@ public:
     FileCleanup(const FileCleanup&) = delete;
     FileCleanup& operator=(const FileCleanup&) = delete;
     ~FileCleanup() {
-        for (const WideString& path : paths_) DeleteFileLogged(path);
+        for (const WideString& path : paths_) {
+            try {
+                DeleteOwnFile(path);
+            } catch (...) {
+                // Unwinding already: a log line that fails cannot stop it.
+            }
+        }
     }
     void Add(WideString path) { paths_.push_back(std::move(path)); }
     void Release() { paths_.clear(); }
@@ -90,7 +99,8 @@ public:
 
 private:
     void VisitComment(XmlElementRecord& comment, const XmlElementRecord* next) {
-        // Comments are only ever added, and only once.
+        // Added once; an uninstall takes back the ones its installs
+        // recorded (GiveBackAddedMarkup), never one that was there before.
         if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
         Log(u"INSERT Comment: [" + comment.text + u"]");
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
@@ -164,10 +174,9 @@ private:
     int mode_;
 };
 
-bool SameBytes(const WideString& a, const WideString& b) {
-    std::string first;
-    std::string second;
-    return ReadWholeFile(a, &first) && ReadWholeFile(b, &second) && first == second;
+bool IsReadOnly(const WideString& path) {
+    const std::uint32_t attributes = platform::GetFileAttributesW(ToLongPath(path));
+    return attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly) != 0;
 }
 
 }  // namespace
@@ -178,14 +187,9 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     // Rows that cannot be written leave the file alone, without a backup.
     CheckXmlFileRows(manager.data, file);
 
-    // The copy is taken before the file is read, and goes again unless the
-    // update gets as far as deciding about it.
-    const WideString backup = BackupTargetFile(NormalizeBackslashes(ToLongPath(path)), file.backupPattern);
-    FileCleanup cleanup;
-    cleanup.Add(backup);
-
     XmlTargetDatabase db(path);
     db.Parse();
+    const std::string original = db.Updater().Bytes();
 
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
@@ -200,15 +204,37 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     CheckXmlFileRowsFit(manager.data, file, db.Updater().Encoding());
 
     FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
+    // What removing the product's elements cannot take back, earlier
+    // installs recorded.
+    if (mode == XML_UPDATE_UNINSTALL) db.GiveBackAddedMarkup(ReadAddedMarkup(manager.productKey, path));
 
-    const bool written = db.Updater().IsModified();
-    if (written) db.Updater().SaveFile(path);
+    // Every edit was made in memory: a file whose bytes come out the same
+    // is neither backed up nor written.
+    if (!db.Updater().IsModified() || db.Updater().Bytes() == original) {
+        Log(u"Nothing to change in the XML file.");
+        Log(u"XML file update completed.");
+        return;
+    }
+    if (IsReadOnly(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is read-only.");
 
+    // The backup and its record exist before the file changes, and go again
+    // unless the file is written. An uninstallation has no rollback to
+    // serve: it keeps a backup only for a file that asks to keep it.
+    FileCleanup cleanup;
+    std::unique_ptr<RecordedEntry> record;
+    if (mode == XML_UPDATE_INSTALL || (file.flags & kXmlFileKeepBackup) != 0) {
+        const WideString backup = BackupTargetFile(NormalizeBackslashes(ToLongPath(path)), file.backupPattern, original);
+        cleanup.Add(backup);
+        record = std::make_unique<RecordedEntry>(manager.productKey, manager.runId, mode == XML_UPDATE_INSTALL, path,
+                                                 backup);
+    }
+    db.Updater().SaveFile(path);
+    if (record) record->Keep();
     cleanup.Release();
-    if (!written || SameBytes(backup, path)) {
-        DeleteFileLogged(backup);
+    if (mode == XML_UPDATE_INSTALL) {
+        RecordAddedMarkup(manager.productKey, manager.runId, path, db.AddedInThisRun());
     } else {
-        AddBackupEntry(manager.productKey, path, backup);
+        ForgetAddedMarkup(manager.productKey, path);
     }
     Log(u"XML file update completed.");
 }

@@ -1,0 +1,193 @@
+// The attribute edits of XmlTargetDatabase. The start tag is edited where
+// the list changes and nowhere else: a new value goes between the quotes
+// that held the old one, a removed attribute goes with the white space
+// before it, and added attributes follow the last one with the separator
+// and quotes the tag already uses. Spacing, line breaks and quoting of the
+// rest of the tag stay as the file had them, so that an uninstall that takes
+// the added attributes out again gives back the same bytes.
+#include <algorithm>
+
+#include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "installer/Logger.h"
+#include "platform/os/XmlEscape.h"
+
+namespace {
+
+void Log(const WideString& line) {
+    Logger& log = Logger::Instance();
+    if (log.IsEnabled()) log.Send(line);
+}
+
+bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// Where one attribute of a start tag lies: from its name to past its closing
+// quote, and its value between the quotes.
+struct AttributeBytes {
+    WideString name;
+    std::int32_t start = -1;
+    std::int32_t valueBegin = -1;
+    std::int32_t valueEnd = -1;  // the closing quote
+    std::int32_t end = -1;
+    char16_t quote = u'"';
+};
+
+// The target's attribute list after the source's attributes of this mode,
+// in the order it is written: the target's own attributes by their place
+// in the start tag, then the added ones by their order.
+bool MergeAttributes(const TargetNode& target, const XmlElementRecord& source, int mode,
+                     std::vector<XmlAttributeRecord>& merged) {
+    merged = target.attributes;
+    const auto find = [&](const WideString& name) {
+        return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
+    };
+    std::vector<XmlAttributeRecord> planned = source.attributes;
+    std::stable_sort(planned.begin(), planned.end(),
+                     [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; });
+    bool changed = false;
+    for (const XmlAttributeRecord& a : planned) {
+        if (!AttributeTakesPart(a.flags, mode)) continue;
+        const bool add = (a.flags & kXmlAttributeBelongs) != 0;
+        const bool setOrRemove = (a.flags & kXmlAttributeSetOrRemove) != 0;
+        const auto existing = find(a.name);
+        if (add && existing == merged.end()) {
+            merged.push_back(a);
+            changed = true;
+        } else if (add && setOrRemove) {
+            if (existing->value != a.value) {
+                existing->value = a.value;
+                changed = true;
+            }
+        } else if (!add && setOrRemove && existing != merged.end()) {
+            merged.erase(existing);
+            changed = true;
+        }
+    }
+    std::stable_sort(merged.begin(), merged.end(), MergedAttributeLess);
+    return changed;
+}
+
+WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, bool targetHadNone) {
+    WideString text;
+    for (const XmlAttributeRecord& a : attributes) {
+        // With no attributes before, the area starts at the tag's end and
+        // needs its own blank after the name.
+        if (!text.empty() || targetHadNone) text += u" ";
+        text += a.name + u"=\"" + EscapeAttribute(a.value) + u"\"";
+    }
+    return text;
+}
+
+bool CombineInto(TargetNode& target, const XmlElementRecord& source, int mode, std::vector<XmlAttributeRecord>& list,
+                 WideString& merged) {
+    Log(u"CombineAttributes start.");
+    merged.clear();
+    if (!MergeAttributes(target, source, mode, list)) {
+        Log(u"NO changes in attribute list.");
+        Log(u"CombineAttributes end.");
+        return false;
+    }
+    merged = FormatAttributes(list, target.attributes.empty());
+    Log(u"Merged Attribute List: [" + merged + u"]");
+    Log(u"CombineAttributes end.");
+    return true;
+}
+
+const XmlAttributeRecord* Named(const std::vector<XmlAttributeRecord>& list, const WideString& name) {
+    const auto found =
+        std::find_if(list.begin(), list.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
+    return found == list.end() ? nullptr : &*found;
+}
+
+}  // namespace
+
+bool XmlTargetDatabase::CombineAttributes(TargetNode& target, const XmlElementRecord& source, int mode,
+                                          WideString& merged) {
+    std::vector<XmlAttributeRecord> list;
+    return CombineInto(target, source, mode, list, merged);
+}
+
+namespace {
+
+// The attributes of a well-formed start tag, in order. The tag was parsed,
+// so its shape is known: the name, then blanks, name, "=", quoted value.
+std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, const TargetNode& node) {
+    const ByteStreamUpdater& bytes = db.Updater();
+    const std::int32_t unit = bytes.UnitSize();
+    const std::int32_t stop = node.startTagEnd;
+    std::vector<AttributeBytes> found;
+    std::int32_t p = node.start + unit;
+    while (p < stop && !IsTagBlank(bytes.UnitAt(p))) p += unit;
+    for (;;) {
+        while (p < stop && IsTagBlank(bytes.UnitAt(p))) p += unit;
+        if (p >= stop) break;
+        AttributeBytes a;
+        a.start = p;
+        while (p < stop && bytes.UnitAt(p) != u'=' && !IsTagBlank(bytes.UnitAt(p))) p += unit;
+        a.name = db.TextAt(a.start, p);
+        while (p < stop && bytes.UnitAt(p) != u'\'' && bytes.UnitAt(p) != u'"') p += unit;
+        if (p >= stop) break;
+        a.quote = bytes.UnitAt(p);
+        a.valueBegin = p += unit;
+        while (p < stop && bytes.UnitAt(p) != a.quote) p += unit;
+        a.valueEnd = p;
+        a.end = p += unit;
+        found.push_back(std::move(a));
+    }
+    return found;
+}
+
+}  // namespace
+
+void XmlTargetDatabase::UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode) {
+    Log(u"UpdateNodeAttributes start.");
+    std::vector<XmlAttributeRecord> list;
+    WideString merged;
+    if (target.start != -1 && CombineInto(target, source, mode, list, merged)) {
+        const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
+        // Added attributes follow the last one as the tag separates and
+        // quotes its own; the first attribute of a tag gets a blank.
+        WideString separator = u" ";
+        char16_t quote = u'"';
+        if (!tag.empty()) {
+            separator = TextAt(SkipSpaceBackward(tag.back().start, true), tag.back().start);
+            quote = tag.back().quote;
+        }
+        // Back to front, so that the positions still to be edited hold.
+        for (auto it = tag.rbegin(); it != tag.rend(); ++it) {
+            const XmlAttributeRecord* now = Named(list, it->name);
+            const XmlAttributeRecord* before = Named(target.attributes, it->name);
+            if (now == nullptr) {
+                updater_.Erase(SkipSpaceBackward(it->start, true), it->end);
+                continue;
+            }
+            if (before != nullptr && before->value != now->value) {
+                updater_.Update(it->valueBegin, it->valueEnd, EscapeAttribute(now->value));
+            }
+        }
+        WideString added;
+        for (const XmlAttributeRecord& a : list) {
+            if (a.origin == kAttributeFromTarget) continue;
+            added += separator + a.name + u"=" + quote + EscapeAttribute(a.value) + quote;
+        }
+        if (!added.empty()) {
+            const std::vector<AttributeBytes> kept = ScanAttributes(*this, target);
+            std::int32_t anchor = target.start + updater_.UnitSize();
+            if (!kept.empty()) {
+                anchor = kept.back().end;
+            } else {
+                // No attribute stays: the new ones follow the name.
+                const std::int32_t unit = updater_.UnitSize();
+                while (anchor < target.startTagEnd && !IsTagBlank(updater_.UnitAt(anchor))) anchor += unit;
+            }
+            updater_.Insert(anchor, added);
+        }
+        ScanStartTag(target);
+        // Later records of this run match against the attributes as written.
+        target.attributes.clear();
+        for (XmlAttributeRecord& a : list) {
+            target.attributes.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
+                                         static_cast<std::int32_t>(target.attributes.size())});
+        }
+    }
+    Log(u"UpdateNodeAttributes end.");
+}
