@@ -45,6 +45,15 @@ for target in "${TARGETS[@]}"; do
   # New inputs go into the build tree's corpus; the checked-in ones are only read.
   work="$TREE/corpus/$target"
   mkdir -p "$work"
+  # libFuzzer only ever adds to it; past a few thousand inputs, keep only
+  # those that reach something the others do not.
+  if (($(find "$work" -type f | wc -l) > 3000)); then
+    rm -rf "$work.merged" && mkdir -p "$work.merged"
+    nice "$program" -merge=1 -max_len=$MAX_LEN -timeout=10 -rss_limit_mb=2048 "$work.merged" "$work" \
+      >"$TREE/$target.merge.log" 2>&1 ||
+      { tail -n 20 "$TREE/$target.merge.log" >&2; echo "fuzz: $target: merging the corpus failed" >&2; exit 1; }
+    rm -rf "$work" && mv "$work.merged" "$work"
+  fi
   inputs=("$work" "$seeds")
   [[ -d $ROOT/fuzz/regressions/$target ]] && inputs+=("$ROOT/fuzz/regressions/$target")
   log="$TREE/$target.log"
