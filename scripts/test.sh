@@ -2,12 +2,13 @@
 # Sets up the machine and runs every check the project has:
 #   1. scripts/setup.sh (packages, Expat for mingw)
 #   2. native build with ASan/UBSan, unit tests through ctest
-#   3. trellis.dll for x86_64 (with the unit tests) and i686
-#   4. scripts/check-dll.sh (exports and imports of the libraries)
-#   5. scripts/run-wine-tests.sh (the x86_64 unit tests under Wine)
-#   6. scripts/run-wine-installer-cases.sh (conditions and formatted text
+#   3. scripts/fuzz.sh (each libFuzzer target for TRELLIS_FUZZ_SECONDS, 30 s)
+#   4. trellis.dll for x86_64 (with the unit tests) and i686
+#   5. scripts/check-dll.sh (exports and imports of the libraries)
+#   6. scripts/run-wine-tests.sh (the x86_64 unit tests under Wine)
+#   7. scripts/run-wine-installer-cases.sh (conditions and formatted text
 #      through Wine's msi.dll, against tests/data/installer-cases.wine.txt)
-#   7. scripts/run-e2e.py (the packages of tests/e2e installed, repaired,
+#   8. scripts/run-e2e.py (the packages of tests/e2e installed, repaired,
 #      upgraded, rolled back and removed by msiexec under Wine and by
 #      trellis-host, against the expected files of tests/e2e/cases)
 # Stops at the first failure.
@@ -53,6 +54,10 @@ stage_end
 
 stage "native unit tests"
 ctest --test-dir "$BUILD/native" --output-on-failure --no-tests=error -j"$JOBS" 2>&1 | tee "$BUILD/native/ctest.log"
+stage_end
+
+stage "fuzz targets (clang, libFuzzer)"
+bash "$ROOT/scripts/fuzz.sh" "${TRELLIS_FUZZ_SECONDS:-30}"
 stage_end
 
 for arch in x86_64 i686; do

@@ -2,6 +2,8 @@
 
 #include <expat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "installer/Exception.h"
@@ -126,7 +128,7 @@ std::uint64_t XmlReader::CurrentColumn() const {
     return parser_ ? static_cast<std::uint64_t>(XML_GetCurrentColumnNumber(parser_.get())) : 0;
 }
 
-void XmlReader::Read() {
+void XmlReader::StartParser() {
     parser_.reset(XML_ParserCreate(nullptr));
     if (!parser_) throw Exception(TRELLIS_HERE, 4110);
     XML_Parser parser = parser_.get();
@@ -142,32 +144,58 @@ void XmlReader::Read() {
     XML_SetProcessingInstructionHandler(parser, &Events::ProcessingInstruction);
     XML_SetCdataSectionHandler(parser, &Events::StartCdata, &Events::EndCdata);
     XML_SetUnknownEncodingHandler(parser, &Events::UnknownEncoding, nullptr);
+}
 
+bool XmlReader::ParseChunk(const char* bytes, std::uint32_t size, bool final) {
+    XML_Parser parser = parser_.get();
+    void* buffer = XML_GetBuffer(parser, kChunkSize);
+    if (buffer == nullptr) throw Exception(TRELLIS_HERE, 4110);
+    if (size > 0) std::memcpy(buffer, bytes, size);
+    return ParseBuffer(size, final);
+}
+
+bool XmlReader::ParseBuffer(std::uint32_t size, bool final) {
+    XML_Parser parser = parser_.get();
+    const XML_Status status = XML_ParseBuffer(parser, static_cast<int>(size), final ? XML_TRUE : XML_FALSE);
+    if (handlerFailure_) std::rethrow_exception(handlerFailure_);
+    if (status == XML_STATUS_ERROR) {
+        XML_ParsingStatus state;
+        XML_GetParsingStatus(parser, &state);
+        if (state.parsing == XML_FINISHED || state.parsing == XML_SUSPENDED) return true;
+        const XML_Error error = XML_GetErrorCode(parser);
+        if (error == XML_ERROR_UNKNOWN_ENCODING || error == XML_ERROR_INCORRECT_ENCODING)
+            throw Exception(TRELLIS_HERE, 4114, {path_, declaredEncoding_});
+        throw Exception(TRELLIS_HERE, 4113,
+                        {path_, ToWideUnsigned(CurrentLine()), ToWideUnsigned(CurrentColumn()),
+                         ToWide(XML_ErrorString(XML_GetErrorCode(parser)))});
+    }
+    return final;
+}
+
+void XmlReader::Read() {
+    StartParser();
     platform::File file = platform::File::OpenForRead(ToLongPath(path_));
     if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4111, {path_});
 
-    for (;;) {
-        void* buffer = XML_GetBuffer(parser, kChunkSize);
+    for (bool done = false; !done;) {
+        void* buffer = XML_GetBuffer(parser_.get(), kChunkSize);
         if (buffer == nullptr) throw Exception(TRELLIS_HERE, 4110);
         std::uint32_t read = 0;
         if (!file.Read(buffer, kChunkSize, &read)) throw Exception(TRELLIS_HERE, 4112, {path_});
         // A short read is the end of the file. An empty one still goes to
         // Expat as the final chunk, so that a truncated file is reported.
-        const bool final = read < static_cast<std::uint32_t>(kChunkSize);
-        const XML_Status status = XML_ParseBuffer(parser, static_cast<int>(read), final ? XML_TRUE : XML_FALSE);
-        if (handlerFailure_) std::rethrow_exception(handlerFailure_);
-        if (status == XML_STATUS_ERROR) {
-            XML_ParsingStatus state;
-            XML_GetParsingStatus(parser, &state);
-            if (state.parsing == XML_FINISHED || state.parsing == XML_SUSPENDED) break;
-            const XML_Error error = XML_GetErrorCode(parser);
-            if (error == XML_ERROR_UNKNOWN_ENCODING || error == XML_ERROR_INCORRECT_ENCODING)
-                throw Exception(TRELLIS_HERE, 4114, {path_, declaredEncoding_});
-            throw Exception(TRELLIS_HERE, 4113,
-                            {path_, ToWideUnsigned(CurrentLine()), ToWideUnsigned(CurrentColumn()),
-                             ToWide(XML_ErrorString(XML_GetErrorCode(parser)))});
-        }
-        if (final) break;
+        done = ParseBuffer(read, read < static_cast<std::uint32_t>(kChunkSize));
+    }
+    parser_.reset();
+}
+
+void XmlReader::Read(std::string_view bytes) {
+    StartParser();
+    // The same chunks as from a file, so that both report the same events.
+    for (std::size_t at = 0;;) {
+        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(kChunkSize, bytes.size() - at));
+        if (ParseChunk(bytes.data() + at, size, size < static_cast<std::uint32_t>(kChunkSize))) break;
+        at += size;
     }
     parser_.reset();
 }

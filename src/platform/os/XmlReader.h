@@ -6,6 +6,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,9 @@ public:
     // declared name). An exception thrown by a handler stops the parse and
     // passes through unchanged.
     void Read();
+    // The same over bytes held in memory; the path only names them in
+    // messages.
+    void Read(std::string_view bytes);
 
 protected:
     virtual void OnXmlDecl(const std::optional<WideString>& /*version*/,
@@ -53,6 +57,12 @@ protected:
 
 private:
     struct Events;
+
+    void StartParser();
+    // Hands the next size bytes, already in Expat's buffer (or copied there
+    // from bytes), to the parser; true when the document is complete.
+    bool ParseBuffer(std::uint32_t size, bool final);
+    bool ParseChunk(const char* bytes, std::uint32_t size, bool final);
     struct ParserFree {
         void operator()(XML_ParserStruct* parser) const;
     };

@@ -49,10 +49,18 @@ private:
     void Match() {
         std::vector<std::size_t> open;
         const std::size_t n = text_.size();
+        // Past the last "]" no escape can end: looking again for every "[\"
+        // there would make the pass quadratic.
+        const std::size_t lastClose = text_.rfind(u']');
         for (std::size_t i = 0; i < n; ++i) {
             const char16_t c = text_[i];
             if (c == u'[' && i + 2 < n && text_[i + 1] == u'\\') {
-                const std::size_t end = text_[i + 2] == u']' ? i + 2 : text_.find(u']', i + 3);
+                std::size_t end = kNone;
+                if (text_[i + 2] == u']') {
+                    end = i + 2;
+                } else if (lastClose != kNone && lastClose > i + 2) {
+                    end = text_.find(u']', i + 3);
+                }
                 if (end != kNone) {
                     escape_[i] = end;
                     i = end;

@@ -354,6 +354,10 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
         const WideString between = mixed ? u"\n" + indent : WideString();
         target.text = TrimXmlBlanks(mixed ? target.text + between + source.text : source.text);
     }
+    // Runs leave out the blanks at their ends, as a parse gives them: a run
+    // that started on a blank right after an element would otherwise lose
+    // its start when that element is removed with the white space after it.
+    TightenTextRanges(target);
     Log(u"UpdateNodeText end.");
 }
 

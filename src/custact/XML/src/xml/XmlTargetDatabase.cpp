@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 
 #include "installer/Exception.h"
 #include "installer/Logger.h"
@@ -114,12 +115,26 @@ std::size_t XmlTargetDatabase::ChildKeyHash::operator()(const ChildKey& key) con
 void XmlTargetDatabase::Parse() {
     Log(u"Target XML file -> Start parsing...");
     updater_.LoadFile(Path());
+    ParseLoadedBytes();
+}
+
+void XmlTargetDatabase::Parse(std::string bytes) {
+    Log(u"Target XML file -> Start parsing...");
+    // Positions are signed 32-bit offsets, as for a file.
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw Exception(TRELLIS_HERE, 4115, {Path()});
+    updater_.SetBytes(std::move(bytes));
+    ParseLoadedBytes();
+}
+
+void XmlTargetDatabase::ParseLoadedBytes() {
     fileStart_ = InspectXmlFileStart(updater_.Bytes());
     if (!fileStart_.unsupported.empty()) throw Exception(TRELLIS_HERE, 4114, {Path(), fileStart_.unsupported});
     // Until a declaration names one, the bytes decide: UTF-16 in their own
     // byte order, else UTF-8.
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
-    Read();
+    // The bytes the edits change are the bytes parsed: the file is read once.
+    Read(updater_.Bytes());
     contentStart_ = ByteOrderMarkLength(updater_.Bytes());
     const std::int32_t unit = updater_.UnitSize();
     for (std::int32_t p = contentStart_; p < updater_.Size(); p += unit) {

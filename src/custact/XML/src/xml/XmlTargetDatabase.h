@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -77,6 +78,9 @@ public:
 
     // Loads the bytes and parses the file; once, before anything else.
     void Parse();
+    // The same over bytes already in memory, taken as the file's content;
+    // the path only names the file in messages.
+    void Parse(std::string bytes);
 
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
@@ -208,6 +212,7 @@ private:
         std::size_t operator()(const ChildKey& key) const;
     };
 
+    void ParseLoadedBytes();
     // A change of this run that only the record can undo.
     struct EndRewrite {
         TargetNode* node;
