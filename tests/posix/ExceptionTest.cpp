@@ -7,7 +7,7 @@
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "platform/posix/MessageBoxHook.h"
 #include "support/TestSession.h"
 

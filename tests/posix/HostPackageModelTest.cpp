@@ -12,8 +12,8 @@
 
 #include "platform/Files.h"
 #include "platform/Msi.h"
-#include "platform/posix/PackageModel.h"
-#include "platform/posix/ProductStore.h"
+#include "platform/posix/msi/PackageModel.h"
+#include "platform/posix/msi/ProductStore.h"
 #include "platform/posix/Utf.h"
 #include "support/ScratchFolder.h"
 

@@ -14,7 +14,7 @@
 #include <map>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/InstallerCases.h"
 #include "support/TestSession.h"
 

@@ -5,9 +5,9 @@
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "installer/ModuleScope.h"
 #include "platform/Msi.h"
-#include "platform/posix/Condition.h"
-#include "platform/posix/FormatRecord.h"
-#include "platform/posix/PackageModel.h"
+#include "platform/posix/msi/Condition.h"
+#include "platform/posix/msi/FormatRecord.h"
+#include "platform/posix/msi/PackageModel.h"
 #include "platform/posix/Utf.h"
 
 namespace host::check {

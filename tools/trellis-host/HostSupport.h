@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 #include "platform/posix/Utf.h"
 
 namespace host {

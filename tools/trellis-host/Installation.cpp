@@ -12,7 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/System.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/MsiInternal.h"
 #include "platform/posix/Utf.h"
 
 namespace host {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/MsiInternal.h"
 #include "platform/posix/Utf.h"
 
 namespace host {

@@ -1,12 +1,12 @@
 // The stand-in installer session: properties, modes, recorded messages and
 // actions, and the package database behind MsiGetActiveDatabase.
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 
 #include <algorithm>
 #include <fstream>
 
 #include "platform/System.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix::msi {
 

@@ -4,8 +4,8 @@
 #include <map>
 #include <mutex>
 
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix::msi {
 

@@ -1,5 +1,6 @@
 // Internals of the POSIX Windows Installer stand-in: the handle table, the
-// objects behind the handles and text helpers. Only src/platform/posix uses it.
+// objects behind the handles and text helpers. For the stand-in and
+// trellis-host only.
 #pragma once
 
 #include <libmsi.h>

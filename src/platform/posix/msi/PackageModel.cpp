@@ -1,12 +1,12 @@
 // Directory resolution, standard properties and feature selection of the
 // stand-in installer.
-#include "platform/posix/PackageModel.h"
+#include "platform/posix/msi/PackageModel.h"
 
 #include <functional>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 

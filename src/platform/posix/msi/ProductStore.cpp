@@ -1,6 +1,6 @@
 // Installed products as small text files: "Name=Value" lines in UTF-8, with
 // one Feature= and Component= line for each installed one.
-#include "platform/posix/ProductStore.h"
+#include "platform/posix/msi/ProductStore.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
