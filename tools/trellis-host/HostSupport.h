@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/Msi.h"
+#include "platform/Strings.h"
 #include "platform/posix/msi/InstallerSession.h"
 #include "platform/posix/msi/MsiInternal.h"
-#include "platform/posix/Utf.h"
 
 namespace host {
 
@@ -48,7 +48,7 @@ inline int Integer(const msi::Record& row, std::size_t field, int fallback) {
     return row.fields[field].integer;
 }
 
-inline std::u16string Number(long value) { return platform::posix::FromUtf8(std::to_string(value)); }
+inline std::u16string Number(long value) { return strings::FromUtf8(std::to_string(value)); }
 
 // The non-empty pieces of a list such as "A;B;;C".
 inline std::vector<std::u16string> SplitOn(const std::u16string& text, char16_t separator) {

@@ -1,7 +1,7 @@
 #include "IdtFile.h"
 
+#include "platform/Strings.h"
 #include "platform/os/CodePage1252.h"
-#include "platform/posix/Utf.h"
 
 namespace host {
 
@@ -51,7 +51,7 @@ char Control(char byte) {
 std::u16string Decode(const std::string& cell, int codePage) {
     std::string bytes;
     for (char c : cell) bytes.push_back(Control(c));
-    if (codePage != kCodePage1252) return platform::posix::FromUtf8(bytes);
+    if (codePage != kCodePage1252) return strings::FromUtf8(bytes);
     std::u16string text;
     for (unsigned char c : bytes) text.push_back(codepage1252::ToUnicode(c));
     return text;

@@ -11,16 +11,16 @@
 #include "HostSupport.h"
 #include "platform/Files.h"
 #include "platform/Msi.h"
+#include "platform/Strings.h"
 #include "platform/System.h"
 #include "platform/posix/msi/MsiInternal.h"
-#include "platform/posix/Utf.h"
 
 namespace host {
 
 namespace {
 
-using platform::posix::FromUtf8;
-using platform::posix::ToUtf8;
+using strings::FromUtf8;
+using strings::ToUtf8;
 
 // Windows Installer's answer for a product that is not installed.
 constexpr std::uint32_t kErrorUnknownProduct = 1605;

@@ -5,13 +5,14 @@
 
 #include "HostSupport.h"
 #include "Installation.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace host {
 
 namespace {
 
-using platform::posix::FromUtf8;
+using strings::FromUtf8;
 
 // Upgrade table attributes.
 constexpr int kUpgradeOnlyDetect = 0x2;

@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform::posix {
 namespace {
@@ -118,7 +118,7 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 std::u16string Hex8(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", value);
-    return FromUtf8(text);
+    return strings::FromUtf8(text);
 }
 
 // "0x" and up to eight hexadecimal digits, as FormatAccessList writes them.
@@ -229,7 +229,7 @@ bool ReadAccessRules(const std::u16string& windowsPath, std::vector<AccessEntry>
     for (const StoreLine& line : ReadStore()) {
         // An entry of an earlier file under this name means nothing to this one.
         if (line.path == path && line.identity == IdentityText(identity)) {
-            return ParseAccessList(FromUtf8(line.list), entries);
+            return ParseAccessList(strings::FromUtf8(line.list), entries);
         }
     }
     return true;
@@ -254,7 +254,7 @@ bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<Acces
             lines.push_back(std::move(line));
         }
     }
-    if (!entries.empty()) lines.push_back({IdentityText(identity), path, ToUtf8(FormatAccessList(entries))});
+    if (!entries.empty()) lines.push_back({IdentityText(identity), path, strings::ToUtf8(FormatAccessList(entries))});
     if (!WriteStore(lines)) {
         SetLastError(kErrorWriteFault);
         return false;

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
+#include "platform/Strings.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 namespace {
@@ -81,7 +81,7 @@ std::u16string FormatSystemMessage(std::uint32_t code) {
     // text keeps log lines that quote it readable.
     char generic[48];
     std::snprintf(generic, sizeof generic, "Unknown error 0x%08X.\r\n", code);
-    return posix::FromUtf8(generic);
+    return strings::FromUtf8(generic);
 }
 
 namespace posix {

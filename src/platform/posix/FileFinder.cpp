@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/FileCalls.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 
@@ -139,13 +140,13 @@ bool FileFinder::First(const std::u16string& pattern, FindData* data) {
         for (const char* dot : {".", ".."}) {
             struct stat st;
             const std::string path = posixFolder + "/" + dot;
-            if (MatchesPattern(upperMask, posix::FromUtf8(dot)) && ::stat(path.c_str(), &st) == 0) {
-                dots.push_back(FindData{posix::FromUtf8(dot), AttributesOf(path, st), 0});
+            if (MatchesPattern(upperMask, strings::FromUtf8(dot)) && ::stat(path.c_str(), &st) == 0) {
+                dots.push_back(FindData{strings::FromUtf8(dot), AttributesOf(path, st), 0});
             }
         }
     }
     for (const std::string& name : names) {
-        const std::u16string wide = posix::FromUtf8(name);
+        const std::u16string wide = strings::FromUtf8(name);
         if (!MatchesPattern(upperMask, wide)) continue;
         const std::string path = posixFolder + "/" + name;
         struct stat st;
@@ -236,7 +237,7 @@ std::u16string GetTempFileNameW(const std::u16string& folder, const std::u16stri
         if (unique == 0) continue;
         char hex[8];
         std::snprintf(hex, sizeof hex, "%X", unique);
-        const std::u16string candidate = base + posix::FromUtf8(hex) + u".tmp";
+        const std::u16string candidate = base + strings::FromUtf8(hex) + u".tmp";
         std::string posixPath;
         if (!MapForCall(candidate, &posixPath)) return std::u16string();
         const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_EXCL, 0666);

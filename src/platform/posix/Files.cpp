@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "platform/posix/AccessRules.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/FileCalls.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Strings.h"
 #include "platform/posix/FileCalls.h"
 #include "platform/posix/Sandbox.h"
 
@@ -38,9 +39,8 @@ void AppendHex4(std::string& out, char prefix, char16_t unit) {
 }
 
 bool IsLoneSurrogate(const std::u16string& text, std::size_t i) {
-    const char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF) return !(i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF);
-    if (c >= 0xDC00 && c <= 0xDFFF) return !(i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF);
+    if (strings::IsHighSurrogate(text[i])) return !(i + 1 < text.size() && strings::IsLowSurrogate(text[i + 1]));
+    if (strings::IsLowSurrogate(text[i])) return !(i > 0 && strings::IsHighSurrogate(text[i - 1]));
     return false;
 }
 
@@ -48,7 +48,7 @@ bool IsLoneSurrogate(const std::u16string& text, std::size_t i) {
 std::string Quote(const std::u16string& text) {
     std::string out = "\"";
     std::size_t start = 0;
-    auto flush = [&](std::size_t end) { out += ToUtf8(text.substr(start, end - start)); };
+    auto flush = [&](std::size_t end) { out += strings::ToUtf8(text.substr(start, end - start)); };
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
         if (c == u'\\' || c == u'"') {
@@ -80,12 +80,12 @@ std::string KeyPathText(const std::vector<const std::u16string*>& names) {
         for (std::size_t i = 0; i < name.size(); ++i) {
             const char16_t c = name[i];
             if (c < 0x20 || c == 0x7F || c == u'%' || c == u'[' || c == u']' || IsLoneSurrogate(name, i)) {
-                out += ToUtf8(name.substr(start, i - start));
+                out += strings::ToUtf8(name.substr(start, i - start));
                 AppendHex4(out, '%', c);
                 start = i + 1;
             }
         }
-        out += ToUtf8(name.substr(start));
+        out += strings::ToUtf8(name.substr(start));
     }
     return out;
 }
@@ -169,7 +169,7 @@ bool ParseQuoted(const std::string& line, std::size_t* pos, std::u16string* text
     while (i < line.size()) {
         const char c = line[i];
         if (c == '"') {
-            *text += FromUtf8(pending);
+            *text += strings::FromUtf8(pending);
             *pos = i + 1;
             return true;
         }
@@ -186,7 +186,7 @@ bool ParseQuoted(const std::string& line, std::size_t* pos, std::u16string* text
         } else if (next == 'u') {
             char16_t unit;
             if (!ParseHex4(line, i + 2, &unit)) return false;
-            *text += FromUtf8(pending);
+            *text += strings::FromUtf8(pending);
             pending.clear();
             *text += unit;
             i += 6;
@@ -204,7 +204,7 @@ bool ParseKeyPath(const std::string& text, std::vector<std::u16string>* names) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\\' || c == '%') {
-            current += FromUtf8(pending);
+            current += strings::FromUtf8(pending);
             pending.clear();
             if (c == '\\') {
                 names->push_back(current);
@@ -219,7 +219,7 @@ bool ParseKeyPath(const std::string& text, std::vector<std::u16string>* names) {
             pending += c;
         }
     }
-    current += FromUtf8(pending);
+    current += strings::FromUtf8(pending);
     names->push_back(current);
     for (const std::u16string& name : *names) {
         if (name.empty()) return false;

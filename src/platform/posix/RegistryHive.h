@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/posix/Utf.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace platform::posix::registry {
 

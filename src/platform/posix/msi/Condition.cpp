@@ -10,8 +10,8 @@
 #include <cstdint>
 
 #include "platform/Msi.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/msi/InstallerSession.h"
-#include "platform/posix/Utf.h"
 
 namespace platform::posix {
 

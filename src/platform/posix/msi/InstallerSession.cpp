@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/Strings.h"
 #include "platform/System.h"
 #include "platform/posix/msi/MsiInternal.h"
 
@@ -133,7 +134,7 @@ int InstallerSession::Message(std::uint32_t type, std::vector<std::u16string> fi
     if (onMessage) onMessage(type);
     if (!logFile_.empty()) {
         std::ofstream log(logFile_, std::ios::app | std::ios::binary);
-        log << msi::Utf16ToUtf8(MessageText(type, fields)) << '\n';
+        log << strings::ToUtf8(MessageText(type, fields)) << '\n';
     }
     messages_.push_back({type, std::move(fields)});
     auto it = replies_.find(type & kMessageKindMask);

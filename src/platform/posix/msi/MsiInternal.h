@@ -1,5 +1,5 @@
 // Internals of the POSIX Windows Installer stand-in: the handle table, the
-// objects behind the handles and text helpers. For the stand-in and
+// objects behind the handles and their texts. For the stand-in and
 // trellis-host only.
 #pragma once
 
@@ -21,11 +21,6 @@ namespace platform::posix::msi {
 
 // msi.dll answers this for a string read of a stream field and the like.
 constexpr std::uint32_t kErrorInvalidDatatype = 1804;
-
-// UTF-8 from libmsi and files to the UTF-16 of the API and back; malformed
-// input becomes U+FFFD instead of failing.
-std::u16string Utf8ToUtf16(const char* text);
-std::string Utf16ToUtf8(const std::u16string& text);
 
 // The msi.dll output convention of the text getters: *length is the buffer
 // size in, the text length out (code units without NUL). A null or too
