@@ -169,7 +169,7 @@ std::u16string Installation::Format(const std::u16string& text) const {
 }
 
 bool Installation::IsHidden(const std::u16string& property) const {
-    for (const std::u16string& name : SplitOn(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
+    for (const std::u16string& name : platform::posix::SplitList(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
         if (name == property) return true;
     }
     return false;

@@ -197,4 +197,19 @@ bool InstallerSession::ComponentDirectory(const std::u16string& component, std::
     return Find(componentDirectories_, component, path);
 }
 
+std::vector<msi::Record> msi::Rows(const InstallerSession& session, const char16_t* query) {
+    std::vector<Record> rows;
+    if (session.Database()) QueryRows(*session.Database(), query, &rows);
+    return rows;
+}
+
+std::u16string msi::Text(const Record& row, std::size_t field) {
+    return field < row.fields.size() ? FieldText(row.fields[field]) : std::u16string();
+}
+
+int msi::Integer(const Record& row, std::size_t field, int fallback) {
+    if (field >= row.fields.size() || row.fields[field].kind != Field::Kind::Integer) return fallback;
+    return row.fields[field].integer;
+}
+
 }  // namespace platform::posix

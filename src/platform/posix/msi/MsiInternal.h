@@ -119,4 +119,12 @@ std::u16string FormatFields(const InstallerSession* session, const std::vector<s
 bool QueryRows(const Database& database, const std::u16string& query, std::vector<Record>* rows,
                std::uint32_t* error = nullptr);
 
+// The rows of a query on the session's package; none when the package lacks
+// the table or has no database.
+std::vector<Record> Rows(const InstallerSession& session, const char16_t* query);
+// Field n of a row (1 is the first column) as MsiRecordGetString gives it,
+// empty past the last field; and as an integer, fallback unless it is one.
+std::u16string Text(const Record& row, std::size_t field);
+int Integer(const Record& row, std::size_t field, int fallback);
+
 }  // namespace platform::posix::msi
