@@ -56,6 +56,14 @@ bool MapExisting(const std::u16string& windowsPath, std::string* posixPath) {
     return false;
 }
 
+// Maps an existing file or folder and tells which one it is.
+bool MapAndIdentify(const std::u16string& windowsPath, std::string* posixPath, FileIdentity* identity) {
+    if (!MapExisting(windowsPath, posixPath)) return false;
+    if (Identify(*posixPath, identity)) return true;
+    SetLastError(kErrorAccessDenied);
+    return false;
+}
+
 // Holds the store's lock file for one read or change.
 class StoreLock {
 public:
@@ -217,12 +225,8 @@ bool ParseAccessList(const std::u16string& text, std::vector<AccessEntry>* entri
 
 bool ReadAccessRules(const std::u16string& windowsPath, std::vector<AccessEntry>* entries) {
     std::string posixPath;
-    if (!MapExisting(windowsPath, &posixPath)) return false;
     FileIdentity identity;
-    if (!Identify(posixPath, &identity)) {
-        SetLastError(kErrorAccessDenied);
-        return false;
-    }
+    if (!MapAndIdentify(windowsPath, &posixPath, &identity)) return false;
     StoreLock lock;
     entries->clear();
     const std::string path = RelativeToRoot(posixPath);
@@ -237,12 +241,8 @@ bool ReadAccessRules(const std::u16string& windowsPath, std::vector<AccessEntry>
 
 bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<AccessEntry>& entries) {
     std::string posixPath;
-    if (!MapExisting(windowsPath, &posixPath)) return false;
     FileIdentity identity;
-    if (!Identify(posixPath, &identity)) {
-        SetLastError(kErrorAccessDenied);
-        return false;
-    }
+    if (!MapAndIdentify(windowsPath, &posixPath, &identity)) return false;
     StoreLock lock;
     const std::string path = RelativeToRoot(posixPath);
     // Lines of files that are gone, or were made again, go on every write.

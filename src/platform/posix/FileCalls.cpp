@@ -173,6 +173,12 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
     return fd;
 }
 
+bool MakeDirectory(const std::string& posixPath, mode_t mode) {
+    if (::mkdir(posixPath.c_str(), mode) == 0) return true;
+    SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, posixPath));
+    return false;
+}
+
 bool WriteAll(int fd, const void* data, std::size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
