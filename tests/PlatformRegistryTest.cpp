@@ -244,25 +244,4 @@ TEST_F(PlatformRegistry, HandleOfADeletedKeyFails) {
     RegCloseKey(child);
 }
 
-TEST_F(PlatformRegistry, TransactedFunctionsFailCleanlyWithoutATransaction) {
-    HKey key = 77;
-    const long open = RegOpenKeyTransactedW(kHKeyCurrentUser, path_, kKeyRead, 0, &key);
-    if (open == kRegSuccess) {
-        RegCloseKey(key);
-    } else {
-        EXPECT_EQ(key, 0u);
-    }
-    key = 77;
-    const long create = RegCreateKeyTransactedW(kHKeyCurrentUser, path_, kKeyRead, 0, &key);
-    if (create == kRegSuccess) {
-        RegCloseKey(key);
-    } else {
-        EXPECT_EQ(key, 0u);
-    }
-#ifndef _WIN32
-    EXPECT_EQ(open, kRegCallNotImplemented);
-    EXPECT_EQ(create, kRegCallNotImplemented);
-#endif
-}
-
 }  // namespace

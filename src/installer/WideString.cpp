@@ -20,13 +20,6 @@ WideString ToWideDecimal(std::int64_t value) {
     return text;
 }
 
-WideString ToWideHex8(std::uint32_t value) {
-    static const char16_t kDigits[] = u"0123456789abcdef";
-    WideString text(8, u'0');
-    for (int i = 7; i >= 0; --i, value >>= 4) text[i] = kDigits[value & 0xF];
-    return text;
-}
-
 char16_t ToLowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
 
 bool EqualsIgnoreCaseAscii(std::u16string_view a, std::u16string_view b) {

@@ -12,8 +12,6 @@ using WideString = std::u16string;
 // Decimal digits of a number, with a minus sign when negative.
 WideString ToWideDecimal(std::int64_t value);
 WideString ToWideUnsigned(std::uint64_t value);
-// Eight lower-case hexadecimal digits.
-WideString ToWideHex8(std::uint32_t value);
 // Widens narrow text: UTF-8 decoded, invalid bytes taken as Latin-1.
 inline WideString Widen(std::string_view text) { return strings::FromUtf8OrLatin1(text); }
 // UTF-8 for messages and tests; lone surrogates become U+FFFD.

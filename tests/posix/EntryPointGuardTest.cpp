@@ -68,7 +68,7 @@ protected:
         return result;
     }
     void Clean() {
-        DeleteMatchingFiles(scratch / u"*");
+        scratch.Clear();
         test::DeleteNorrvikTree();
     }
 

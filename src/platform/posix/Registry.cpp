@@ -42,6 +42,7 @@ constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
 constexpr std::uint32_t kGenericAll = 0x10000000u;
 constexpr std::uint32_t kMaximumAllowed = 0x02000000u;
+constexpr std::uint32_t kKeyWow64Mask = 0x0300;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY
 
 // --- handles ---------------------------------------------------------------
 
@@ -161,17 +162,6 @@ long RegOpenKeyExW(HKey root, const std::u16string& subkey, std::uint32_t access
 
 long RegCreateKeyExW(HKey root, const std::u16string& subkey, std::uint32_t access, HKey* result) {
     return OpenOrCreate(root, subkey, access, result, true);
-}
-
-// The sandbox has no kernel transactions.
-long RegOpenKeyTransactedW(HKey, const std::u16string&, std::uint32_t, TransactionHandle, HKey* result) {
-    if (result != nullptr) *result = 0;
-    return kRegCallNotImplemented;
-}
-
-long RegCreateKeyTransactedW(HKey, const std::u16string&, std::uint32_t, TransactionHandle, HKey* result) {
-    if (result != nullptr) *result = 0;
-    return kRegCallNotImplemented;
 }
 
 long RegQueryValueExW(HKey key, const std::u16string& name, std::uint32_t* type, std::uint8_t* data,
