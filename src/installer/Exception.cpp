@@ -21,10 +21,6 @@ WideString SourceName(const char* file) {
     return Widen(name);
 }
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
 
 }  // namespace
 
@@ -61,7 +57,7 @@ void Exception::Show(InstallerHandle install) const {
     WideString templateText;
     if (reader.Query(u"Error", {}, u"Error = " + ToWideDecimal(errorNumber_)))
         templateText = reader.Records().front().Get(u"Message");
-    LogLine(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
+    LogIfEnabled(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
     if (templateText.empty()) return;
 
     MsiHandle record(platform::MsiCreateRecord(static_cast<std::uint32_t>(arguments_.size() + 1)));
@@ -97,12 +93,12 @@ void ReportCurrentException(InstallerHandle install, const char*, std::uint32_t)
     try {
         throw;
     } catch (const std::exception& e) {
-        LogLine(Widen(e.what()));
+        LogIfEnabled(Widen(e.what()));
     } catch (const Exception& e) {
         e.Log();
         e.Show(install);
     } catch (...) {
-        LogLine(u"Unknown exception !");
+        LogIfEnabled(u"Unknown exception !");
     }
 }
 
