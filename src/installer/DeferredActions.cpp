@@ -10,11 +10,6 @@
 
 namespace {
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 using Operation = std::uint32_t (*)(XmlManager&);
 
 // The shared frame. An exception that escapes collecting or the operation
@@ -29,12 +24,12 @@ std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operati
         const LogSettings settings = ReadLogSettings(reader);
         logging.Hide(settings.hiddenValues);
         if (settings.silent) logging.Silence();
-        LogLine(WideString(name) + u" start.");
+        LogIfEnabled(WideString(name) + u" start.");
         Wow64RedirectionOff redirection;
         XmlManager manager(install);
         CollectXmlData(manager, reader);
         result = operation(manager);
-        LogLine(WideString(name) + u" end.");
+        LogIfEnabled(WideString(name) + u" end.");
     } catch (...) {
         ReportCurrentException(install, TRELLIS_HERE);
         result = platform::kErrorInstallFailure;

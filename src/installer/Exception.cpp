@@ -5,7 +5,6 @@
 
 #include "installer/Logger.h"
 #include "installer/MsiTableReader.h"
-#include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/System.h"
 
@@ -22,31 +21,6 @@ WideString SourceName(const char* file) {
     return Widen(name);
 }
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-WideString ComErrorText(std::uint32_t hr, const WideString& description) {
-    WideString text = u" COM Error [0x" + ToWideHex8(hr) + u"]: ";
-    if (!description.empty()) return text + u"{" + description + u"}";
-    WideString message = platform::FormatSystemMessage(hr);
-    while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r')) message.pop_back();
-    return text + u"(" + message + u")";
-}
-
-void ReportWrapped(InstallerHandle install, const char* source, std::uint32_t line, std::uint32_t hr,
-                   const WideString& description) {
-    WideString text;
-    try {
-        text = ComErrorText(hr, description);
-    } catch (...) {
-        text = u"An exception was thrown while composing the exception message.";
-    }
-    const Exception wrapped(source, line, text);
-    wrapped.Log();
-    wrapped.Show(install);
-}
 
 }  // namespace
 
@@ -83,7 +57,7 @@ void Exception::Show(InstallerHandle install) const {
     WideString templateText;
     if (reader.Query(u"Error", {}, u"Error = " + ToWideDecimal(errorNumber_)))
         templateText = reader.Records().front().Get(u"Message");
-    LogLine(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
+    LogIfEnabled(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
     if (templateText.empty()) return;
 
     MsiHandle record(platform::MsiCreateRecord(static_cast<std::uint32_t>(arguments_.size() + 1)));
@@ -115,20 +89,16 @@ void Exception::SendToInstaller(InstallerHandle install) const {
     platform::MsiProcessMessage(install, platform::kInstallMessageError | platform::kMbIconError, record.Get());
 }
 
-void ReportCurrentException(InstallerHandle install, const char* source, std::uint32_t line) {
+void ReportCurrentException(InstallerHandle install, const char*, std::uint32_t) {
     try {
         throw;
     } catch (const std::exception& e) {
-        LogLine(Widen(e.what()));
+        LogIfEnabled(Widen(e.what()));
     } catch (const Exception& e) {
         e.Log();
         e.Show(install);
-    } catch (const HResultError& e) {
-        ReportWrapped(install, source, line, e.hr, WideString());
-    } catch (const ComError& e) {
-        ReportWrapped(install, source, line, e.hr, e.description);
     } catch (...) {
-        LogLine(u"Unknown exception !");
+        LogIfEnabled(u"Unknown exception !");
     }
 }
 
@@ -142,10 +112,6 @@ WideString DescribeCurrentException() {
         WideString text = u"error " + ToWideDecimal(e.ErrorNumber());
         for (std::size_t i = 0; i < e.Arguments().size(); ++i) text += (i == 0 ? u": " : u", ") + e.Arguments()[i];
         return text;
-    } catch (const HResultError& e) {
-        return ComErrorText(e.hr, WideString());
-    } catch (const ComError& e) {
-        return ComErrorText(e.hr, e.description);
     } catch (...) {
         return u"Unknown exception !";
     }

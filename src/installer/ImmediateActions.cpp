@@ -10,11 +10,6 @@
 
 namespace {
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // A new braced GUID text, the id of one installation run.
 WideString NewRunId() {
     platform::Guid guid;
@@ -52,7 +47,7 @@ WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEv
 std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMode mode,
                            std::initializer_list<const char16_t*> actions) {
     LogSession logging(install);
-    LogLine(WideString(name) + u" start.");
+    LogIfEnabled(WideString(name) + u" start.");
     try {
         ModuleConditionEvaluator evaluator(install);
         const WideString data = BuildXmlUpdateData(install, mode, &evaluator);
@@ -64,7 +59,7 @@ std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMod
         ReportCurrentException(install, TRELLIS_HERE);
         return platform::kErrorInstallFailure;
     }
-    LogLine(WideString(name) + u" end.");
+    LogIfEnabled(WideString(name) + u" end.");
     return platform::kErrorSuccess;
 }
 

@@ -4,16 +4,10 @@
 
 #include "platform/Msi.h"
 
-namespace {
-const char16_t kBanner[] = u"\r\n<< Quillmark (x86) Log >>\r\n";
-}
-
 Logger& Logger::Instance() {
     static Logger instance;  // thread-safe first use
     return instance;
 }
-
-const char16_t* Logger::Banner() { return kBanner; }
 
 void Logger::Send(const WideString& line) const {
     if (handle_ == 0 || silenced_) return;

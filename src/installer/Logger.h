@@ -47,9 +47,6 @@ public:
     // MsiHiddenProperties lists gets it.
     void Hide(const WideString& value);
 
-    // The banner of the log file slot, which this library never opens.
-    static const char16_t* Banner();
-
 private:
     friend class LogSession;
     Logger() = default;

@@ -7,7 +7,7 @@
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "platform/posix/MessageBoxHook.h"
 #include "support/TestSession.h"
 
@@ -150,25 +150,6 @@ TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
     report([] { throw Exception("custact/XML/src/util/ByteStreamUpdater.cpp", 31, 4116, {u"C:\\a.xml"}); });
     EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"custact/XML/src/util/ByteStreamUpdater:31 -> ERROR: 4116"});
     EXPECT_EQ(Sent(platform::kInstallMessageError).size(), 1u);
-
-    report([] { throw HResultError{kEOutOfMemory}; });
-    ASSERT_EQ(LogLines().size(), 1u);
-    const std::u16string hrLine = u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x8007000e]: (";
-    EXPECT_EQ(LogLines()[0].substr(0, hrLine.size()), hrLine);
-    EXPECT_EQ(LogLines()[0].back(), u')');
-    EXPECT_EQ(LogLines()[0].find(u'\n'), std::u16string::npos);
-    ASSERT_EQ(Sent(platform::kInstallMessageWarning).size(), 1u);
-    const auto warning = Sent(platform::kInstallMessageWarning)[0];
-    EXPECT_EQ(session.MessageText(warning.type, warning.fields).substr(0, 26), u" COM Error [0x8007000e]: (");
-
-    report([] { throw ComError{kEFail, u"Access is denied by the provider."}; });
-    EXPECT_EQ(LogLines(), std::vector<std::u16string>{
-                              u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x80004005]: "
-                              u"{Access is denied by the provider.}"});
-
-    report([] { throw ComError{kEInvalidArg, u""}; });
-    ASSERT_EQ(LogLines().size(), 1u);
-    EXPECT_EQ(LogLines()[0].rfind(u"custact/XML/src/xml/XmlManager:120 ->  COM Error [0x80070057]: (", 0), 0u);
 
     report([] { throw 42; });
     EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"Unknown exception !"});

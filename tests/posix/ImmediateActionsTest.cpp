@@ -9,7 +9,7 @@
 #include "installer/ImmediateActions.h"
 #include "installer/Logger.h"
 #include "installer/ModuleScope.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/TestSession.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The test session over the POSIX stand-in installer.
 #include <cstdlib>
 
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/TestSession.h"
 
 namespace test {

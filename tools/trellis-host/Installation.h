@@ -32,9 +32,9 @@
 
 #include "Arguments.h"
 #include "InstallLog.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/PackageModel.h"
-#include "platform/posix/ProductStore.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/PackageModel.h"
+#include "platform/posix/msi/ProductStore.h"
 
 namespace host {
 

@@ -216,10 +216,6 @@ WideString DescribeLocatorFailure() {
         return DescribeException(e);
     } catch (const std::exception& e) {
         return Widen(e.what());
-    } catch (const HResultError& e) {
-        return u"error 0x" + ToWideHex8(e.hr);
-    } catch (const ComError& e) {
-        return u"error 0x" + ToWideHex8(e.hr) + (e.description.empty() ? WideString() : u": " + e.description);
     } catch (...) {
         return u"an unknown exception";
     }

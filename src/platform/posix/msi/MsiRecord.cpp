@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform {
 

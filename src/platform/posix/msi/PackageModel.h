@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/InstallerContext.h"
+#include "platform/posix/msi/InstallerContext.h"
 
 namespace platform::posix {
 
@@ -68,6 +68,11 @@ struct PackageTables {
 
 // The tables of the session's package; a table the package lacks stays empty.
 PackageTables ReadPackageTables(const InstallerSession& session);
+
+// The names of a list such as ADDLOCAL ("A, B") or MsiHiddenProperties
+// ("A;B"): the pieces between separators, spaces around them trimmed,
+// empty ones dropped.
+std::vector<std::u16string> SplitList(const std::u16string& text, char16_t separator);
 
 // The target name in a DefaultDir or FileName value: the part before a colon
 // ("target:source"), and of "short|long" the long or the short name. In a

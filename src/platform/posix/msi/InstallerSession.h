@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerContext.h"
+#include "platform/posix/msi/InstallerContext.h"
 
 namespace platform::posix {
 

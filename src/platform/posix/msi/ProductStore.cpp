@@ -1,6 +1,6 @@
 // Installed products as small text files: "Name=Value" lines in UTF-8, with
 // one Feature= and Component= line for each installed one.
-#include "platform/posix/ProductStore.h"
+#include "platform/posix/msi/ProductStore.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -9,7 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace platform::posix {
 
@@ -37,7 +38,7 @@ bool ReadProduct(const std::string& path, InstalledProduct* product) {
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
         const std::string key = line.substr(0, equals);
-        const std::u16string value = FromUtf8(line.substr(equals + 1));
+        const std::u16string value = strings::FromUtf8(line.substr(equals + 1));
         if (key == "ProductCode") product->productCode = value;
         else if (key == "UpgradeCode") product->upgradeCode = value;
         else if (key == "ProductName") product->productName = value;
@@ -53,11 +54,11 @@ bool ReadProduct(const std::string& path, InstalledProduct* product) {
 }  // namespace
 
 std::string ProductStore::FileOf(const std::u16string& productCode) const {
-    return root_ + "/products/" + ToUtf8(Upcase(productCode)) + ".txt";
+    return root_ + "/products/" + strings::ToUtf8(Upcase(productCode)) + ".txt";
 }
 
 std::string ProductStore::PackageFileOf(const std::u16string& productCode) const {
-    return root_ + "/products/" + ToUtf8(Upcase(productCode)) + ".msi";
+    return root_ + "/products/" + strings::ToUtf8(Upcase(productCode)) + ".msi";
 }
 
 bool ProductStore::Find(const std::u16string& productCode, InstalledProduct* product) const {
@@ -85,14 +86,14 @@ bool ProductStore::Save(const InstalledProduct& product) const {
     ::mkdir(root_.c_str(), 0777);
     ::mkdir((root_ + "/products").c_str(), 0777);
     std::ostringstream text;
-    text << "ProductCode=" << ToUtf8(product.productCode) << '\n'
-         << "UpgradeCode=" << ToUtf8(product.upgradeCode) << '\n'
-         << "ProductName=" << ToUtf8(product.productName) << '\n'
-         << "ProductVersion=" << ToUtf8(product.productVersion) << '\n'
-         << "Manufacturer=" << ToUtf8(product.manufacturer) << '\n'
-         << "ProductLanguage=" << ToUtf8(product.productLanguage) << '\n';
-    for (const std::u16string& feature : product.features) text << "Feature=" << ToUtf8(feature) << '\n';
-    for (const std::u16string& component : product.components) text << "Component=" << ToUtf8(component) << '\n';
+    text << "ProductCode=" << strings::ToUtf8(product.productCode) << '\n'
+         << "UpgradeCode=" << strings::ToUtf8(product.upgradeCode) << '\n'
+         << "ProductName=" << strings::ToUtf8(product.productName) << '\n'
+         << "ProductVersion=" << strings::ToUtf8(product.productVersion) << '\n'
+         << "Manufacturer=" << strings::ToUtf8(product.manufacturer) << '\n'
+         << "ProductLanguage=" << strings::ToUtf8(product.productLanguage) << '\n';
+    for (const std::u16string& feature : product.features) text << "Feature=" << strings::ToUtf8(feature) << '\n';
+    for (const std::u16string& component : product.components) text << "Component=" << strings::ToUtf8(component) << '\n';
     const std::string path = FileOf(product.productCode);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text.str();

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/InstallerContext.h"
+#include "platform/posix/msi/InstallerContext.h"
 
 namespace platform::posix {
 

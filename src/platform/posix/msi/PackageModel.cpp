@@ -1,31 +1,21 @@
 // Directory resolution, standard properties and feature selection of the
 // stand-in installer.
-#include "platform/posix/PackageModel.h"
+#include "platform/posix/msi/PackageModel.h"
 
 #include <functional>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 
 namespace {
 
-std::vector<msi::Record> Rows(const InstallerSession& session, const char16_t* query) {
-    std::vector<msi::Record> rows;
-    if (session.Database()) msi::QueryRows(*session.Database(), query, &rows);
-    return rows;
-}
-
-std::u16string Text(const msi::Record& row, std::size_t field) {
-    return field < row.fields.size() ? msi::FieldText(row.fields[field]) : std::u16string();
-}
-
-int Integer(const msi::Record& row, std::size_t field, int fallback) {
-    if (field >= row.fields.size() || row.fields[field].kind != msi::Field::Kind::Integer) return fallback;
-    return row.fields[field].integer;
-}
+using msi::Integer;
+using msi::Rows;
+using msi::Text;
 
 std::u16string WithBackslash(std::u16string path) {
     if (!path.empty() && path.back() != u'\\') path += u'\\';
@@ -36,21 +26,6 @@ std::u16string WithBackslash(std::u16string path) {
 std::u16string TargetPart(const std::u16string& value) {
     const std::size_t colon = value.find(u':');
     return colon == std::u16string::npos ? value : value.substr(0, colon);
-}
-
-std::vector<std::u16string> SplitList(const std::u16string& text) {
-    std::vector<std::u16string> items;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find(u',', start);
-        if (end == std::u16string::npos) end = text.size();
-        std::u16string item = text.substr(start, end - start);
-        while (!item.empty() && item.front() == u' ') item.erase(item.begin());
-        while (!item.empty() && item.back() == u' ') item.pop_back();
-        if (!item.empty()) items.push_back(item);
-        start = end + 1;
-    }
-    return items;
 }
 
 bool IsFinallyInstalled(const ItemState& state) {
@@ -83,6 +58,15 @@ PackageTables ReadPackageTables(const InstallerSession& session) {
         tables.featureConditions.push_back({Text(row, 1), Integer(row, 2, 0), Text(row, 3)});
     }
     return tables;
+}
+
+std::vector<std::u16string> SplitList(const std::u16string& text, char16_t separator) {
+    std::vector<std::u16string> items;
+    for (std::u16string& item : strings::Split(text, separator)) {
+        const std::size_t first = item.find_first_not_of(u' ');
+        if (first != std::u16string::npos) items.push_back(item.substr(first, item.find_last_not_of(u' ') + 1 - first));
+    }
+    return items;
 }
 
 std::u16string LongTargetName(const std::u16string& value) {
@@ -255,7 +239,7 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
         // ADDLOCAL first, then REMOVE, then REINSTALL, as Windows Installer
         // orders them. A feature comes with its parents, unless level 0
         // disables it.
-        const std::vector<std::u16string> add = SplitList(request.addLocal);
+        const std::vector<std::u16string> add = SplitList(request.addLocal, u',');
         for (const FeatureRow& row : tables.features) {
             if (!available(row.feature)) continue;
             for (const std::u16string& name : add) {
@@ -264,7 +248,7 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
                 }
             }
         }
-        const std::vector<std::u16string> remove = SplitList(request.remove);
+        const std::vector<std::u16string> remove = SplitList(request.remove, u',');
         for (const FeatureRow& row : tables.features) {
             for (const std::u16string& name : remove) {
                 if (name == u"ALL" || name == row.feature || isDescendant(row.feature, name)) {
@@ -273,7 +257,7 @@ Selection SelectFeatures(const PackageTables& tables, const SelectionRequest& re
             }
         }
         // Only what is installed is installed again; names are case-sensitive.
-        const std::vector<std::u16string> reinstall = SplitList(request.reinstall);
+        const std::vector<std::u16string> reinstall = SplitList(request.reinstall, u',');
         for (const FeatureRow& row : tables.features) {
             if (request.installedFeatures.count(row.feature) == 0) continue;
             for (const std::u16string& name : reinstall) {

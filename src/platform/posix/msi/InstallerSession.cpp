@@ -1,12 +1,13 @@
 // The stand-in installer session: properties, modes, recorded messages and
 // actions, and the package database behind MsiGetActiveDatabase.
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 
 #include <algorithm>
 #include <fstream>
 
+#include "platform/Strings.h"
 #include "platform/System.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 
@@ -133,7 +134,7 @@ int InstallerSession::Message(std::uint32_t type, std::vector<std::u16string> fi
     if (onMessage) onMessage(type);
     if (!logFile_.empty()) {
         std::ofstream log(logFile_, std::ios::app | std::ios::binary);
-        log << msi::Utf16ToUtf8(MessageText(type, fields)) << '\n';
+        log << strings::ToUtf8(MessageText(type, fields)) << '\n';
     }
     messages_.push_back({type, std::move(fields)});
     auto it = replies_.find(type & kMessageKindMask);
@@ -194,6 +195,21 @@ bool InstallerSession::FilePath(const std::u16string& fileKey, bool shortName, s
 
 bool InstallerSession::ComponentDirectory(const std::u16string& component, std::u16string* path) const {
     return Find(componentDirectories_, component, path);
+}
+
+std::vector<msi::Record> msi::Rows(const InstallerSession& session, const char16_t* query) {
+    std::vector<Record> rows;
+    if (session.Database()) QueryRows(*session.Database(), query, &rows);
+    return rows;
+}
+
+std::u16string msi::Text(const Record& row, std::size_t field) {
+    return field < row.fields.size() ? FieldText(row.fields[field]) : std::u16string();
+}
+
+int msi::Integer(const Record& row, std::size_t field, int fallback) {
+    if (field >= row.fields.size() || row.fields[field].kind != Field::Kind::Integer) return fallback;
+    return row.fields[field].integer;
 }
 
 }  // namespace platform::posix

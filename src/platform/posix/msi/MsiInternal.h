@@ -1,5 +1,6 @@
 // Internals of the POSIX Windows Installer stand-in: the handle table, the
-// objects behind the handles and text helpers. Only src/platform/posix uses it.
+// objects behind the handles and their texts. For the stand-in and
+// trellis-host only.
 #pragma once
 
 #include <libmsi.h>
@@ -20,11 +21,6 @@ namespace platform::posix::msi {
 
 // msi.dll answers this for a string read of a stream field and the like.
 constexpr std::uint32_t kErrorInvalidDatatype = 1804;
-
-// UTF-8 from libmsi and files to the UTF-16 of the API and back; malformed
-// input becomes U+FFFD instead of failing.
-std::u16string Utf8ToUtf16(const char* text);
-std::string Utf16ToUtf8(const std::u16string& text);
 
 // The msi.dll output convention of the text getters: *length is the buffer
 // size in, the text length out (code units without NUL). A null or too
@@ -122,5 +118,13 @@ std::u16string FormatFields(const InstallerSession* session, const std::vector<s
 // false (with the Windows error code) when it cannot run.
 bool QueryRows(const Database& database, const std::u16string& query, std::vector<Record>* rows,
                std::uint32_t* error = nullptr);
+
+// The rows of a query on the session's package; none when the package lacks
+// the table or has no database.
+std::vector<Record> Rows(const InstallerSession& session, const char16_t* query);
+// Field n of a row (1 is the first column) as MsiRecordGetString gives it,
+// empty past the last field; and as an integer, fallback unless it is one.
+std::u16string Text(const Record& row, std::size_t field);
+int Integer(const Record& row, std::size_t field, int fallback);
 
 }  // namespace platform::posix::msi

@@ -10,8 +10,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix::msi {
 
@@ -72,7 +73,7 @@ Record ConvertRow(LibmsiRecord* row, const std::vector<char>& kinds) {
         } else {
             gchar* text = libmsi_record_get_string(row, i);
             field.kind = Field::Kind::String;
-            field.text = Utf8ToUtf16(text);
+            field.text = text != nullptr ? strings::FromUtf8(text) : std::u16string();
             g_free(text);
         }
     }
@@ -87,7 +88,7 @@ Record ConvertColumnInfo(LibmsiRecord* info) {
         gchar* text = libmsi_record_get_string(info, i);
         if (text != nullptr && *text != '\0') {
             record.fields[i].kind = Field::Kind::String;
-            record.fields[i].text = Utf8ToUtf16(text);
+            record.fields[i].text = strings::FromUtf8(text);
         }
         g_free(text);
     }
@@ -136,7 +137,7 @@ LibmsiRecord* ConvertParameters(const Record& record) {
                 libmsi_record_set_int(params, i, field.integer);
                 break;
             case Field::Kind::String:
-                libmsi_record_set_string(params, i, Utf16ToUtf8(field.text).c_str());
+                libmsi_record_set_string(params, i, strings::ToUtf8(field.text).c_str());
                 break;
             case Field::Kind::Stream: {
                 GInputStream* stream = g_memory_input_stream_new_from_data(
@@ -180,7 +181,7 @@ View::~View() {
 bool QueryRows(const Database& database, const std::u16string& query, std::vector<Record>* rows,
                std::uint32_t* errorCode) {
     GError* error = nullptr;
-    LibmsiQuery* q = libmsi_query_new(database.Get(), Utf16ToUtf8(query).c_str(), &error);
+    LibmsiQuery* q = libmsi_query_new(database.Get(), strings::ToUtf8(query).c_str(), &error);
     std::uint32_t result = kErrorSuccess;
     if (q == nullptr) {
         result = ErrorFromGError(error, kErrorBadQuerySyntax);
@@ -225,7 +226,7 @@ std::uint32_t MsiDatabaseOpenViewW(MSIHANDLE database, const char16_t* query, MS
     *view = 0;
     auto db = Find<Database>(database);
     if (!db) return kErrorInvalidHandle;
-    const std::string sql = posix::msi::Utf16ToUtf8(query);
+    const std::string sql = strings::ToUtf8(query);
     GError* error = nullptr;
     LibmsiQuery* q = libmsi_query_new(db->Get(), sql.c_str(), &error);
     if (q == nullptr) {

@@ -4,14 +4,14 @@
 // space separates tokens, a number runs on over digits, '-' and '.' and reads
 // like atoi, names may hold letters, digits and _ . - #, and an unknown
 // component or feature reads as an empty text.
-#include "platform/posix/Condition.h"
+#include "platform/posix/msi/Condition.h"
 
 #include <climits>
 #include <cstdint>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/Utf.h"
+#include "platform/posix/CaseFolding.h"
+#include "platform/posix/msi/InstallerSession.h"
 
 namespace platform::posix {
 

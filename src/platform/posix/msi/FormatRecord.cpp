@@ -3,10 +3,10 @@
 // [0] stays as it is, a group holding a nested group keeps all its braces,
 // environment variables and file paths do not count as properties for a
 // group (though an empty one removes it), and [\] is empty.
-#include "platform/posix/FormatRecord.h"
+#include "platform/posix/msi/FormatRecord.h"
 
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 

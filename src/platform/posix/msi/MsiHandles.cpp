@@ -1,11 +1,11 @@
-// The handle table and text helpers of the POSIX Windows Installer stand-in.
+// The handle table and field texts of the POSIX Windows Installer stand-in.
 #include <glib.h>
 
 #include <map>
 #include <mutex>
 
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix::msi {
 
@@ -21,9 +21,6 @@ HandleTable& Table() {
     static HandleTable* table = new HandleTable;  // never destroyed: sessions may outlive static teardown
     return *table;
 }
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
@@ -63,43 +60,6 @@ InstallerSession* FindSession(MSIHANDLE handle) {
     if (!FindHandle(handle, &object)) return nullptr;
     auto* session = std::get_if<InstallerSession*>(&object);
     return session != nullptr ? *session : nullptr;
-}
-
-std::u16string Utf8ToUtf16(const char* text) {
-    if (text == nullptr || *text == '\0') return {};
-    gchar* valid = g_utf8_make_valid(text, -1);
-    glong count = 0;
-    gunichar2* wide = g_utf8_to_utf16(valid, -1, nullptr, &count, nullptr);
-    g_free(valid);
-    if (wide == nullptr) return {};
-    std::u16string result(reinterpret_cast<const char16_t*>(wide), static_cast<std::size_t>(count));
-    g_free(wide);
-    return result;
-}
-
-std::string Utf16ToUtf8(const std::u16string& text) {
-    // glib refuses unpaired surrogates; msi.dll would pass them through, so
-    // they become U+FFFD rather than losing the whole text.
-    std::u16string clean;
-    clean.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            clean.push_back(c);
-            clean.push_back(text[++i]);
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            clean.push_back(u'\uFFFD');
-        } else {
-            clean.push_back(c);
-        }
-    }
-    glong count = 0;
-    gchar* utf8 = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(clean.data()),
-                                  static_cast<glong>(clean.size()), nullptr, &count, nullptr);
-    if (utf8 == nullptr) return {};
-    std::string result(utf8, static_cast<std::size_t>(count));
-    g_free(utf8);
-    return result;
 }
 
 std::uint32_t CopyOut(const std::u16string& text, char16_t* buffer, std::uint32_t* length) {

@@ -1,7 +1,7 @@
 // Session functions of the POSIX Windows Installer stand-in: properties,
 // actions, modes, conditions, formatting and messages.
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/MsiInternal.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform {
 

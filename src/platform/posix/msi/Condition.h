@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/posix/InstallerContext.h"
+#include "platform/posix/msi/InstallerContext.h"
 
 namespace platform::posix {
 
