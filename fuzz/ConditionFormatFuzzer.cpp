@@ -9,8 +9,8 @@
 #include "FuzzSupport.h"
 #include "installer/WideString.h"
 #include "platform/Msi.h"
-#include "platform/posix/Condition.h"
-#include "platform/posix/FormatRecord.h"
+#include "platform/posix/msi/Condition.h"
+#include "platform/posix/msi/FormatRecord.h"
 
 namespace {
 
