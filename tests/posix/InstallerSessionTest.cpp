@@ -286,7 +286,9 @@ TEST(InstallerSessionTest, ConditionsOfTheSimpleForms) {
 class MessageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        logPath = ::testing::TempDir() + "trellis-message-test.log";
+        // ctest runs the cases of this suite in parallel: one log each.
+        logPath = ::testing::TempDir() + "trellis-message-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
         std::remove(logPath.c_str());
         session.SetLogFile(logPath);
     }
