@@ -318,10 +318,8 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
                 const std::int32_t before = SkipSpaceBackward(run.begin, true) - openLength;
                 const std::int32_t after = SkipSpaceForward(run.end, false);
                 if (before >= 0 && after + closeLength <= updater_.Size() &&
-                    updater_.Bytes().compare(static_cast<std::size_t>(before), static_cast<std::size_t>(openLength),
-                                             EncodeXmlText(updater_.Encoding(), open)) == 0 &&
-                    updater_.Bytes().compare(static_cast<std::size_t>(after), static_cast<std::size_t>(closeLength),
-                                             EncodeXmlText(updater_.Encoding(), close)) == 0) {
+                    updater_.Slice(before, before + openLength) == EncodeXmlText(updater_.Encoding(), open) &&
+                    updater_.Slice(after, after + closeLength) == EncodeXmlText(updater_.Encoding(), close)) {
                     run = TextRange{before, after + closeLength, false};
                 }
             }

@@ -114,13 +114,13 @@ std::size_t XmlTargetDatabase::ChildKeyHash::operator()(const ChildKey& key) con
 void XmlTargetDatabase::Parse() {
     Log(u"Target XML file -> Start parsing...");
     updater_.LoadFile(Path());
-    fileStart_ = InspectXmlFileStart(updater_.Bytes());
+    fileStart_ = InspectXmlFileStart(updater_.Original());
     if (!fileStart_.unsupported.empty()) throw Exception(TRELLIS_HERE, 4114, {Path(), fileStart_.unsupported});
     // Until a declaration names one, the bytes decide: UTF-16 in their own
     // byte order, else UTF-8.
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
     Read();
-    contentStart_ = ByteOrderMarkLength(updater_.Bytes());
+    contentStart_ = ByteOrderMarkLength(updater_.Original());
     const std::int32_t unit = updater_.UnitSize();
     for (std::int32_t p = contentStart_; p < updater_.Size(); p += unit) {
         const char16_t c = updater_.UnitAt(p);
@@ -395,9 +395,7 @@ WideString XmlTargetDatabase::IndexPathAfterEdits(const TargetNode& node, Siblin
 
 WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const {
     if (begin < 0 || end <= begin) return WideString();
-    const std::string_view bytes(updater_.Bytes());
-    return DecodeXmlText(updater_.Encoding(),
-                         bytes.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+    return DecodeXmlText(updater_.Encoding(), updater_.Slice(begin, std::min(end, updater_.Size())));
 }
 
 void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {

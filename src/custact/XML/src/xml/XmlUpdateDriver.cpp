@@ -189,7 +189,7 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
 
     XmlTargetDatabase db(path);
     db.Parse();
-    const std::string original = db.Updater().Bytes();
+    const std::string& original = db.Updater().Original();
 
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
