@@ -70,10 +70,11 @@ public:
         : data_(manager.data), file_(file), db_(db), mode_(mode) {}
 
     void VisitAll(const std::vector<XmlElementRecord*>& records) {
-        std::vector<TargetNode*> matches;
+        std::vector<NodeId> matches;
         for (std::size_t i = 0; i < records.size(); ++i) {
             XmlElementRecord& record = *records[i];
-            Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
+            if (Logger::Instance().IsEnabled())
+                Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
             if (record.IsProcessed()) {
                 Log(u"Source Node was already processed, skipping...");
                 continue;
@@ -106,19 +107,19 @@ private:
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
     }
 
-    void Remove(XmlElementRecord& record, TargetNode& target) {
+    void Remove(XmlElementRecord& record, NodeId target) {
         Log(u"REMOVE target node and all its children...");
         db_.RemoveNodeAndChildren(target);
         MarkRemovedRecord(data_, record);
     }
 
-    void Update(XmlElementRecord& record, TargetNode& target) {
+    void Update(XmlElementRecord& record, NodeId target) {
         Log(u"UPDATE target node with the source changes...");
         db_.UpdateXmlNode(file_, target, record, mode_);
     }
 
     // False when the remaining matches are to be left alone.
-    bool VisitMatch(XmlElementRecord& record, TargetNode& target) {
+    bool VisitMatch(XmlElementRecord& record, NodeId target) {
         const std::uint32_t flags = record.flags;
         if (record.parent == nullptr) {
             Log(u"UPDATE ROOT node with the source changes...");
@@ -128,7 +129,7 @@ private:
         if (mode_ == XML_UPDATE_UNINSTALL) {
             if (flags & kXmlElementRemoveOnUninstall) {
                 Remove(record, target);
-            } else if (SelectsByIndexAlone(flags) && record.updateIndex != target.index) {
+            } else if (SelectsByIndexAlone(flags) && record.updateIndex != db_.IndexOf(target)) {
                 return true;
             } else {
                 Update(record, target);
@@ -147,7 +148,7 @@ private:
         }
         const int selectors = !!(flags & kSelectFirst) + !!(flags & kSelectAll) + !!(flags & kSelectIndex);
         if (selectors != 1) return true;
-        if ((flags & kSelectIndex) && record.updateIndex != target.index) return true;
+        if ((flags & kSelectIndex) && record.updateIndex != db_.IndexOf(target)) return true;
         Update(record, target);
         return !SkipOthers((flags & kSelectFirst) != 0);
     }
@@ -157,14 +158,15 @@ private:
         return skip;
     }
 
-    void VisitMatches(XmlElementRecord& record, const std::vector<TargetNode*>& matches) {
-        for (TargetNode* target : matches) {
-            Log(u"Matching Target Node: [" + target->key + u"]->XPath: " + GetNodePath(*target, false));
-            if (target->IsProcessed()) {
+    void VisitMatches(XmlElementRecord& record, const std::vector<NodeId>& matches) {
+        for (NodeId target : matches) {
+            if (Logger::Instance().IsEnabled())
+                Log(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
+            if (db_.IsProcessed(target)) {
                 Log(u"Target Node was already processed, skipping...");
                 continue;
             }
-            if (!VisitMatch(record, *target)) break;
+            if (!VisitMatch(record, target)) break;
         }
     }
 
@@ -194,10 +196,10 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
 
-    const TargetNode* targetRoot = db.Root();
-    if (targetRoot == nullptr || targetRoot->name != file.root->name) {
+    const NodeId targetRoot = db.RootId();
+    if (targetRoot == kNoNode || db.NameOf(targetRoot) != file.root->name) {
         Log(u"Source and Target ROOT elements DON'T match !");
-        throw Exception(TRELLIS_HERE, 4117, {targetRoot ? targetRoot->name : WideString(), path});
+        throw Exception(TRELLIS_HERE, 4117, {targetRoot != kNoNode ? db.NameOf(targetRoot) : WideString(), path});
     }
     // Names and comments go into the file as they are: they must fit its
     // encoding before the first edit.
