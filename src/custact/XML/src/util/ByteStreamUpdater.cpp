@@ -51,7 +51,7 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
 // bytes or all of the new ones.
 void ByteStreamUpdater::SaveFile(const WideString& path) const {
     FileWriteFailure failure;
-    if (AtomicReplaceFile(path, Bytes(), ReplaceMode::ExistingFile, &failure)) return;
+    if (AtomicReplaceFile(path, pieces_.Pieces(), ReplaceMode::ExistingFile, &failure)) return;
     LogFailure(DescribeFailure(failure));
     const bool opened =
         failure.stage == FileWriteFailure::Stage::Write || failure.stage == FileWriteFailure::Stage::Replace;

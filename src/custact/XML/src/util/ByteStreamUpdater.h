@@ -29,9 +29,10 @@ public:
     // Reads the whole regular file, never through a link (4111, 4115, 4112),
     // and clears the modified flag.
     void LoadFile(const WideString& path);
-    // Replaces the existing file with the buffer in one step (4115 when no
-    // temporary file can be made beside it, 4116 when it cannot be written
-    // or put in place; the file keeps its bytes then).
+    // Replaces the existing file with the edited bytes in one step, written
+    // straight from the pieces (4115 when no temporary file can be made
+    // beside it, 4116 when it cannot be written or put in place; the file
+    // keeps its bytes then).
     void SaveFile(const WideString& path) const;
 
     // The number of bytes Insert would add for this text.
@@ -48,6 +49,8 @@ public:
     const std::string& Bytes() const;
     // The bytes as loaded or set, whatever was edited since.
     const std::string& Original() const { return pieces_.Original(); }
+    // Whether the edits, if any, left the bytes as they were loaded.
+    bool SameAsOriginal() const { return pieces_.SameAsOriginal(); }
     std::int32_t Size() const { return pieces_.Size(); }
     // The bytes [begin, end) as edited.
     std::string Slice(std::int32_t begin, std::int32_t end) const { return pieces_.Slice(begin, end); }

@@ -192,6 +192,36 @@ void PieceTable::Insert(std::int32_t at, std::string_view bytes) {
 
 std::string PieceTable::Text() const { return Slice(0, size_); }
 
+std::vector<std::string_view> PieceTable::Pieces() const {
+    std::vector<std::string_view> out;
+    // In order, without recursion: the tree is shallow, but a stack of our
+    // own costs nothing.
+    std::vector<std::int32_t> pending;
+    for (std::int32_t t = root_; t >= 0 || !pending.empty();) {
+        if (t >= 0) {
+            pending.push_back(t);
+            t = pieces_[static_cast<std::size_t>(t)].left;
+            continue;
+        }
+        t = pending.back();
+        pending.pop_back();
+        const Piece& p = pieces_[static_cast<std::size_t>(t)];
+        out.emplace_back(BytesOf(p), static_cast<std::size_t>(p.length));
+        t = p.right;
+    }
+    return out;
+}
+
+bool PieceTable::SameAsOriginal() const {
+    if (static_cast<std::size_t>(size_) != original_.size()) return false;
+    std::size_t at = 0;
+    for (std::string_view piece : Pieces()) {
+        if (original_.compare(at, piece.size(), piece.data(), piece.size()) != 0) return false;
+        at += piece.size();
+    }
+    return true;
+}
+
 std::string PieceTable::Slice(std::int32_t begin, std::int32_t end) const {
     std::string out;
     if (end <= begin) return out;

@@ -57,6 +57,10 @@ public:
     // All bytes, or those of [begin, end), in one sweep over the pieces.
     std::string Text() const;
     std::string Slice(std::int32_t begin, std::int32_t end) const;
+    // The text as the pieces hold it, in order, without copying a byte.
+    std::vector<std::string_view> Pieces() const;
+    // Whether the edits left exactly the original bytes.
+    bool SameAsOriginal() const;
 
     // The place at pos, held by the byte at pos (the end of the text at
     // Size()), or by the byte before it (the start of the text at 0).

@@ -82,12 +82,7 @@ void XmlTargetDatabase::Parse() {
     // Until a declaration names one, the bytes decide: UTF-16 in their own
     // byte order, else UTF-8.
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
-    // Configuration files hold an element in every 64 to 128 bytes or so;
-    // what is left over goes again once the table is complete.
-    nodes_.reserve(bytes.size() / 96 + 16);
     Read(bytes);
-    nodes_.shrink_to_fit();
-    ranges_.shrink_to_fit();
     open_ = {};
     openTexts_ = {};
     openRanges_ = {};
@@ -295,7 +290,8 @@ void XmlTargetDatabase::AssignKeys() {
     std::unordered_set<WideString> taken;
     std::unordered_map<NameId, std::uint32_t> next;
     keys_.reserve(nodes_.size());
-    for (const NodeData& node : nodes_) {
+    for (NodeId id = 0; id < nodes_.size(); ++id) {
+        const NodeData& node = nodes_[id];
         const WideString& name = names_[node.name];
         WideString key = name;
         if (taken.count(key) != 0) {

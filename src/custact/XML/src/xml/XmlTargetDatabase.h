@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "custact/XML/src/util/ByteStreamUpdater.h"
+#include "custact/XML/src/util/ChunkedVector.h"
 #include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "platform/os/XmlReader.h"
@@ -398,8 +399,8 @@ private:
         return static_cast<char16_t>(low | (high << 8));
     }
 
-    std::vector<NodeData> nodes_;
-    std::vector<TextRange> ranges_;
+    ChunkedVector<NodeData> nodes_;
+    ChunkedVector<TextRange> ranges_;
     std::deque<WideString> names_;
     std::unordered_map<std::u16string_view, NameId> nameIds_;
     std::vector<WideString> keys_;  // only when names could collide with keys

@@ -212,7 +212,7 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
 
     // Every edit was made in memory: a file whose bytes come out the same
     // is neither backed up nor written.
-    if (!db.Updater().IsModified() || db.Updater().Bytes() == original) {
+    if (!db.Updater().IsModified() || db.Updater().SameAsOriginal()) {
         Log(u"Nothing to change in the XML file.");
         Log(u"XML file update completed.");
         return;
