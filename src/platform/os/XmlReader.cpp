@@ -39,11 +39,13 @@ std::optional<WideString> ToOptionalWide(const XML_Char* text) {
     return ToWide(text);
 }
 
-// Into a buffer that keeps its capacity from one event to the next.
-// XML_Char and char16_t are both 16-bit code units: the bytes are copied.
-void CopyWide(const XML_Char* text, std::size_t length, WideString& out) {
-    out.resize(length);
-    if (length > 0) std::memcpy(&out[0], text, length * sizeof(char16_t));
+// Into a buffer that only ever grows, so that an event costs no more than
+// the copy. XML_Char and char16_t are both 16-bit code units: the bytes
+// are copied.
+std::u16string_view CopyWide(const XML_Char* text, std::size_t length, WideString& buffer) {
+    if (buffer.size() < length) buffer.resize(std::max(length, 2 * buffer.size()));
+    if (length > 0) std::memcpy(&buffer[0], text, length * sizeof(char16_t));
+    return std::u16string_view(buffer.data(), length);
 }
 
 }  // namespace
@@ -88,8 +90,8 @@ struct XmlReader::Events {
             while (atts != nullptr && static_cast<int>(2 * count + 1) < specified && atts[2 * count] != nullptr) ++count;
             std::size_t length = 0;
             while (name[length] != 0) ++length;
-            CopyWide(name, length, r.text_);
-            r.OnStartElement(r.text_, XmlReaderAttributes(static_cast<const void*>(atts), count));
+            r.OnStartElement(CopyWide(name, length, r.text_),
+                             XmlReaderAttributes(static_cast<const void*>(atts), count));
         });
     }
     static void XMLCALL EndElement(void* data, const XML_Char* /*name*/) {
@@ -97,8 +99,7 @@ struct XmlReader::Events {
     }
     static void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
         Dispatch(data, [&](XmlReader& r) {
-            CopyWide(text, static_cast<std::size_t>(length), r.text_);
-            r.OnCharacterData(r.text_);
+            r.OnCharacterData(CopyWide(text, static_cast<std::size_t>(length), r.text_));
         });
     }
     static void XMLCALL StartDoctype(void* data, const XML_Char* /*name*/, const XML_Char* /*system*/,

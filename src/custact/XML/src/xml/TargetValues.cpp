@@ -6,6 +6,7 @@
 
 #include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "platform/os/CodePage1252.h"
 
 namespace {
 
@@ -84,16 +85,38 @@ std::optional<WideString> XmlTargetDatabase::DecodedRange(const TextRange& range
     return Unescape(raw, false, range.cdata);
 }
 
-// Whether raw single-byte or UTF-8 bytes read as exactly the text: ASCII
-// other than "&" and CR stands for itself. False when that cannot be told
-// this way.
-bool IsPlainAscii(std::string_view raw, std::u16string_view text) {
-    if (raw.size() != text.size()) return false;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        const auto c = static_cast<unsigned char>(raw[i]);
-        if (c >= 0x80 || c == '&' || c == '\r' || c != text[i]) return false;
+// Whether raw single-byte or UTF-8 bytes read as exactly the text, when
+// nothing in them is resolved or normalised (no reference outside a CDATA
+// section, no CR): the common case, told without building a string. False
+// also when it cannot be told this way.
+bool ReadsAs(std::string_view raw, XmlEncoding encoding, bool cdata, std::u16string_view text) {
+    std::size_t t = 0;
+    for (std::size_t i = 0; i < raw.size();) {
+        const auto c = static_cast<unsigned char>(raw[i++]);
+        if (c == '\r' || (c == '&' && !cdata)) return false;
+        char32_t character = c;
+        if (c >= 0x80) {
+            if (encoding == XmlEncoding::Windows1252) {
+                character = codepage1252::ToUnicode(c);
+            } else if (encoding == XmlEncoding::Utf8) {
+                const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+                if (more < 0 || i + static_cast<std::size_t>(more) > raw.size()) return false;
+                character = c & (0x3F >> more);
+                for (int k = 0; k < more; ++k) character = (character << 6) | (static_cast<unsigned char>(raw[i++]) & 0x3F);
+            } else if (encoding != XmlEncoding::Iso88591) {
+                return false;
+            }
+        }
+        if (character > 0xFFFF) {
+            if (t + 1 >= text.size() || text[t] != 0xD800 + ((character - 0x10000) >> 10) ||
+                text[t + 1] != 0xDC00 + ((character - 0x10000) & 0x3FF))
+                return false;
+            t += 2;
+        } else if (t >= text.size() || text[t++] != character) {
+            return false;
+        }
     }
-    return true;
+    return t == text.size();
 }
 
 void XmlTargetDatabase::CheckTextOf(NodeId id, std::u16string_view text) {
@@ -101,10 +124,9 @@ void XmlTargetDatabase::CheckTextOf(NodeId id, std::u16string_view text) {
     if (node.rangeCount == 1) {
         const TextRange& range = ranges_[node.firstRange];
         if (!IsUtf16(updater_.Encoding()) &&
-            IsPlainAscii(std::string_view(updater_.Original())
-                             .substr(static_cast<std::size_t>(range.begin),
-                                     static_cast<std::size_t>(range.end - range.begin)),
-                         text))
+            ReadsAs(std::string_view(updater_.Original())
+                        .substr(static_cast<std::size_t>(range.begin), static_cast<std::size_t>(range.end - range.begin)),
+                    updater_.Encoding(), range.cdata, text))
             return;
         const std::optional<WideString> decoded = DecodedRange(range);
         if (decoded && *decoded == text) return;

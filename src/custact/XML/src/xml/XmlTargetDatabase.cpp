@@ -134,13 +134,15 @@ void XmlTargetDatabase::ExpectMarkupAt(std::int32_t pos, std::u16string_view mar
 }
 
 XmlTargetDatabase::NameId XmlTargetDatabase::Intern(std::u16string_view name) {
+    // Siblings mostly share their name: the last one is tried first.
+    if (lastName_ != kNoName && names_[lastName_] == name) return lastName_;
     const auto found = nameIds_.find(name);
-    if (found != nameIds_.end()) return found->second;
+    if (found != nameIds_.end()) return lastName_ = found->second;
     const auto id = static_cast<NameId>(names_.size());
     names_.emplace_back(name);
     nameIds_.emplace(names_.back(), id);
     nameCounts_.push_back(0);
-    return id;
+    return lastName_ = id;
 }
 
 XmlTargetDatabase::NameId XmlTargetDatabase::FindName(std::u16string_view name) const {
@@ -240,7 +242,9 @@ void XmlTargetDatabase::OnCharacterData(std::u16string_view text) {
     // Blanks before the first other character would be trimmed away: the
     // many lines between an element's children are never copied.
     WideString& collected = openTexts_[depth];
-    if (!collected.empty() || !std::all_of(text.begin(), text.end(), IsXmlBlank)) collected += text;
+    if (!collected.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char16_t c) { return IsXmlBlank(c); }))
+        collected += text;
     // The raw bytes of this event: a run of characters, a line end, or a
     // reference as written in the file. Inside an internal entity every
     // event reports the reference itself, so the ranges overlap and merge.

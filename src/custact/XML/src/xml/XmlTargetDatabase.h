@@ -403,6 +403,7 @@ private:
     ChunkedVector<TextRange> ranges_;
     std::deque<WideString> names_;
     std::unordered_map<std::u16string_view, NameId> nameIds_;
+    NameId lastName_ = kNoName;
     std::vector<WideString> keys_;  // only when names could collide with keys
     std::unordered_map<NodeId, WideString> texts_;
     std::unordered_map<NodeId, std::vector<XmlAttributeRecord>> attributeLists_;
