@@ -498,7 +498,8 @@ TEST_F(XmlTargetDatabaseTest, IndexedMatchingFindsWhatAWalkFinds) {
         text += u"<s n=\"" + ToWideDecimal(s % 2) + u"\">";
         for (int g = 0; g < 3; ++g) {
             text += u"<g n=\"" + ToWideDecimal(g) + u"\">";
-            for (int a = 0; a < 40; ++a) text += u"\r\n <a k=\"" + raw[pick(raw.size())] + u"\" v='" + raw[pick(3)] + u"'/>";
+            for (int a = 0; a < 40; ++a)
+                text += u"\r\n <a k=\"" + raw[pick(raw.size())] + u"\" v='" + raw[pick(3)] + u"'/>";
             text += u"</g>";
         }
         text += u"</s>";
@@ -529,7 +530,8 @@ TEST_F(XmlTargetDatabaseTest, IndexedMatchingFindsWhatAWalkFinds) {
         for (int round = 0; round < 150 && !HasFailure(); ++round) {
             s.attributes = {{kAttributeFromUpdate, u"n", ToWideDecimal(static_cast<int>(pick(3))), kKey, 0}};
             g.attributes.clear();
-            if (pick(2) == 0) g.attributes = {{kAttributeFromUpdate, u"n", ToWideDecimal(static_cast<int>(pick(3))), kKey, 0}};
+            if (pick(2) == 0)
+                g.attributes = {{kAttributeFromUpdate, u"n", ToWideDecimal(static_cast<int>(pick(3))), kKey, 0}};
             a.attributes = {{kAttributeFromUpdate, u"k", values[pick(values.size())], kKey, 0}};
             if (pick(3) == 0) a.attributes.push_back({kAttributeFromUpdate, u"v", values[pick(3)], kKey, 1});
             // The walk: the path, the keys up the ancestors, then the own keys.

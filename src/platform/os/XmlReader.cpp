@@ -87,7 +87,8 @@ struct XmlReader::Events {
         Dispatch(data, [&](XmlReader& r) {
             const int specified = XML_GetSpecifiedAttributeCount(r.parser_.get());
             std::size_t count = 0;
-            while (atts != nullptr && static_cast<int>(2 * count + 1) < specified && atts[2 * count] != nullptr) ++count;
+            while (atts != nullptr && static_cast<int>(2 * count + 1) < specified && atts[2 * count] != nullptr)
+                ++count;
             std::size_t length = 0;
             while (name[length] != 0) ++length;
             r.OnStartElement(CopyWide(name, length, r.text_),

@@ -10,6 +10,10 @@
 
 namespace {
 
+std::string_view Span(const std::string& bytes, std::int32_t begin, std::int32_t end) {
+    return std::string_view(bytes).substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
+}
+
 void AppendCodePoint(WideString& out, char32_t c) {
     if (c > 0xFFFF) {
         c -= 0x10000;
@@ -75,16 +79,6 @@ std::optional<WideString> Unescape(std::u16string_view raw, bool attribute, bool
     return out;
 }
 
-}  // namespace
-
-std::optional<WideString> XmlTargetDatabase::DecodedRange(const TextRange& range) const {
-    const std::string& bytes = updater_.Original();
-    const WideString raw = DecodeXmlText(
-        updater_.Encoding(),
-        std::string_view(bytes).substr(static_cast<std::size_t>(range.begin), static_cast<std::size_t>(range.end - range.begin)));
-    return Unescape(raw, false, range.cdata);
-}
-
 // Whether raw single-byte or UTF-8 bytes read as exactly the text, when
 // nothing in them is resolved or normalised (no reference outside a CDATA
 // section, no CR): the common case, told without building a string. False
@@ -102,7 +96,8 @@ bool ReadsAs(std::string_view raw, XmlEncoding encoding, bool cdata, std::u16str
                 const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
                 if (more < 0 || i + static_cast<std::size_t>(more) > raw.size()) return false;
                 character = c & (0x3F >> more);
-                for (int k = 0; k < more; ++k) character = (character << 6) | (static_cast<unsigned char>(raw[i++]) & 0x3F);
+                for (int k = 0; k < more; ++k)
+                    character = (character << 6) | (static_cast<unsigned char>(raw[i++]) & 0x3F);
             } else if (encoding != XmlEncoding::Iso88591) {
                 return false;
             }
@@ -119,14 +114,20 @@ bool ReadsAs(std::string_view raw, XmlEncoding encoding, bool cdata, std::u16str
     return t == text.size();
 }
 
+}  // namespace
+
+std::optional<WideString> XmlTargetDatabase::DecodedRange(const TextRange& range) const {
+    const std::string& bytes = updater_.Original();
+    const WideString raw = DecodeXmlText(updater_.Encoding(), Span(bytes, range.begin, range.end));
+    return Unescape(raw, false, range.cdata);
+}
+
 void XmlTargetDatabase::CheckTextOf(NodeId id, std::u16string_view text) {
     NodeData& node = nodes_[id];
     if (node.rangeCount == 1) {
         const TextRange& range = ranges_[node.firstRange];
         if (!IsUtf16(updater_.Encoding()) &&
-            ReadsAs(std::string_view(updater_.Original())
-                        .substr(static_cast<std::size_t>(range.begin), static_cast<std::size_t>(range.end - range.begin)),
-                    updater_.Encoding(), range.cdata, text))
+            ReadsAs(Span(updater_.Original(), range.begin, range.end), updater_.Encoding(), range.cdata, text))
             return;
         const std::optional<WideString> decoded = DecodedRange(range);
         if (decoded && *decoded == text) return;
@@ -166,10 +167,6 @@ void ForEachOriginalAttribute(const std::string& bytes, XmlEncoding encoding, st
                                                 : static_cast<char16_t>(low | (high << 8));
     };
     ForEachAttribute(unitAt, unit, start, startTagEnd, visit);
-}
-
-std::string_view Span(const std::string& bytes, std::int32_t begin, std::int32_t end) {
-    return std::string_view(bytes).substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
 }  // namespace

@@ -115,8 +115,9 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
     Log(u"UpdateNodeAttributes start.");
     std::vector<XmlAttributeRecord> list;
     WideString merged;
-    const std::vector<XmlAttributeRecord> before = IsGone(target) ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
-    if (!IsGone(target) && CombineInto(before, source, mode, list, merged)) {
+    const bool gone = IsGone(target);
+    const std::vector<XmlAttributeRecord> before = gone ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
+    if (!gone && CombineInto(before, source, mode, list, merged)) {
         const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
         // Added attributes follow the last one as the tag separates and
         // quotes its own; the first attribute of a tag gets a blank.

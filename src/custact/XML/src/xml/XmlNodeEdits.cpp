@@ -387,7 +387,8 @@ AddedMarkup XmlTargetDatabase::AddedInThisRun() const {
     for (const EndRewrite& r : endRewrites_) {
         if (IsGone(r.node)) continue;
         const std::vector<NodeId>& children = ChildrenOf(r.node);
-        const auto kept = std::count_if(children.begin(), children.end(), [this](NodeId child) { return !IsGone(child); });
+        const auto kept =
+            std::count_if(children.begin(), children.end(), [this](NodeId child) { return !IsGone(child); });
         added.ends.push_back(
             {IndexPathAfterEdits(r.node, indices), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
     }

@@ -383,7 +383,6 @@ private:
     bool RestoreEnd(const RewrittenEnd& rewritten);
     std::optional<WideString> StepToChildren(NodeId node) const;
     WideString FileIndentUnit(const XmlFileRecord& file);
-    void TightenTextRanges(std::uint32_t first, std::uint32_t count);
     // Bytes an entity reference stands for carry the reference's position,
     // not their own: such a file cannot be edited in place (4119).
     void ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const;
