@@ -73,8 +73,7 @@ public:
         std::vector<NodeId> matches;
         for (std::size_t i = 0; i < records.size(); ++i) {
             XmlElementRecord& record = *records[i];
-            if (Logger::Instance().IsEnabled())
-                Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
+            Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
             if (record.IsProcessed()) {
                 Log(u"Source Node was already processed, skipping...");
                 continue;
@@ -160,8 +159,7 @@ private:
 
     void VisitMatches(XmlElementRecord& record, const std::vector<NodeId>& matches) {
         for (NodeId target : matches) {
-            if (Logger::Instance().IsEnabled())
-                Log(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
+            Log(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
             if (db_.IsProcessed(target)) {
                 Log(u"Target Node was already processed, skipping...");
                 continue;
