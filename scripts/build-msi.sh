@@ -6,7 +6,8 @@
 # Every DIR/*.idt is imported with msibuild. A stream cell names a file under
 # DIR/<Table>/, which msibuild resolves against the working directory, so the
 # import runs inside DIR. The summary information is that of an ordinary
-# per-machine package, so that a real Windows Installer opens it as a package.
+# per-machine package, so that a real Windows Installer opens it as a package;
+# a file DIR/platform holding "x64" makes it a 64-bit package.
 #
 # OUT is rebuilt from scratch each time and removed again when a step fails.
 set -eu
@@ -52,8 +53,13 @@ rm -f "$out"
 
 # msibuild fills in schema 200, "Installer, MSI" keywords, long uncompressed
 # source names and the creating application; the template names the
-# platform and language Windows Installer checks before opening a package.
-msibuild "$out" -s "$title" "$author" "Intel;1033" "$packagecode" \
+# platform and language Windows Installer checks before opening a package:
+# Intel, unless a file DIR/platform names another (x64).
+platform=Intel
+if [ -f "$dir/platform" ]; then
+    platform=$(tr -d ' \r\n' < "$dir/platform")
+fi
+msibuild "$out" -s "$title" "$author" "$platform;1033" "$packagecode" \
     || fail "msibuild could not write the summary information of $out"
 
 found=0

@@ -28,8 +28,17 @@ and after each step what it must leave:
     file FILE EXPECTED      FILE in [APP] holds the bytes of EXPECTED; no
                             other file may be there
     reg KEY [NAME = DATA]   a value (or an empty key) below
-                            HKCU\\Software\\Norrvik\\Quillmark; no other may be
+                            HKCU\\Software\\Norrvik\\Quillmark; no other may be;
+                            a tab, LF or CR in NAME or DATA is written as
+                            ␉, ␊ or ␍ (U+2409, U+240A, U+240D)
     products [CODE]...      the products registered, none when empty
+    logcount COUNT TEXT     exactly COUNT lines of the step's log hold TEXT
+                            (each action logs its start, so this counts runs)
+    log TEXT                a line of the step's verbose log holds TEXT
+    nolog TEXT              no line of it does
+                            (TEXT written /REGEX/ is a Python regular
+                            expression; [APP] is the product folder, and
+                            brackets that name no define stay as they are)
 
 A line that starts with "wine:" or "host:" holds for that runner only; the
 README lists every such difference and why it is there. Lines starting with
@@ -52,6 +61,8 @@ APP_WINDOWS = "C:\\Program Files (x86)\\Trellis E2E\\"
 APP_RELATIVE = os.path.join("Program Files (x86)", "Trellis E2E")
 REGISTRY_BASE = "HKEY_CURRENT_USER\\Software\\Norrvik"
 STEP_TIMEOUT = 180
+LOG_CHECKS = ("log", "nolog")
+CHECKS = ("exit", "file", "reg", "products", "logcount") + LOG_CHECKS
 
 
 class CaseError(Exception):
@@ -76,9 +87,11 @@ def read_case(name):
     defines = {"APP": "[APP]"}  # compared as [APP]: the registry's text gets it too
     steps, puts = [], []
 
-    def expand(text, number):
+    def expand(text, number, strict=True):
         def one(match):
             if match.group(1) not in defines:
+                if not strict:
+                    return match.group(0)
                 raise CaseError("%s:%d: [%s] is not defined" % (path, number, match.group(1)))
             return defines[match.group(1)]
         return re.sub(r"\[([A-Z][A-Z0-9_]*)\]", one, text)
@@ -94,7 +107,7 @@ def read_case(name):
                 runner, line = match.group(1), match.group(2)
             word, _, rest = line.partition(" ")
             rest = rest.strip()
-            if runner and word not in ("exit", "file", "reg", "products"):
+            if runner and word not in CHECKS:
                 raise CaseError("%s:%d: only what a step leaves can differ between runners" % (path, number))
             if word == "define":
                 key, _, value = rest.partition(" ")
@@ -114,10 +127,12 @@ def read_case(name):
                 step = Step(number, word, words[0], properties)
                 step.puts, puts = puts, []
                 steps.append(step)
-            elif word in ("exit", "file", "reg", "products"):
+            elif word in CHECKS:
                 if not steps:
                     raise CaseError("%s:%d: %s before the first step" % (path, number, word))
-                steps[-1].expect.append((runner, word, expand(rest, number), number))
+                if word == "logcount" and not re.match(r"\d+ \S", rest):
+                    raise CaseError("%s:%d: logcount needs a count and a text" % (path, number))
+                steps[-1].expect.append((runner, word, expand(rest, number, word not in LOG_CHECKS), number))
             else:
                 raise CaseError("%s:%d: unknown line: %s" % (path, number, line))
     if puts:
@@ -139,9 +154,15 @@ def read_tree(folder):
     return files
 
 
+# Tabs and line ends inside names and data, as one character each that a
+# case line can hold.
+CONTROL_PICTURES = {0x09: "\u2409", 0x0A: "\u240A", 0x0D: "\u240D"}
+
+
 def registry_lines(keys):
     """keys: {path below HKCU\\Software\\Norrvik: [(name, type, data)]} as
-    sorted comparable lines, relative to Quillmark, with [APP] put back."""
+    sorted comparable lines, relative to Quillmark, with [APP] put back and
+    control characters shown as CONTROL_PICTURES."""
     def relative(key):
         parts = key.split("\\")
         if parts[:1] == ["Quillmark"]:
@@ -149,7 +170,8 @@ def registry_lines(keys):
         return ".." if key == "" else "..\\" + key
 
     def app(text):
-        return re.sub(re.escape(APP_WINDOWS), "[APP]", text, flags=re.IGNORECASE)
+        text = re.sub(re.escape(APP_WINDOWS), "[APP]", text, flags=re.IGNORECASE)
+        return text.translate(CONTROL_PICTURES)
 
     lines = []
     for key, values in keys.items():
@@ -174,6 +196,50 @@ def show_bytes(data):
     return [repr(line)[1:-1] + "\n" for line in text.splitlines(True)]
 
 
+def parse_reg_export(text):
+    """The keys below REGISTRY_BASE of a .reg file that reg export wrote:
+    {relative key: [(name, type, data)]}, in the form registry_lines takes."""
+    keys, key = {}, None
+    # A hex value goes on over lines that end with a backslash.
+    for line in re.sub(r"\\\r?\n\s*", "", text).split("\r\n"):
+        if line.startswith("[") and line.endswith("]"):
+            name = line[1:-1]
+            key = name[len(REGISTRY_BASE):].lstrip("\\") if name.lower().startswith(REGISTRY_BASE.lower()) else None
+            if key is not None:
+                keys[key] = []
+            continue
+        match = re.match(r'(@|"((?:[^"\\]|\\.)*)")=(.*)$', line)
+        if key is None or not match:
+            continue
+        name = reg_unescape(match.group(2) or "")
+        data = match.group(3)
+        if data.startswith('"'):
+            keys[key].append((name, "REG_SZ", reg_unescape(data[1:-1])))
+        elif data.startswith("dword:"):
+            keys[key].append((name, "REG_DWORD", "0x%x" % int(data[6:], 16)))
+        else:
+            kind, _, hex_bytes = data.partition(":")
+            raw = bytes(int(b, 16) for b in hex_bytes.split(",") if b)
+            if kind == "hex(2)":
+                keys[key].append((name, "REG_EXPAND_SZ", raw.decode("utf-16-le").rstrip("\0")))
+            else:
+                keys[key].append((name, kind, raw.hex()))
+    return keys
+
+
+def reg_unescape(text):
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "r": "\r", "0": "\0"}.get(m.group(1), m.group(1)), text)
+
+
+def package_platform(package):
+    """"Intel", or what the file platform beside the package's tables says."""
+    path = os.path.join(ROOT, "tests", "e2e", "packages", package, "platform")
+    if not os.path.exists(path):
+        return "Intel"
+    with open(path, encoding="utf-8") as f:
+        return f.read().strip()
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -183,10 +249,12 @@ class WineRunner:
 
     def __init__(self, build, work):
         self.packages = os.path.join(build, "mingw-x86_64", "e2e")
+        self.work = work
         self.prefix = os.path.join(work, "wine-prefix")
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEARCH="win64",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.app = os.path.join(self.prefix, "drive_c", APP_RELATIVE)
+        self.views = {"Wow6432Node\\"}  # of the registry, where products register
 
     def wine(self, *args, errors=os.devnull):
         """Runs a Windows program; its output goes through files, because the
@@ -218,11 +286,14 @@ class WineRunner:
     def begin_case(self, name, work):
         for code in self.products():
             self.wine("msiexec", "/x", code, "/qn")
+        self.views = {"Wow6432Node\\"}
         self.wine("reg", "delete", REGISTRY_BASE.replace("HKEY_CURRENT_USER", "HKCU"), "/f")
         shutil.rmtree(self.app, ignore_errors=True)
         os.makedirs(self.app)
 
     def run(self, step, log):
+        if package_platform(step.package) == "x64":
+            self.views.add("")
         package = windows_path(os.path.join(self.packages, step.package + ".msi"))
         command = ["msiexec", "/i" if step.verb == "install" else "/x", package, "/qn", "/l*v", windows_path(log)]
         command += ['%s="%s"' % p if " " in p[1] else "%s=%s" % p for p in step.properties]
@@ -240,21 +311,26 @@ class WineRunner:
         return result.returncode
 
     def registry(self):
-        result = self.wine("reg", "query", REGISTRY_BASE, "/s")
-        keys, key = {}, None
-        for line in result.stdout.splitlines():
-            if line.startswith(REGISTRY_BASE):
-                key = line[len(REGISTRY_BASE):].lstrip("\\")
-                keys[key] = []
-            elif key is not None and line.startswith("    "):
-                match = re.match(r"    (.*?)    (REG_\w+)(?:    (.*))?$", line)
-                if match:
-                    keys[key].append((match.group(1), match.group(2), match.group(3) or ""))
-        return registry_lines(keys)
+        # reg export keeps every character of the data (reg query prints in
+        # the console's code page and one line per value).
+        path = os.path.join(self.work, "registry.reg")
+        if os.path.exists(path):
+            os.remove(path)
+        self.wine("reg", "export", REGISTRY_BASE, windows_path(path), "/y")
+        if not os.path.exists(path):  # no such key
+            return registry_lines({})
+        with open(path, "rb") as f:
+            text = f.read().decode("utf-16")
+        return registry_lines(parse_reg_export(text))
 
     def products(self):
-        result = self.wine("reg", "query", "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall")
-        return sorted(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        # 32-bit packages register in the 32-bit view, x64 ones in the other;
+        # each query costs a Wine process, so only the views in use are asked.
+        codes = set()
+        for view in sorted(self.views):
+            result = self.wine("reg", "query", "HKLM\\Software\\%sMicrosoft\\Windows\\CurrentVersion\\Uninstall" % view)
+            codes.update(m.group(1).upper() for m in re.finditer(r"\\(\{[0-9A-Fa-f-]{36}\})\s*$", result.stdout, re.M))
+        return sorted(codes)
 
 
 class HostRunner:
@@ -308,6 +384,8 @@ class HostRunner:
                     elif key is not None and line.startswith('"'):
                         match = re.match(r'"((?:[^"\\]|\\.)*)"=(\w+):(.*)$', line)
                         name, kind, data = match.group(1), match.group(2), match.group(3)
+                        if kind == "dword":
+                            kind, data = "REG_DWORD", "0x%x" % int(data, 16)
                         kind = {"sz": "REG_SZ", "expand_sz": "REG_EXPAND_SZ"}.get(kind, kind)
                         keys[key].append((unescape(name), kind, unescape(data[1:-1]) if data.startswith('"') else data))
         return registry_lines(keys)
@@ -338,6 +416,20 @@ def check_step(case, step, runner, result, log):
             passed += 1
         else:
             fail(line, "exit %s, expected %s (log %s)" % (result, want, log))
+
+    logged = None
+    for kind, arg, line in mine:
+        if kind != "logcount":
+            continue
+        if logged is None:
+            logged = read_log(log)
+        count, _, text = arg.partition(" ")
+        text = text.replace("[APP]", APP_WINDOWS)
+        found = sum(text in logged_line for logged_line in logged)
+        if found == int(count):
+            passed += 1
+        else:
+            fail(line, "%d lines of the log hold \"%s\", expected %s (log %s)" % (found, text, count, log))
 
     actual = read_tree(runner.app)
     expected = {}
@@ -375,7 +467,41 @@ def check_step(case, step, runner, result, log):
         passed += 1
     else:
         fail(step.line, "products registered: %s, expected %s" % (" ".join(got) or "none", " ".join(want) or "none"))
+
+    checks = [(kind, arg, line) for kind, arg, line in mine if kind in LOG_CHECKS]
+    if checks:
+        lines = read_log(log)
+        for kind, arg, line in checks:
+            found = [text for text in lines if log_line_matches(arg, text)]
+            if (kind == "log") == bool(found):
+                passed += 1
+            elif kind == "log":
+                fail(line, "no line of the log %s holds: %s" % (log, arg))
+            else:
+                fail(line, "the log %s holds: %s" % (log, arg), [text + "\n" for text in found[:5]])
     return passed, failures, actual, got
+
+
+def read_log(path):
+    """The lines of a verbose log: UTF-8 from trellis-host, the ANSI code
+    page from Wine's msiexec (UTF-16 from Windows' own)."""
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(b"\xff\xfe"):
+        return data[2:].decode("utf-16-le", "replace").splitlines()
+    try:
+        return data.decode("utf-8").splitlines()
+    except UnicodeDecodeError:
+        return data.decode("cp1252", "replace").splitlines()
+
+
+def log_line_matches(pattern, line):
+    pattern = pattern.replace("[APP]", APP_WINDOWS)
+    if len(pattern) > 1 and pattern.startswith("/") and pattern.endswith("/"):
+        return re.search(pattern[1:-1], line) is not None
+    return pattern in line
 
 
 def save_actual(folder, actual, registry, products):

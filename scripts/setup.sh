@@ -18,6 +18,7 @@ PACKAGES=(
   googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine wine64
+  clang-14 libclang-rt-14-dev
   dpkg-dev xz-utils ca-certificates python3
 )
 

@@ -1,6 +1,8 @@
 // The log gate and the progress messages, on either backend.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "installer/Logger.h"
 #include "platform/Msi.h"
 #include "support/TestSession.h"
@@ -53,6 +55,59 @@ TEST_F(LoggerTest, EmbeddedDirectCallConditionSilencesEveryLine) {
         Logger::Instance().Send(u"gated");
         EXPECT_EQ(session.LogLines().size(), c.sent ? 1u : 0u) << "QmEmbeddedDirectCall=" << c.value[0];
     }
+}
+
+// The installer formats a message's field once more before it logs it:
+// whatever a line holds (brackets, braces, escapes, references), the log
+// must show it as it was sent. Under Wine this holds msi.dll to it.
+TEST_F(LoggerTest, LinesComeOutOfTheInstallersFormattingAsTheyWereSent) {
+    session.SetProperty(u"T", u"1");
+    std::vector<std::u16string> lines = {
+        u"Evaluate Condition: [NOT SKIPME] = FALSE. Skipping row...", u"[1]", u"[T] [[T]] [T", u"[\\[]", u"[\\]]",
+        u"{[T]}", u"{[UNSET]}x", u"{{log only}}", u"{}", u"a]b[c}d{", u"[%PATH] [#File] [$C] [!F] [~]", u"\\",
+    };
+    std::mt19937 random(13);
+    const std::u16string alphabet = u"[]{}\\~%#!$T1 ";
+    for (int i = 0; i < 300; ++i) {
+        std::u16string text;
+        for (auto n = random() % 12; n > 0; --n) text += alphabet[random() % alphabet.size()];
+        lines.push_back(text);
+    }
+    LogSession on(session.Handle(), u"");
+    for (const std::u16string& line : lines) Logger::Instance().Send(line);
+    EXPECT_EQ(session.LogLines(), lines);
+}
+
+TEST(MaskValues, EveryOccurrenceBecomesOneMask) {
+    struct Case {
+        const char16_t* text;
+        std::vector<std::u16string> values;
+        const char16_t* masked;
+    };
+    const Case cases[] = {
+        {u"pw=hunter2;", {u"hunter2"}, u"pw=**********;"},
+        {u"hunter2hunter2 and hunter2", {u"hunter2"}, u"********** and **********"},  // touching: one mask
+        {u"xabcabx", {u"abca", u"cab"}, u"x**********x"},                              // overlapping values
+        {u"aaaa", {u"aa"}, u"**********"},                                          // overlapping occurrences
+        {u"nothing here", {u"", u"absent"}, u"nothing here"},
+        {u"", {u"x"}, u""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MaskValues(c.text, c.values), c.masked) << Narrow(c.text);
+}
+
+// Hidden values come from the properties MsiHiddenProperties names; a
+// value that a locator finds joins them.
+TEST_F(LoggerTest, HiddenValuesStayOutOfLinesAndProgress) {
+    session.SetProperty(u"MsiHiddenProperties", u"PASSWORD; EMPTY;;NOT_SET");
+    session.SetProperty(u"PASSWORD", u"s3cret");
+    LogSession on(session.Handle(), u"");
+    Logger::Instance().Hide(u"found-later");
+    Logger::Instance().Send(u"value=\"s3cret\" and found-later");
+    SendActionData(session.Handle(), {u"C:\\s3cret\\web.config"});
+    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"value=\"**********\" and **********"});
+    const auto progress = session.Messages(platform::kInstallMessageActionData);
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_EQ(progress[0].fields.at(1), u"C:\\**********\\web.config");
 }
 
 TEST_F(LoggerTest, ActionDataCarriesItsTextsAndTheUsersAnswer) {

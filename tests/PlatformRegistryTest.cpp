@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 
 namespace {
@@ -28,16 +29,6 @@ std::vector<std::uint8_t> Bytes(std::uint32_t number) {
     return bytes;
 }
 
-// Deletes a key with everything below it.
-void DeleteTree(HKey parent, const std::u16string& name) {
-    HKey key = 0;
-    if (RegOpenKeyExW(parent, name, kKeyAllAccess, &key) != kRegSuccess) return;
-    std::u16string child;
-    while (RegEnumKeyExW(key, 0, &child) == kRegSuccess) DeleteTree(key, child);
-    RegCloseKey(key);
-    RegDeleteKeyW(parent, name);
-}
-
 class PlatformRegistry : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -49,7 +40,7 @@ protected:
     }
     void TearDown() override {
         if (base_ != 0) RegCloseKey(base_);
-        DeleteTree(kHKeyCurrentUser, path_);
+        test::DeleteRegistryTree(kHKeyCurrentUser, path_);
         HKey parent = 0;
         if (RegOpenKeyExW(kHKeyCurrentUser, u"Software\\TrellisTest", kKeyRead, &parent) == kRegSuccess) {
             std::uint32_t subkeys = 1, values = 1;
@@ -242,27 +233,6 @@ TEST_F(PlatformRegistry, HandleOfADeletedKeyFails) {
     std::uint32_t values = 0;
     EXPECT_NE(RegQueryInfoKeyW(child, nullptr, &values), kRegSuccess);
     RegCloseKey(child);
-}
-
-TEST_F(PlatformRegistry, TransactedFunctionsFailCleanlyWithoutATransaction) {
-    HKey key = 77;
-    const long open = RegOpenKeyTransactedW(kHKeyCurrentUser, path_, kKeyRead, 0, &key);
-    if (open == kRegSuccess) {
-        RegCloseKey(key);
-    } else {
-        EXPECT_EQ(key, 0u);
-    }
-    key = 77;
-    const long create = RegCreateKeyTransactedW(kHKeyCurrentUser, path_, kKeyRead, 0, &key);
-    if (create == kRegSuccess) {
-        RegCloseKey(key);
-    } else {
-        EXPECT_EQ(key, 0u);
-    }
-#ifndef _WIN32
-    EXPECT_EQ(open, kRegCallNotImplemented);
-    EXPECT_EQ(create, kRegCallNotImplemented);
-#endif
 }
 
 }  // namespace

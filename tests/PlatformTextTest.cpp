@@ -3,8 +3,11 @@
 // Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 
+#include "platform/Strings.h"
 #include "platform/Text.h"
 
 namespace {
@@ -68,13 +71,35 @@ TEST(PlatformText, Utf8) {
     for (const Case& c : cases) EXPECT_EQ(MultiByteToWide(kCodePageUtf8, c.bytes), c.text) << c.name;
 }
 
-std::string LittleEndian(const std::u16string& text) {
-    std::string bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
+// The shared codec (platform/Strings.h) against itself: every text without
+// lone surrogates survives UTF-8 both ways, the engine's lenient reading
+// agrees with the strict one wherever the bytes are UTF-8, and Split gives
+// one piece more than there are separators, which join back to the text.
+TEST(SharedText, RoundTripsAndSplitsRandomText) {
+    std::mt19937 random(18);
+    const std::u16string alphabet[] = {u"a", u";", u"\u00E9", u"\u20AC", u"\uFFFF", std::u16string(1, u'\0'),
+                                       u"\U0001F600"};
+    for (int round = 0; round < 2000; ++round) {
+        std::u16string text;
+        for (int n = random() % 12; n > 0; --n) text += alphabet[random() % 7];
+        bool exact = false;
+        const std::string utf8 = strings::ToUtf8(text, &exact);
+        EXPECT_TRUE(exact);
+        EXPECT_EQ(strings::FromUtf8(utf8), text);
+        EXPECT_EQ(strings::FromUtf8OrLatin1(utf8), text);
+        EXPECT_EQ(MultiByteToWide(kCodePageUtf8, utf8), text);
+        const auto pieces = strings::Split(text, u';');
+        std::u16string joined;
+        for (std::size_t i = 0; i < pieces.size(); ++i) joined += (i == 0 ? u"" : u";") + pieces[i];
+        EXPECT_EQ(joined, text);
+        EXPECT_EQ(pieces.size(), 1 + static_cast<std::size_t>(std::count(text.begin(), text.end(), u';')));
     }
-    return bytes;
+    bool exact = true;
+    EXPECT_EQ(strings::ToUtf8(u"a\xD800" u"b", &exact), "a\xEF\xBF\xBD" "b");
+    EXPECT_FALSE(exact);
+    // Bytes that are not UTF-8: U+FFFD for the strict reading, Latin-1 for the lenient one.
+    EXPECT_EQ(strings::FromUtf8OrLatin1("caf\xE9 \xC3\xA9"), u"caf\u00E9 \u00E9");
+    EXPECT_EQ(strings::FromUtf8("caf\xE9 \xC3\xA9"), u"caf\uFFFD \u00E9");
 }
 
 std::string BigEndian(const std::u16string& text) {
@@ -95,12 +120,12 @@ TEST(PlatformText, IsTextUnicodeOnOrdinaryText) {
         bool nullBytes;
     };
     const Case cases[] = {
-        {"UTF-16LE", LittleEndian(latin), true, true},
+        {"UTF-16LE", strings::ToUtf16Le(latin), true, true},
         {"UTF-16BE", BigEndian(latin), false, true},
         {"ASCII", "<?xml version=\"1.0\"?>\r\n<config name=\"plain\"/>\r\n", false, false},
         {"UTF-8", "<a>Gr\xC3\xBC\xC3\x9F" "e</a>", false, false},
         {"Windows-1252", "<a>Gr\xFC\xDF" "e \x80</a>", false, false},
-        {"one character", LittleEndian(u"A"), false, false},
+        {"one character", strings::ToUtf16Le(u"A"), false, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(platform::IsTextUnicode(c.bytes.data(), c.bytes.size(), platform::kIsTextUnicodeStatistics),

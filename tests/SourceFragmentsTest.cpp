@@ -22,15 +22,17 @@ protected:
         Add(u"item", u"config", 1);
         Add(u"gone", u"item", 1, kXmlElementRemoveOnInstall);
         Add(u"below", u"gone", 0);
-        Add(u"note", u"item", 0, kXmlElementComment).text = u"n";
+        Add(u"note", u"item", 0, kXmlElementComment, u"n");
         file.directory = scratch / u"sub\\dir\\";
         file.fileName = u"new.xml";
         file.version = u"1.0";
         file.root = &data.elements.at(u"config");
     }
-    XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0) {
+    XmlElementRecord& Add(const char16_t* key, const char16_t* parent, std::int32_t order, std::uint32_t flags = 0,
+                          WideString text = {}) {
         XmlElementRecord& r = data.elements[key];
         r.key = r.name = key;
+        r.text = std::move(text);
         r.index = order;
         r.flags = flags;
         r.parent = parent ? &data.elements.at(parent) : nullptr;

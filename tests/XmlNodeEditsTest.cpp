@@ -380,6 +380,7 @@ TEST_F(XmlNodeEditsTest, TextUpdatesTwiceInOneRun) {
         {"<r><v x=\"1\"/></r>", u"new", "<r><v x=\"1\">new</v></r>", u"2", "<r><v x=\"1\">2</v></r>"},
         {"<r><v>old</v></r>", u"", "<r><v></v></r>", u"2", "<r><v>2</v></r>"},
         {"<r><v></v></r>", u"", "<r><v></v></r>", u"", "<r><v></v></r>"},
+        {"<r><v><c/></v></r>", u" x ", "<r><v><c/> x </v></r>", u"y", "<r><v><c/> y </v></r>"},
         {"<r><v>\n  <![CDATA[old]]>\n</v></r>", u"a < b", "<r><v>\n  <![CDATA[a < b]]>\n</v></r>", u"x ]]> y",
          "<r><v>\n  x ]]&gt; y\n</v></r>"},
     };
@@ -400,6 +401,18 @@ TEST_F(XmlNodeEditsTest, TextUpdatesTwiceInOneRun) {
         EXPECT_EQ(db->Updater().Bytes(), c.afterSecond);
         ExpectMatchesFreshParse(*db);
     }
+    // Found by fuzzing: the blank that starts such a text went with the
+    // element before it, at the start of its line, and took the text's
+    // position along; the next update threw.
+    const auto db = Parse("<v>\n  <c/></v>");
+    XmlElementRecord& source = Add(u"v", nullptr);
+    source.text = u" x ";
+    db->UpdateNodeText(file, db->Nodes().at(u"v"), source);
+    db->RemoveNodeAndChildren(db->Nodes().at(u"c"));
+    source.text = u"y";
+    db->UpdateNodeText(file, db->Nodes().at(u"v"), source);
+    ExpectMatchesFreshParse(*db);
+    EXPECT_EQ(db->Nodes().at(u"v").text, u"y");
 }
 
 TEST_F(XmlNodeEditsTest, EditsWriteTheFileEncoding) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "installer/Logger.h"
 #include "platform/Msi.h"
 
 namespace {
@@ -128,6 +129,27 @@ void AppendRunId(WideString& text, const WideString& runId) {
     text += EscapeField(runId);
 }
 
+void AppendLogSettings(WideString& text, InstallerHandle install, const WideString& tables) {
+    text.push_back(kRowSeparator);
+    text += EscapeField(kHiddenPropertiesRow);
+    text.push_back(kFieldSeparator);
+    text += EscapeField(GetInstallerProperty(install, kHiddenPropertiesRow));
+    for (const WideString& value : ReadHiddenValues(install)) {
+        // As the value stands inside a field, without the terminator.
+        WideString field = EscapeField(value);
+        field.pop_back();
+        if (text.find(field) == WideString::npos && tables.find(field) == WideString::npos) continue;
+        text.push_back(kFieldSeparator);
+        text += EscapeField(value);
+    }
+    const bool silent =
+        platform::MsiEvaluateConditionW(install, kSilenceRow) == platform::kMsiConditionTrue;
+    text.push_back(kRowSeparator);
+    text += EscapeField(kSilenceRow);
+    text.push_back(kFieldSeparator);
+    text += EscapeField(silent ? u"1" : u"");
+}
+
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
     bool firstRow = true;
@@ -206,4 +228,21 @@ const XmlUpdateDataReader::Section& XmlUpdateDataReader::GetSection(std::size_t 
 
 const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index) {
     return index < row.size() ? row[index] : kEmptyText;
+}
+
+const WideString& PropertyOf(const XmlUpdateDataReader& reader, const WideString& name) {
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
+        if (FieldAt(row, 0) == name) return FieldAt(row, 1);
+    }
+    return kEmptyText;
+}
+
+LogSettings ReadLogSettings(const XmlUpdateDataReader& reader) {
+    LogSettings settings;
+    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
+        if (FieldAt(row, 0) == kHiddenPropertiesRow && row.size() > 2)
+            settings.hiddenValues.assign(row.begin() + 2, row.end());
+        if (FieldAt(row, 0) == kSilenceRow) settings.silent = !FieldAt(row, 1).empty();
+    }
+    return settings;
 }

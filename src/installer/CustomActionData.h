@@ -61,6 +61,21 @@ void AppendPropertySection(InstallerHandle install, WideString& text);
 constexpr char16_t kRunIdProperty[] = u"QM_XML_RUN_ID";
 // Appends that row to the property section just written.
 void AppendRunId(WideString& text, const WideString& runId);
+// Two more rows carry the log settings to the scheduled actions, which
+// cannot read properties themselves:
+//   "MsiHiddenProperties": the property's list, then, in further fields, the
+//   values of those hidden properties that occur in the rest of the text
+//   (no other value enters the data), which their lines then mask;
+//   "QmEmbeddedDirectCall": "1" when that condition holds, which silences
+//   their lines as it silences the immediate action's.
+constexpr char16_t kHiddenPropertiesRow[] = u"MsiHiddenProperties";
+constexpr char16_t kSilenceRow[] = u"QmEmbeddedDirectCall";
+// Appends both rows; tables: the table sections that are to follow.
+void AppendLogSettings(WideString& text, InstallerHandle install, const WideString& tables);
+struct LogSettings {
+    std::vector<WideString> hiddenValues;
+    bool silent = false;
+};
 // One table section: the rows that pass their conditions, without a
 // trailing separator.
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
@@ -92,3 +107,6 @@ private:
 
 // A field of a row, or the empty text past its end.
 const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index);
+// The value of a row of the property section; empty when there is none.
+const WideString& PropertyOf(const XmlUpdateDataReader& reader, const WideString& name);
+LogSettings ReadLogSettings(const XmlUpdateDataReader& reader);

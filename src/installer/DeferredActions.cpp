@@ -10,27 +10,26 @@
 
 namespace {
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 using Operation = std::uint32_t (*)(XmlManager&);
 
 // The shared frame. An exception that escapes collecting or the operation
 // is reported; it fails only the install run, whose result counts.
 std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operation operation, bool resultCounts) {
     LogSession logging(install);
-    LogLine(WideString(name) + u" start.");
-    Wow64RedirectionOff redirection;
     std::uint32_t result = platform::kErrorSuccess;
     try {
+        // Read first: the data says what the log may show.
         XmlUpdateDataReader reader(install);
         reader.Parse();
+        const LogSettings settings = ReadLogSettings(reader);
+        logging.Hide(settings.hiddenValues);
+        if (settings.silent) logging.Silence();
+        LogIfEnabled(WideString(name) + u" start.");
+        Wow64RedirectionOff redirection;
         XmlManager manager(install);
         CollectXmlData(manager, reader);
         result = operation(manager);
-        LogLine(WideString(name) + u" end.");
+        LogIfEnabled(WideString(name) + u" end.");
     } catch (...) {
         ReportCurrentException(install, TRELLIS_HERE);
         result = platform::kErrorInstallFailure;

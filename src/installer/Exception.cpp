@@ -5,7 +5,6 @@
 
 #include "installer/Logger.h"
 #include "installer/MsiTableReader.h"
-#include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/System.h"
 
@@ -22,31 +21,6 @@ WideString SourceName(const char* file) {
     return Widen(name);
 }
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-WideString ComErrorText(std::uint32_t hr, const WideString& description) {
-    WideString text = u" COM Error [0x" + ToWideHex8(hr) + u"]: ";
-    if (!description.empty()) return text + u"{" + description + u"}";
-    WideString message = platform::FormatSystemMessage(hr);
-    while (!message.empty() && (message.back() == u'\n' || message.back() == u'\r')) message.pop_back();
-    return text + u"(" + message + u")";
-}
-
-void ReportWrapped(InstallerHandle install, const char* source, std::uint32_t line, std::uint32_t hr,
-                   const WideString& description) {
-    WideString text;
-    try {
-        text = ComErrorText(hr, description);
-    } catch (...) {
-        text = u"An exception was thrown while composing the exception message.";
-    }
-    const Exception wrapped(source, line, text);
-    wrapped.Log();
-    wrapped.Show(install);
-}
 
 }  // namespace
 
@@ -74,31 +48,35 @@ void Exception::Show(InstallerHandle install) const {
         SendToInstaller(install);
         return;
     }
+    const Logger& log = Logger::Instance();
     if (errorNumber_ == 0) {
-        platform::MessageBoxW(description_, WideString(), platform::kMbIconErrorBox);
+        platform::MessageBoxW(log.Conceal(description_), WideString(), platform::kMbIconErrorBox);
         return;
     }
     MsiTableReader reader(install);
     WideString templateText;
     if (reader.Query(u"Error", {}, u"Error = " + ToWideDecimal(errorNumber_)))
         templateText = reader.Records().front().Get(u"Message");
-    LogLine(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
+    LogIfEnabled(u"Error template [" + ToWideDecimal(errorNumber_) + u"]: " + templateText);
     if (templateText.empty()) return;
 
     MsiHandle record(platform::MsiCreateRecord(static_cast<std::uint32_t>(arguments_.size() + 1)));
     platform::MsiRecordSetStringW(record.Get(), 0, templateText.c_str());
     std::uint32_t field = 2;
     for (const WideString& argument : arguments_)
-        platform::MsiRecordSetStringW(record.Get(), field++, argument.c_str());
+        platform::MsiRecordSetStringW(record.Get(), field++, EscapeForFormatting(log.Conceal(argument)).c_str());
     const WideString text = FormatInstallerRecord(install, record.Get());
     platform::MessageBoxW(text, WideString(), platform::kMbIconErrorBox);
 }
 
+// The installer formats the fields once more: texts go in escaped, so that
+// a row text such as "[PORT]" reaches the log as it is.
 void Exception::SendToInstaller(InstallerHandle install) const {
+    const Logger& log = Logger::Instance();
     if (errorNumber_ == 0) {
         MsiHandle record(platform::MsiCreateRecord(2));
         platform::MsiRecordSetStringW(record.Get(), 0, u"[1]");
-        platform::MsiRecordSetStringW(record.Get(), 1, description_.c_str());
+        platform::MsiRecordSetStringW(record.Get(), 1, EscapeForFormatting(log.Conceal(description_)).c_str());
         platform::MsiProcessMessage(install, platform::kInstallMessageWarning | platform::kMbIconWarning,
                                     record.Get());
         return;
@@ -107,24 +85,20 @@ void Exception::SendToInstaller(InstallerHandle install) const {
     platform::MsiRecordSetInteger(record.Get(), 1, errorNumber_);
     std::uint32_t field = 2;
     for (const WideString& argument : arguments_)
-        platform::MsiRecordSetStringW(record.Get(), field++, argument.c_str());
+        platform::MsiRecordSetStringW(record.Get(), field++, EscapeForFormatting(log.Conceal(argument)).c_str());
     platform::MsiProcessMessage(install, platform::kInstallMessageError | platform::kMbIconError, record.Get());
 }
 
-void ReportCurrentException(InstallerHandle install, const char* source, std::uint32_t line) {
+void ReportCurrentException(InstallerHandle install, const char*, std::uint32_t) {
     try {
         throw;
     } catch (const std::exception& e) {
-        LogLine(Widen(e.what()));
+        LogIfEnabled(Widen(e.what()));
     } catch (const Exception& e) {
         e.Log();
         e.Show(install);
-    } catch (const HResultError& e) {
-        ReportWrapped(install, source, line, e.hr, WideString());
-    } catch (const ComError& e) {
-        ReportWrapped(install, source, line, e.hr, e.description);
     } catch (...) {
-        LogLine(u"Unknown exception !");
+        LogIfEnabled(u"Unknown exception !");
     }
 }
 
@@ -138,10 +112,6 @@ WideString DescribeCurrentException() {
         WideString text = u"error " + ToWideDecimal(e.ErrorNumber());
         for (std::size_t i = 0; i < e.Arguments().size(); ++i) text += (i == 0 ? u": " : u", ") + e.Arguments()[i];
         return text;
-    } catch (const HResultError& e) {
-        return ComErrorText(e.hr, WideString());
-    } catch (const ComError& e) {
-        return ComErrorText(e.hr, e.description);
     } catch (...) {
         return u"Unknown exception !";
     }

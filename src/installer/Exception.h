@@ -1,5 +1,7 @@
 // The engine's failures: numbered errors (rows of the package's Error table)
-// and text errors, plus the HRESULT and COM error types of the text layer.
+// and text errors. The engine makes no COM calls and its text layer reports
+// no HRESULTs, so those two error types of the original design do not exist
+// here; std::bad_alloc and the like arrive as standard exceptions.
 //
 // Failures are thrown and caught only at the few operations that own a
 // file or a run; those call ReportCurrentException from their catch (...)
@@ -48,24 +50,11 @@ private:
     std::vector<WideString> arguments_;
 };
 
-// A failed HRESULT of the text and allocation layer.
-struct HResultError {
-    std::uint32_t hr;
-};
-constexpr std::uint32_t kEFail = 0x80004005u;
-constexpr std::uint32_t kEOutOfMemory = 0x8007000Eu;
-constexpr std::uint32_t kEInvalidArg = 0x80070057u;
-
-// A failed COM call, with the description of its error information if any.
-struct ComError {
-    std::uint32_t hr;
-    WideString description;
-};
-
 // Call only inside a catch block. Logs and shows the exception being handled
 // in this order: standard-library exception (logged), Exception (logged and
-// shown), HResultError and ComError (wrapped into a text Exception of the
-// catching code, logged and shown), anything else ("Unknown exception !").
+// shown), anything else ("Unknown exception !"). The source and line of the
+// catching code are not used now that nothing is wrapped into an Exception of
+// its own.
 void ReportCurrentException(InstallerHandle install, const char* source, std::uint32_t line);
 // Call only inside a catch block: the exception being handled as one line
 // of text, in the same catch order ("error 4113: C:\web.config, 3, 5, ..."

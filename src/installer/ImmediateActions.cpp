@@ -10,11 +10,6 @@
 
 namespace {
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // A new braced GUID text, the id of one installation run.
 WideString NewRunId() {
     platform::Guid guid;
@@ -36,11 +31,14 @@ WideString NewRunId() {
 
 WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEvaluator* evaluator) {
     MsiTableReader reader(install);
+    // The tables first: the property section says which hidden values they hold.
+    const WideString tables = SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
     WideString text;
     AppendPropertySection(install, text);
     AppendRunId(text, NewRunId());
+    AppendLogSettings(text, install, tables);
     text.push_back(kSectionSeparator);
-    text += SerializeTables(reader, install, XmlTableSpecs(), mode, evaluator);
+    text += tables;
     return text;
 }
 
@@ -49,7 +47,7 @@ WideString BuildXmlUpdateData(InstallerHandle install, RowMode mode, ConditionEv
 std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMode mode,
                            std::initializer_list<const char16_t*> actions) {
     LogSession logging(install);
-    LogLine(WideString(name) + u" start.");
+    LogIfEnabled(WideString(name) + u" start.");
     try {
         ModuleConditionEvaluator evaluator(install);
         const WideString data = BuildXmlUpdateData(install, mode, &evaluator);
@@ -61,7 +59,7 @@ std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMod
         ReportCurrentException(install, TRELLIS_HERE);
         return platform::kErrorInstallFailure;
     }
-    LogLine(WideString(name) + u" end.");
+    LogIfEnabled(WideString(name) + u" end.");
     return platform::kErrorSuccess;
 }
 

@@ -10,11 +10,18 @@
 // alive, lines go to that installer session as INFO messages, which
 // Windows Installer writes to its log when logging is on (msiexec /l*v).
 // A package silences them all by making the condition "QmEmbeddedDirectCall"
-// true (for example by setting that property).
+// true (for example by setting that property); the scheduled actions, which
+// cannot evaluate it, learn the answer from their CustomActionData.
+//
+// No text this library hands the installer (log lines, progress, warnings,
+// errors) shows the value of a hidden property (MsiHiddenProperties): each
+// goes through Logger::Conceal, and every occurrence of such a value reads
+// "**********".
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "installer/MsiText.h"
 #include "installer/WideString.h"
@@ -27,13 +34,18 @@ public:
     InstallerHandle Handle() const { return handle_; }
     const WideString& Prefix() const { return prefix_; }
 
-    // Sends the line unless the handle is 0 or "QmEmbeddedDirectCall" holds.
+    // Sends the line unless the handle is 0, the session is silenced or
+    // "QmEmbeddedDirectCall" holds.
     void Send(const WideString& line) const;
-    // Sends without the gate: an INFO record whose template is "[1]".
+    // Sends without the gate: an INFO record whose template is "[1]" and
+    // whose field 1 is the concealed line, escaped for formatting.
     void SendLogLine(const WideString& line) const;
 
-    // The banner of the log file slot, which this library never opens.
-    static const char16_t* Banner();
+    // The text with the hidden values masked.
+    WideString Conceal(const WideString& text) const;
+    // A value that becomes secret while the session runs: a property that
+    // MsiHiddenProperties lists gets it.
+    void Hide(const WideString& value);
 
 private:
     friend class LogSession;
@@ -42,9 +54,22 @@ private:
     Logger& operator=(const Logger&) = delete;
 
     bool enabled_ = false;
+    bool silenced_ = false;
     InstallerHandle handle_ = 0;
     WideString prefix_;
+    std::vector<WideString> hidden_;
 };
+
+// What stands for a hidden value.
+constexpr char16_t kHiddenValueMask[] = u"**********";
+
+// The text with every occurrence of each value replaced by the mask;
+// occurrences that overlap or touch become one mask. Empty values hide nothing.
+WideString MaskValues(const WideString& text, const std::vector<WideString>& values);
+// The properties that "MsiHiddenProperties" names, a list separated by
+// semicolons; and their values, leaving out those that are not set.
+std::vector<WideString> ReadHiddenPropertyNames(InstallerHandle install);
+std::vector<WideString> ReadHiddenValues(InstallerHandle install);
 
 // The usual log site in one call, for code that logs plain lines.
 inline void LogIfEnabled(const WideString& line) {
@@ -54,6 +79,7 @@ inline void LogIfEnabled(const WideString& line) {
 
 // Switches logging on for one installer session while it lives and restores
 // the previous state afterwards (entry points never nest, but tests do).
+// It hides the values of the properties that MsiHiddenProperties names.
 class LogSession {
 public:
     explicit LogSession(InstallerHandle install, WideString prefix = kDefaultPrefix);
@@ -61,16 +87,24 @@ public:
     LogSession(const LogSession&) = delete;
     LogSession& operator=(const LogSession&) = delete;
 
+    // A deferred action sees no properties: it learns from its
+    // CustomActionData which values to hide and whether to be silent.
+    void Hide(const std::vector<WideString>& values);
+    void Silence();
+
     // Lines read "Trellis: <line>" in the installer log, so that they can be found.
     static constexpr const char16_t* kDefaultPrefix = u"Trellis";
 
 private:
     bool savedEnabled_;
+    bool savedSilenced_;
     InstallerHandle savedHandle_;
     WideString savedPrefix_;
+    std::vector<WideString> savedHidden_;
 };
 
 // Progress text for the installer's user interface (INSTALLMESSAGE_ACTIONDATA),
-// independent of the Logger. Returns 1602 when the user cancelled, 1603 when
-// the record could not be built, 0 otherwise.
+// sent whether logging is on or not; concealed and escaped as log lines are.
+// Returns 1602 when the user cancelled, 1603 when the record could not be
+// built, 0 otherwise.
 std::uint32_t SendActionData(InstallerHandle install, std::initializer_list<WideString> texts);

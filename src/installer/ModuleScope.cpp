@@ -8,11 +8,6 @@ namespace {
 
 constexpr std::size_t kModuleIdLength = 36;
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 bool EndsWith(const WideString& text, const WideString& tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -34,12 +29,16 @@ ModuleIdScope::ModuleIdScope(InstallerHandle install) : install_(install) {
     // cleared, it cannot hand this module's id to a later action of the
     // main package (or of another module) that reads it too.
     platform::MsiSetPropertyW(install_, u"CustomActionData", u"");
-    LogLine(u"CustomActionData = [" + moduleId_ + u"]");
+    // A package may keep whatever it hands over here out of the log.
+    const bool hidden =
+        platform::MsiEvaluateConditionW(install_, u"QmHideCustomActionData") == platform::kMsiConditionTrue;
+    const WideString shown = hidden && !moduleId_.empty() ? WideString(kHiddenValueMask) : moduleId_;
+    LogIfEnabled(u"CustomActionData = [" + shown + u"]");
     if (!moduleId_.empty() && !IsValidModuleId(moduleId_)) {
-        LogLine(u"Ignoring invalid MSM ModuleID = [" + moduleId_ + u"]");
+        LogIfEnabled(u"Ignoring invalid MSM ModuleID = [" + shown + u"]");
         moduleId_.clear();
     }
-    LogLine(u"Using MSM ModuleID = [" + moduleId_ + u"]");
+    LogIfEnabled(u"Using MSM ModuleID = [" + moduleId_ + u"]");
     platform::MsiSetPropertyW(install_, u"QM_CA_MODULE_ID", moduleId_.c_str());
 }
 
@@ -53,14 +52,14 @@ WideString ModuleIdScope::Decorate(const WideString& baseName) const {
 bool ModuleIdScope::BelongsToOtherModule(const WideString& fileKey) const {
     if (!moduleId_.empty()) {
         if (EndsWith(fileKey, moduleId_)) return false;
-        LogLine(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the current Module[" + moduleId_ +
+        LogIfEnabled(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the current Module[" + moduleId_ +
                 u"]");
         return true;
     }
     if (fileKey.size() < kModuleIdLength + 2) return false;
     const std::size_t dot = fileKey.rfind(u'.');
     if (dot == WideString::npos || !IsValidModuleId(fileKey.substr(dot + 1))) return false;
-    LogLine(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the main MSI.");
+    LogIfEnabled(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the main MSI.");
     return true;
 }
 
@@ -68,6 +67,6 @@ int ModuleConditionEvaluator::Evaluate(const WideString& table, InstallerHandle,
                                        int result) {
     if (table != u"QM_XmlFile" || result != platform::kMsiConditionTrue) return result;
     const WideString& key = row.Get(u"XmlFile");
-    LogLine(u"Evaluating XML file: [" + key + u"] for processing...");
+    LogIfEnabled(u"Evaluating XML file: [" + key + u"] for processing...");
     return scope_.BelongsToOtherModule(key) ? platform::kMsiConditionFalse : platform::kMsiConditionTrue;
 }

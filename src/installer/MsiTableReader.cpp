@@ -6,11 +6,6 @@
 
 namespace {
 
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 const WideString kEmpty;
 
 }  // namespace
@@ -29,7 +24,7 @@ MsiTableReader::MsiTableReader(InstallerHandle handle) {
     database_ = platform::MsiGetActiveDatabase(handle);
     ownsDatabase_ = database_ != 0;
     if (database_ == 0) {
-        LogLine(u"MsiTableReader: Error opening the MSI database ! ERROR = " +
+        LogIfEnabled(u"MsiTableReader: Error opening the MSI database ! ERROR = " +
                 ToWideUnsigned(platform::GetLastError()));
         ok_ = false;
     }
@@ -45,7 +40,7 @@ MsiTableReader::~MsiTableReader() {
 }
 
 void MsiTableReader::Reset() {
-    LogLine(u"RESET READER");
+    LogIfEnabled(u"RESET READER");
     ok_ = true;
     tableName_.clear();
     columnNames_.clear();
@@ -74,12 +69,12 @@ bool MsiTableReader::OpenView(const WideString& query) {
     if (view_) platform::MsiViewClose(view_.Get());
     std::uint32_t result = platform::MsiDatabaseOpenViewW(database_, query.c_str(), view_.Receive());
     if (result != platform::kErrorSuccess) {
-        LogLine(u"Error opening View: [" + query + u"] Error code:" + ToWideUnsigned(result));
+        LogIfEnabled(u"Error opening View: [" + query + u"] Error code:" + ToWideUnsigned(result));
         return false;
     }
     result = platform::MsiViewExecute(view_.Get(), 0);
     if (result != platform::kErrorSuccess) {
-        LogLine(u"Error executing the query: [" + query + u"] Error code:" + ToWideUnsigned(result));
+        LogIfEnabled(u"Error executing the query: [" + query + u"] Error code:" + ToWideUnsigned(result));
         return false;
     }
     return true;

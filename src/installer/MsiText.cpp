@@ -38,3 +38,18 @@ WideString FormatInstallerRecord(InstallerHandle install, InstallerHandle record
         return platform::MsiFormatRecordW(install, record, buffer, length);
     });
 }
+
+WideString EscapeForFormatting(const WideString& text) {
+    WideString escaped;
+    escaped.reserve(text.size());
+    for (char16_t c : text) {
+        if (c == u'[' || c == u']' || c == u'{' || c == u'}') {
+            escaped += u"[\\";
+            escaped.push_back(c);
+            escaped.push_back(u']');
+        } else {
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}

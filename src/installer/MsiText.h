@@ -51,3 +51,10 @@ WideString ReadInstallerText(const TextGetter& get);
 WideString GetInstallerProperty(InstallerHandle install, const WideString& name);
 WideString GetRecordString(InstallerHandle record, std::uint32_t field);
 WideString FormatInstallerRecord(InstallerHandle install, InstallerHandle record);
+
+// The text as a field value that comes out of the installer's formatting
+// unchanged. Windows Installer formats a message's field values once more
+// before it logs or shows them, so "[NAME]" in a value would become the
+// property's value and "{{text}}" would vanish; every bracket and brace is
+// written as the escape "[\c]", which stands for the character c.
+WideString EscapeForFormatting(const WideString& text);

@@ -3,15 +3,6 @@
 #include "installer/Logger.h"
 #include "platform/Msi.h"
 
-namespace {
-
-void LogLine(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-}  // namespace
-
 WideString ComponentConditionText(const WideString& component, RowMode mode) {
     const WideString& k = component;
     if (mode == RowMode::Install)
@@ -27,7 +18,7 @@ bool RowPassesConditions(InstallerHandle install, const WideString& table, const
         const WideString& condition = row.Get(conditionColumn);
         // An empty condition is MSICONDITION_NONE, which does not keep the row.
         if (platform::MsiEvaluateConditionW(install, condition.c_str()) != platform::kMsiConditionTrue) {
-            LogLine(u"Evaluate Condition: [" + condition + u"] = FALSE. Skipping row...");
+            LogIfEnabled(u"Evaluate Condition: [" + condition + u"] = FALSE. Skipping row...");
             return false;
         }
     }
@@ -35,11 +26,11 @@ bool RowPassesConditions(InstallerHandle install, const WideString& table, const
         const WideString condition = ComponentConditionText(row.Get(columns.component), mode);
         int result = platform::MsiEvaluateConditionW(install, condition.c_str());
         if (evaluator != nullptr) {
-            LogLine(u"Using custom evaluator for condition: [" + condition + u"]...");
+            LogIfEnabled(u"Using custom evaluator for condition: [" + condition + u"]...");
             result = evaluator->Evaluate(table, install, row, result);
         }
         if (result != platform::kMsiConditionTrue) {
-            LogLine(u"Component Condition: [" + condition + u"] was evaluated to FALSE. Skipping row...");
+            LogIfEnabled(u"Component Condition: [" + condition + u"] was evaluated to FALSE. Skipping row...");
             return false;
         }
     }

@@ -5,17 +5,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Strings.h"
+
 using WideString = std::u16string;
 
 // Decimal digits of a number, with a minus sign when negative.
 WideString ToWideDecimal(std::int64_t value);
 WideString ToWideUnsigned(std::uint64_t value);
-// Eight lower-case hexadecimal digits.
-WideString ToWideHex8(std::uint32_t value);
 // Widens narrow text: UTF-8 decoded, invalid bytes taken as Latin-1.
-WideString Widen(std::string_view text);
+inline WideString Widen(std::string_view text) { return strings::FromUtf8OrLatin1(text); }
 // UTF-8 for messages and tests; lone surrogates become U+FFFD.
-std::string Narrow(std::u16string_view text);
+inline std::string Narrow(std::u16string_view text) { return strings::ToUtf8(text); }
 // ASCII-only case folding, as Windows does for identifiers.
 char16_t ToLowerAscii(char16_t c);
 bool EqualsIgnoreCaseAscii(std::u16string_view a, std::u16string_view b);

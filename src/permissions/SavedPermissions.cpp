@@ -4,6 +4,7 @@
 
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "permissions/Icacls.h"
+#include "platform/Strings.h"
 #include "platform/os/FileSystem.h"
 #include "platform/os/TextFile.h"
 
@@ -32,30 +33,6 @@ private:
     WideString path_;
 };
 
-// icacls writes its lists in UTF-16LE without byte order mark, and reads
-// them back the same way.
-std::string ToUtf16Le(const WideString& text) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    return bytes;
-}
-
-std::vector<WideString> Split(const WideString& text, char16_t separator) {
-    std::vector<WideString> pieces;
-    if (text.empty()) return pieces;
-    std::size_t start = 0;
-    for (std::size_t at = text.find(separator); at != WideString::npos; at = text.find(separator, start)) {
-        pieces.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-    pieces.push_back(text.substr(start));
-    return pieces;
-}
-
 }  // namespace
 
 void SaveFilePermissions(SavedPermissions& saved, const WideString& targetPath) {
@@ -65,12 +42,13 @@ void SaveFilePermissions(SavedPermissions& saved, const WideString& targetPath) 
     if (ReadTextFile(list.Path(), &text)) saved[ToLongPath(targetPath)] = text;
 }
 
-// The list file goes whatever the outcome: its text stays in the map.
+// icacls reads its lists back as UTF-16LE without byte order mark. The list
+// file goes whatever the outcome: its text stays in the map.
 bool RestoreFilePermissions(const SavedPermissions& saved, const WideString& targetPath) {
     const auto found = saved.find(ToLongPath(targetPath));
     if (found == saved.end()) return true;
     const TempListFile list;
-    if (list.Path().empty() || !WriteWholeFile(list.Path(), ToUtf16Le(found->second))) return false;
+    if (list.Path().empty() || !WriteWholeFile(list.Path(), strings::ToUtf16Le(found->second))) return false;
     return RestoreAclWithIcacls(GetParentPath(targetPath), list.Path());
 }
 
@@ -87,8 +65,8 @@ WideString JoinSavedPermissions(const SavedPermissions& saved) {
 
 // A piece without a path separator is not an entry and is skipped.
 void SplitSavedPermissions(const WideString& text, SavedPermissions& saved) {
-    for (const WideString& entry : Split(text, kEntrySeparator)) {
-        const std::vector<WideString> parts = Split(entry, kPathSeparator);
+    for (const WideString& entry : strings::Split(text, kEntrySeparator)) {
+        const std::vector<WideString> parts = strings::Split(entry, kPathSeparator);
         if (parts.size() < 2) continue;
         saved[parts.front()] = parts.back();
     }

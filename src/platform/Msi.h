@@ -1,7 +1,7 @@
 // Windows Installer client functions, with UTF-16 text.
 //
 // The Win32 backend forwards to msi.dll; the POSIX backend answers from the
-// stand-in session of platform/posix/InstallerSession.h. Semantics follow
+// stand-in session of platform/posix/msi/InstallerSession.h. Semantics follow
 // msi.dll: lengths are in code units without the terminating NUL, results are
 // Windows error codes, a null integer field reads kMsiNullInteger.
 #pragma once

@@ -27,9 +27,6 @@ constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kKeyRead = 0x20019;
 constexpr std::uint32_t kKeyWrite = 0x20006;
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
-constexpr std::uint32_t kKeyWow6464Key = 0x0100;
-constexpr std::uint32_t kKeyWow6432Key = 0x0200;
-constexpr std::uint32_t kKeyWow64Mask = 0x0300;
 
 constexpr long kRegSuccess = 0;
 constexpr long kRegFileNotFound = 2;
@@ -37,19 +34,9 @@ constexpr long kRegAccessDenied = 5;
 constexpr long kRegInvalidHandle = 6;
 constexpr long kRegMoreData = 234;
 constexpr long kRegNoMoreItems = 259;
-constexpr long kRegCallNotImplemented = 120;
-
-// A transaction handle for the transacted registry functions; 0 is none.
-using TransactionHandle = std::uintptr_t;
 
 long RegOpenKeyExW(HKey root, const std::u16string& subkey, std::uint32_t access, HKey* result);
 long RegCreateKeyExW(HKey root, const std::u16string& subkey, std::uint32_t access, HKey* result);
-// The transacted variants are looked up at run time; when the system lacks
-// them they return kRegCallNotImplemented and leave *result at 0.
-long RegOpenKeyTransactedW(HKey root, const std::u16string& subkey, std::uint32_t access,
-                           TransactionHandle transaction, HKey* result);
-long RegCreateKeyTransactedW(HKey root, const std::u16string& subkey, std::uint32_t access,
-                             TransactionHandle transaction, HKey* result);
 // RegQueryValueExW: with a null data pointer, *size receives the data size in bytes.
 long RegQueryValueExW(HKey key, const std::u16string& name, std::uint32_t* type,
                       std::uint8_t* data, std::uint32_t* size);

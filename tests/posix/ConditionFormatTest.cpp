@@ -9,8 +9,8 @@
 #include <map>
 
 #include "platform/Msi.h"
-#include "platform/posix/Condition.h"
-#include "platform/posix/FormatRecord.h"
+#include "platform/posix/msi/Condition.h"
+#include "platform/posix/msi/FormatRecord.h"
 
 namespace {
 
@@ -140,6 +140,10 @@ TEST(ConditionFormatTest, HostileInputsEndQuickly) {
     EXPECT_EQ(FormatRecordFields(&context, {wide, u"x"}).size(), 50000u * 3);
     std::u16string unmatched(200000, u'[');
     EXPECT_EQ(FormatRecordFields(&context, {unmatched}), unmatched);
+    // Escapes that no "]" ends: each once looked for one up to the end.
+    std::u16string unended;
+    for (int i = 0; i < 50000; ++i) unended += u"[\\a";
+    EXPECT_EQ(FormatRecordFields(&context, {unended}), unended);
     std::u16string condition;
     for (int i = 0; i < 20000; ++i) condition += u"T AND ";
     EXPECT_EQ(EvaluateConditionText(context, condition + u"T"), platform::kMsiConditionTrue);

@@ -10,7 +10,7 @@
 #include "installer/EntryPoints.h"
 #include "platform/Msi.h"
 #include "platform/os/FileSystem.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 #include "support/TestSession.h"
@@ -68,7 +68,7 @@ protected:
         return result;
     }
     void Clean() {
-        DeleteMatchingFiles(scratch / u"*");
+        scratch.Clear();
         test::DeleteNorrvikTree();
     }
 

@@ -98,7 +98,7 @@ protected:
     static std::u16string RunOf(Step step) { return step == Step::Uninstall ? u"U1" : u"R1"; }
 
     void Stage(const Row& row) const {
-        DeleteMatchingFiles(scratch / u"*");
+        scratch.Clear();
         test::DeleteNorrvikTree();
         test::WriteBytes(Merge(), kOriginal);
         for (Step step : row.before) Run(row, step, RunOf(step));

@@ -6,7 +6,7 @@
 
 #include "Arguments.h"
 #include "TreeDiff.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
 
 namespace {
 
@@ -98,14 +98,14 @@ TEST(HostArguments, OptionsInAnyOrderAndInEitherForm) {
     EXPECT_EQ(options.package, "p.msi");
     EXPECT_EQ(options.root, "/r");
     EXPECT_EQ(options.logFile, "l.txt");
-    EXPECT_EQ(platform::posix::ToUtf8(options.failAt), "Act");
-    EXPECT_EQ(platform::posix::ToUtf8(options.failAfter), "Late");
+    EXPECT_EQ(strings::ToUtf8(options.failAt), "Act");
+    EXPECT_EQ(strings::ToUtf8(options.failAfter), "Late");
     EXPECT_EQ(options.library, "lib.so");
     EXPECT_TRUE(options.diff);
     ASSERT_EQ(options.properties.size(), 3u);
-    EXPECT_EQ(platform::posix::ToUtf8(options.properties[1].first), "B");
-    EXPECT_EQ(platform::posix::ToUtf8(options.properties[1].second), "x=y");
-    EXPECT_EQ(platform::posix::ToUtf8(options.properties[2].second), "");
+    EXPECT_EQ(strings::ToUtf8(options.properties[1].first), "B");
+    EXPECT_EQ(strings::ToUtf8(options.properties[1].second), "x=y");
+    EXPECT_EQ(strings::ToUtf8(options.properties[2].second), "");
 
     EXPECT_FALSE(host::ParseArguments({"install", "p.msi", "--root", "/r", "--help"}, &options, &error));
     EXPECT_EQ(error, "");

@@ -12,16 +12,17 @@
 
 #include "platform/Files.h"
 #include "platform/Msi.h"
-#include "platform/posix/PackageModel.h"
-#include "platform/posix/ProductStore.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/PackageModel.h"
+#include "platform/posix/msi/ProductStore.h"
+
 #include "support/ScratchFolder.h"
 
 using namespace platform::posix;
 
 namespace {
 
-std::string Utf8(const std::u16string& text) { return ToUtf8(text); }
+std::string Utf8(const std::u16string& text) { return strings::ToUtf8(text); }
 
 TEST(HostPackageModel, TargetNamesOfDefaultDirAndFileName) {
     struct Case {

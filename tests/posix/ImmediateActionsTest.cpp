@@ -5,10 +5,11 @@
 #include <algorithm>
 
 #include "installer/CustomActionData.h"
+#include "installer/DeferredActions.h"
 #include "installer/ImmediateActions.h"
 #include "installer/Logger.h"
 #include "installer/ModuleScope.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/TestSession.h"
 
 namespace {
@@ -35,7 +36,7 @@ protected:
         for (const auto& m : session.Messages())
             if ((m.type & 0xFF000000u) == platform::kInstallMessageInfo) {
                 // The entry points log with the library's prefix.
-                std::u16string line = m.fields.at(1);
+                std::u16string line = session.MessageText(m.type, m.fields);
                 if (line.rfind(u"Trellis: ", 0) == 0) line.erase(0, 9);
                 lines.push_back(line);
             }
@@ -240,11 +241,16 @@ TEST_F(ModuleScopeTest, ModuleKeepsItsOwnRowsCaseSensitively) {
 }
 
 TEST_F(ModuleScopeTest, InvalidIdIsDropped) {
-    session.SetProperty(u"CustomActionData", u"not a module id");
-    ModuleIdScope scope(session.Handle());
-    EXPECT_EQ(scope.ModuleId(), u"");
-    EXPECT_TRUE(Logged(u"Ignoring invalid MSM ModuleID = [not a module id]"));
-    EXPECT_TRUE(Logged(u"Using MSM ModuleID = []"));
+    for (const char16_t* hide : {u"", u"1"}) {
+        session.SetProperty(u"QmHideCustomActionData", hide);
+        session.SetProperty(u"CustomActionData", u"not a module id");
+        ModuleIdScope scope(session.Handle());
+        EXPECT_EQ(scope.ModuleId(), u"");
+        const std::u16string shown = *hide ? u"**********" : u"not a module id";
+        EXPECT_TRUE(Logged(u"CustomActionData = [" + shown + u"]"));
+        EXPECT_TRUE(Logged(u"Ignoring invalid MSM ModuleID = [" + shown + u"]"));
+        EXPECT_TRUE(Logged(u"Using MSM ModuleID = []"));
+    }
 }
 
 TEST_F(ModuleScopeTest, OnlyFileRowsAreFiltered) {
@@ -296,6 +302,38 @@ TEST_F(ImmediateActionsTest, ModuleSchedulesDecoratedActions) {
               std::vector<std::u16string>{u"modFile.11111111_2222_3333_4444_555555555555"});
     EXPECT_EQ(FieldAt(data.GetSection(kPropertySection)[8], 1), kModuleId);
     EXPECT_EQ(session.GetProperty(u"QM_CA_MODULE_ID"), u"");
+}
+
+// The scheduled actions cannot read properties: what their log may show
+// travels in their data. A hidden value the data does not hold stays out.
+TEST_F(ImmediateActionsTest, ScheduledActionsHideAndKeepSilentAsTheImmediateActionSays) {
+    session.SetProperty(u"MsiHiddenProperties", u"INSTALLDIR;UNUSED");
+    session.SetProperty(u"UNUSED", u"never in the data");
+    for (const char16_t* silence : {u"", u"1"}) {
+        SCOPED_TRACE(Narrow(silence));
+        session.SetProperty(u"QmEmbeddedDirectCall", silence);
+        ASSERT_EQ(RunXmlInstall(session.Handle()), 0u);
+        const std::u16string text = session.Actions().back().customActionData;
+        EXPECT_EQ(text.find(u"never in the data"), std::u16string::npos);
+        XmlUpdateDataReader data(text);
+        ASSERT_TRUE(data.Parse());
+        EXPECT_EQ(PropertyOf(data, u"MsiHiddenProperties"), u"INSTALLDIR;UNUSED");
+        EXPECT_EQ(ReadLogSettings(data).hiddenValues, std::vector<std::u16string>{u"C:\\App\\"});
+
+        InstallerSession commit;
+        commit.SetProperty(u"CustomActionData", text);
+        commit.SetMode(platform::kMsiRunModeCommit, true);
+        EXPECT_EQ(RunXmlCommit(commit.Handle()), 0u);
+        std::vector<std::u16string> lines;
+        for (const auto& m : commit.Messages()) lines.push_back(commit.MessageText(m.type, m.fields));
+        if (*silence) {
+            EXPECT_TRUE(lines.empty());
+        } else {
+            EXPECT_NE(std::find(lines.begin(), lines.end(), u"Trellis: Adding XML file: **********web.config"),
+                      lines.end());
+            for (const auto& line : lines) EXPECT_EQ(line.find(u"C:\\App\\"), std::u16string::npos) << Narrow(line);
+        }
+    }
 }
 
 TEST_F(ImmediateActionsTest, FailedSchedulingStopsAtOnce) {

@@ -14,7 +14,8 @@
 #include <map>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/InstallerCases.h"
 #include "support/TestSession.h"
 
@@ -77,11 +78,11 @@ public:
         session_.SetProperty(name, value);
     }
     void SetEnvironment(const std::u16string& name, const std::u16string& value) override {
-        const std::string key = test::ToUtf8(name);
+        const std::string key = strings::ToUtf8(name);
         if (value.empty()) {
             ::unsetenv(key.c_str());
         } else {
-            ::setenv(key.c_str(), test::ToUtf8(value).c_str(), 1);
+            ::setenv(key.c_str(), strings::ToUtf8(value).c_str(), 1);
         }
         environment_.push_back(key);
     }

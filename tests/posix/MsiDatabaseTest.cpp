@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/Msi.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/TestSession.h"
 
 using namespace platform;

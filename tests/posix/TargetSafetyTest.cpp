@@ -20,7 +20,7 @@
 #include "platform/Msi.h"
 #include "platform/os/AtomicFile.h"
 #include "platform/os/FileSystem.h"
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "platform/posix/Sandbox.h"
 #include "support/ManagerTestSupport.h"
 #include "support/ScratchFolder.h"

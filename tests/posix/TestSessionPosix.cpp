@@ -1,7 +1,7 @@
 // The test session over the POSIX stand-in installer.
 #include <cstdlib>
 
-#include "platform/posix/InstallerSession.h"
+#include "platform/posix/msi/InstallerSession.h"
 #include "support/TestSession.h"
 
 namespace test {
@@ -42,7 +42,8 @@ std::vector<Message> TestSession::Messages(std::uint32_t type) const {
 
 std::vector<std::u16string> TestSession::LogLines() const {
     std::vector<std::u16string> lines;
-    for (const auto& m : Messages(platform::kInstallMessageInfo)) lines.push_back(m.fields.size() > 1 ? m.fields[1] : u"");
+    for (const auto& m : Messages(platform::kInstallMessageInfo))
+        lines.push_back(FormatLogged(Handle(), m.fields.size() > 1 ? m.fields[1] : u""));
     return lines;
 }
 

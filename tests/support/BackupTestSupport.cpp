@@ -11,18 +11,15 @@
 #include "support/ScratchFolder.h"
 
 namespace test {
-namespace {
 
-void DeleteTree(platform::HKey parent, const std::u16string& name) {
+void DeleteRegistryTree(platform::HKey parent, const std::u16string& name) {
     platform::HKey key = 0;
     if (platform::RegOpenKeyExW(parent, name, platform::kKeyAllAccess, &key) != platform::kRegSuccess) return;
     std::u16string child;
-    while (platform::RegEnumKeyExW(key, 0, &child) == platform::kRegSuccess) DeleteTree(key, child);
+    while (platform::RegEnumKeyExW(key, 0, &child) == platform::kRegSuccess) DeleteRegistryTree(key, child);
     platform::RegCloseKey(key);
     platform::RegDeleteKeyW(parent, name);
 }
-
-}  // namespace
 
 std::u16string ActionDataText(const std::vector<ActionSection>& sections) {
     std::u16string text;
@@ -41,7 +38,7 @@ std::u16string ActionDataText(const std::vector<ActionSection>& sections) {
 
 void DeleteNorrvikTree() {
     UsePrivateSandbox();
-    DeleteTree(platform::kHKeyCurrentUser, u"Software\\Norrvik");
+    DeleteRegistryTree(platform::kHKeyCurrentUser, u"Software\\Norrvik");
 }
 
 bool CurrentUserKeyExists(const std::u16string& subkey) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Registry.h"
+
 namespace test {
 
 using ActionRow = std::vector<std::u16string>;
@@ -15,6 +17,8 @@ using ActionSection = std::vector<ActionRow>;
 // fields escaped and terminated.
 std::u16string ActionDataText(const std::vector<ActionSection>& sections);
 
+// Deletes a registry key with everything below it.
+void DeleteRegistryTree(platform::HKey parent, const std::u16string& name);
 // Removes HKEY_CURRENT_USER\Software\Norrvik with everything below it, so
 // that each test starts from and leaves an empty backup registry.
 void DeleteNorrvikTree();

@@ -4,52 +4,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Strings.h"
+
 namespace test {
-
-std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::u16string FromUtf8(const std::string& text) {
-    std::u16string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-        char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
-        ++i;
-        for (int k = 0; k < extra && i < text.size(); ++k, ++i) c = (c << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
-}
 
 std::string Escape(const std::u16string& text) {
     std::u16string plain;
@@ -58,13 +15,13 @@ std::string Escape(const std::u16string& text) {
         if (c < 0x20 || c == 0x7F) {
             char code[16];
             std::snprintf(code, sizeof code, "<U+%04X>", static_cast<unsigned>(c));
-            out += ToUtf8(plain) + code;
+            out += strings::ToUtf8(plain) + code;
             plain.clear();
         } else {
             plain += c;
         }
     }
-    return out + ToUtf8(plain);
+    return out + strings::ToUtf8(plain);
 }
 
 std::u16string Unescape(const std::u16string& text) {
@@ -123,7 +80,7 @@ bool IsInteger(const std::u16string& text) {
     return true;
 }
 
-int ToInt(const std::u16string& text) { return std::stoi(ToUtf8(text)); }
+int ToInt(const std::u16string& text) { return std::stoi(strings::ToUtf8(text)); }
 
 }  // namespace
 
@@ -143,7 +100,7 @@ bool ReadInstallerCases(const std::string& path, std::vector<InstallerCase>* cas
         InstallerCase c;
         c.line = number;
         c.keyword = parts[0];
-        for (std::size_t i = 1; i < parts.size(); ++i) c.args.push_back(Unescape(FromUtf8(parts[i])));
+        for (std::size_t i = 1; i < parts.size(); ++i) c.args.push_back(Unescape(strings::FromUtf8(parts[i])));
         bool known = false;
         for (const Shape& shape : kShapes) {
             if (c.keyword == shape.keyword) {

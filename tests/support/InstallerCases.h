@@ -63,8 +63,6 @@ std::vector<std::string> RunInstallerCases(const std::vector<InstallerCase>& cas
 // The KEYWORD<TAB>ARGS part of a result line, to match a case.
 std::string CaseKey(const InstallerCase& c);
 
-std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
 // Characters below U+0020 and U+007F as <U+XXXX>; Unescape reads the notation back.
 std::string Escape(const std::u16string& text);
 std::u16string Unescape(const std::u16string& text);

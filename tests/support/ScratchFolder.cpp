@@ -15,6 +15,24 @@
 #endif
 
 namespace test {
+namespace {
+
+void Empty(const std::u16string& folder) {
+    platform::FileFinder finder;
+    platform::FindData entry;
+    for (bool found = finder.First(ToLongPath(folder + u"\\*"), &entry); found; found = finder.Next(&entry)) {
+        if (entry.name == u"." || entry.name == u"..") continue;
+        const std::u16string child = folder + u"\\" + entry.name;
+        if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
+            DeleteOwnFile(child);
+            continue;
+        }
+        if ((entry.attributes & platform::kFileAttributeReparsePoint) == 0) Empty(child);
+        platform::RemoveDirectoryW(ToLongPath(child));
+    }
+}
+
+}  // namespace
 
 void UsePrivateSandbox() {
 #ifndef _WIN32
@@ -41,6 +59,11 @@ ScratchFolder::ScratchFolder() {
     }
 }
 
-ScratchFolder::~ScratchFolder() { DeleteDirectoryTree(path_); }
+void ScratchFolder::Clear() const { Empty(path_); }
+
+ScratchFolder::~ScratchFolder() {
+    Empty(path_);
+    platform::RemoveDirectoryW(path_);
+}
 
 }  // namespace test

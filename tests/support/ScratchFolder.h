@@ -17,6 +17,9 @@ public:
     // Without a trailing backslash.
     const std::u16string& Path() const { return path_; }
     std::u16string operator/(const std::u16string& name) const { return path_ + u"\\" + name; }
+    // Deletes everything in the folder, read-only files too; links are
+    // removed, not followed.
+    void Clear() const;
 
 private:
     std::u16string path_;

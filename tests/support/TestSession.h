@@ -21,6 +21,9 @@ struct Message {
 // backend's installer expects.
 std::string FixturePath(const std::string& name);
 
+// A message field as the installer's formatting turns it into log text.
+std::u16string FormatLogged(InstallerHandle install, const std::u16string& field);
+
 class TestSession {
 public:
     explicit TestSession(const std::string& fixture = "frame");
@@ -35,7 +38,8 @@ public:
 
     // Messages of the given type (0: every type), oldest first.
     std::vector<Message> Messages(std::uint32_t type = 0) const;
-    // The field-1 texts of the INFO messages: the log lines.
+    // The INFO messages as the installer writes them into its log: field 1
+    // formatted once more, as the template "[1]" makes it.
     std::vector<std::u16string> LogLines() const;
     void ClearMessages();
     // The answer the session gives to messages of this type from now on.

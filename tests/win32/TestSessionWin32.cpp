@@ -114,7 +114,8 @@ std::vector<Message> TestSession::Messages(std::uint32_t type) const {
 
 std::vector<std::u16string> TestSession::LogLines() const {
     std::vector<std::u16string> lines;
-    for (const Message& m : Messages(INSTALLMESSAGE_INFO)) lines.push_back(m.fields.size() > 1 ? m.fields[1] : u"");
+    for (const Message& m : Messages(INSTALLMESSAGE_INFO))
+        lines.push_back(FormatLogged(Handle(), m.fields.size() > 1 ? m.fields[1] : u""));
     return lines;
 }
 

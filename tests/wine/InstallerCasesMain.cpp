@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/Strings.h"
 #include "support/InstallerCases.h"
 
 namespace {
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "installer_cases: %s\n", error.c_str());
         return 2;
     }
-    const std::wstring package = W(test::FromUtf8(argv[2]));
+    const std::wstring package = W(strings::FromUtf8(argv[2]));
     // The lines are compared byte for byte: no CR before each LF.
     _setmode(_fileno(stdout), _O_BINARY);
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);

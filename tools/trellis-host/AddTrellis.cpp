@@ -16,15 +16,15 @@
 #include "CheckRules.h"
 #include "PackageFile.h"
 #include "TrellisWiring.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
 
 namespace host {
 
 namespace {
 
 namespace fs = std::filesystem;
-using platform::posix::FromUtf8;
-using platform::posix::ToUtf8;
+using strings::FromUtf8;
+using strings::ToUtf8;
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;

@@ -1,6 +1,6 @@
 #include "Arguments.h"
 
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
 
 namespace host {
 
@@ -95,8 +95,8 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
                 *error = "--prop needs NAME=VALUE with a property name, not '" + value + "'";
                 return false;
             }
-            options->properties.emplace_back(platform::posix::FromUtf8(name),
-                                             platform::posix::FromUtf8(value.substr(equals + 1)));
+            options->properties.emplace_back(strings::FromUtf8(name),
+                                             strings::FromUtf8(value.substr(equals + 1)));
         } else if (arg == "--log") {
             if (!takeValue("a file")) return false;
             options->logFile = value;
@@ -106,19 +106,19 @@ bool ParseArguments(const std::vector<std::string>& args, Options* options, std:
                 *error = "--fail-at needs an action name";
                 return false;
             }
-            options->failAt = platform::posix::FromUtf8(value);
+            options->failAt = strings::FromUtf8(value);
         } else if (arg == "--fail-after") {
             if (!takeValue("an action name")) return false;
             if (value.empty()) {
                 *error = "--fail-after needs an action name";
                 return false;
             }
-            options->failAfter = platform::posix::FromUtf8(value);
+            options->failAfter = strings::FromUtf8(value);
         } else if (arg == "--library") {
             if (!takeValue("a path")) return false;
             const std::size_t equals = value.find('=');
             if (equals != std::string::npos && IsBinaryKey(value.substr(0, equals))) {
-                options->binaryLibraries[platform::posix::FromUtf8(value.substr(0, equals))] = value.substr(equals + 1);
+                options->binaryLibraries[strings::FromUtf8(value.substr(0, equals))] = value.substr(equals + 1);
             } else {
                 options->library = value;
             }

@@ -5,10 +5,10 @@
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "installer/ModuleScope.h"
 #include "platform/Msi.h"
-#include "platform/posix/Condition.h"
-#include "platform/posix/FormatRecord.h"
-#include "platform/posix/PackageModel.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/Condition.h"
+#include "platform/posix/msi/FormatRecord.h"
+#include "platform/posix/msi/PackageModel.h"
 
 namespace host::check {
 
@@ -104,8 +104,8 @@ int TableRank(const std::string& table) {
 
 }  // namespace
 
-std::string Utf8(const Text& text) { return platform::posix::ToUtf8(text); }
-Text Utf16(const std::string& text) { return platform::posix::FromUtf8(text); }
+std::string Utf8(const Text& text) { return strings::ToUtf8(text); }
+Text Utf16(const std::string& text) { return strings::FromUtf8(text); }
 
 PackageTables::PackageTables(const PackageFile& package) {
     for (const char* name : kTablesRead) {

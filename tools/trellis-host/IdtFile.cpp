@@ -1,7 +1,7 @@
 #include "IdtFile.h"
 
+#include "platform/Strings.h"
 #include "platform/os/CodePage1252.h"
-#include "platform/posix/Utf.h"
 
 namespace host {
 
@@ -10,19 +10,8 @@ namespace {
 constexpr int kCodePageUtf8 = 65001;
 constexpr int kCodePage1252 = 1252;
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
-}
-
 std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines = Split(text, '\n');
+    std::vector<std::string> lines = strings::Split(text, '\n');
     for (std::string& line : lines) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
     }
@@ -51,7 +40,7 @@ char Control(char byte) {
 std::u16string Decode(const std::string& cell, int codePage) {
     std::string bytes;
     for (char c : cell) bytes.push_back(Control(c));
-    if (codePage != kCodePage1252) return platform::posix::FromUtf8(bytes);
+    if (codePage != kCodePage1252) return strings::FromUtf8(bytes);
     std::u16string text;
     for (unsigned char c : bytes) text.push_back(codepage1252::ToUnicode(c));
     return text;
@@ -63,9 +52,9 @@ bool ParseIdtHeader(const std::string& text, IdtHeader* header) {
     *header = IdtHeader();
     const std::vector<std::string> lines = Lines(text);
     if (lines.size() < 3) return false;
-    header->columns = Split(lines[0], '\t');
-    header->types = Split(lines[1], '\t');
-    std::vector<std::string> third = Split(lines[2], '\t');
+    header->columns = strings::Split(lines[0], '\t');
+    header->types = strings::Split(lines[1], '\t');
+    std::vector<std::string> third = strings::Split(lines[2], '\t');
     if (third.size() > 1 && IsDecimal(third[0], false)) third.erase(third.begin());
     header->table = third.front();
     header->keys.assign(third.begin() + 1, third.end());
@@ -79,7 +68,7 @@ bool ParseIdt(const std::string& text, IdtTable* table, std::string* error) {
         return false;
     }
     const std::vector<std::string> lines = Lines(text);
-    const std::vector<std::string> third = Split(lines[2], '\t');
+    const std::vector<std::string> third = strings::Split(lines[2], '\t');
     int codePage = kCodePageUtf8;
     if (third.size() > 1 && IsDecimal(third[0], false)) codePage = std::stoi(third[0].substr(0, 9));
     if (codePage != kCodePageUtf8 && codePage != kCodePage1252 && codePage != 0) {
@@ -89,7 +78,7 @@ bool ParseIdt(const std::string& text, IdtTable* table, std::string* error) {
     const IdtHeader& header = table->header;
     for (std::size_t n = 3; n < lines.size(); ++n) {
         if (lines[n].empty()) continue;
-        const std::vector<std::string> cells = Split(lines[n], '\t');
+        const std::vector<std::string> cells = strings::Split(lines[n], '\t');
         if (cells.size() != header.columns.size()) {
             *error = "line " + std::to_string(n + 1) + " has " + std::to_string(cells.size()) + " cells for " +
                      std::to_string(header.columns.size()) + " columns";

@@ -8,13 +8,13 @@
 #include <fstream>
 
 #include "platform/Msi.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
 
 namespace host {
 
 namespace {
 
-std::u16string Ascii(const char* text) { return platform::posix::FromUtf8(text); }
+std::u16string Ascii(const char* text) { return strings::FromUtf8(text); }
 
 std::tm LocalNow(int* milliseconds) {
     timeval now{};
@@ -36,7 +36,7 @@ bool InstallLog::Start() {
 void InstallLog::Line(const std::u16string& text) const {
     if (path_.empty()) return;
     std::ofstream out(path_, std::ios::binary | std::ios::app);
-    out << platform::posix::ToUtf8(text) << '\n';
+    out << strings::ToUtf8(text) << '\n';
 }
 
 void InstallLog::Engine(const std::u16string& text) const {

@@ -11,16 +11,16 @@
 #include "HostSupport.h"
 #include "platform/Files.h"
 #include "platform/Msi.h"
+#include "platform/Strings.h"
 #include "platform/System.h"
-#include "platform/posix/MsiInternal.h"
-#include "platform/posix/Utf.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace host {
 
 namespace {
 
-using platform::posix::FromUtf8;
-using platform::posix::ToUtf8;
+using strings::FromUtf8;
+using strings::ToUtf8;
 
 // Windows Installer's answer for a product that is not installed.
 constexpr std::uint32_t kErrorUnknownProduct = 1605;
@@ -48,16 +48,6 @@ const std::set<std::u16string>& StandardActions() {
         u"WriteEnvironmentStrings", u"WriteIniValues", u"WriteRegistryValues",
     };
     return actions;
-}
-
-std::u16string StateName(int state) {
-    switch (state) {
-    case platform::posix::kInstallStateAbsent: return u"Absent";
-    case platform::posix::kInstallStateLocal: return u"Local";
-    case platform::posix::kInstallStateSource: return u"Source";
-    case platform::posix::kInstallStateAdvertised: return u"Advertise";
-    default: return u"Null";
-    }
 }
 
 std::u16string WithBackslash(std::u16string path) {
@@ -168,6 +158,17 @@ std::u16string Installation::Format(const std::u16string& text) const {
     return platform::posix::FormatRecordText(session_, {text});
 }
 
+bool Installation::IsHidden(const std::u16string& property) const {
+    for (const std::u16string& name : platform::posix::SplitList(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
+        if (name == property) return true;
+    }
+    return false;
+}
+
+std::u16string Installation::Shown(const std::u16string& property, const std::u16string& value) const {
+    return IsHidden(property) ? std::u16string(kHiddenValue) : value;
+}
+
 void Installation::StartSession() {
     std::set<std::u16string> given;
     for (const auto& property : options_.properties) given.insert(property.first);
@@ -209,7 +210,7 @@ std::uint32_t Installation::Run() {
               u"  Build type: trellis-host  Calling process: trellis-host ===");
     std::u16string commandLine;
     for (const auto& [name, value] : options_.properties) {
-        commandLine += (commandLine.empty() ? u"" : u" ") + name + u"=\"" + value + u"\"";
+        commandLine += (commandLine.empty() ? u"" : u" ") + name + u"=\"" + Shown(name, value) + u"\"";
     }
     log_.Engine(u"******* RunEngine:\n           ******* Product: " + FromUtf8(options_.package) +
                 u"\n           ******* Action: \n           ******* CommandLine: " + commandLine);
@@ -365,11 +366,12 @@ std::uint32_t Installation::ScheduleAction(const CustomActionRow& row) {
                     u": deferred actions belong between InstallInitialize and InstallFinalize.");
         return platform::kErrorInstallFailure;
     }
-    const ScriptOp op{row, session_.GetProperty(row.action), {}};
+    ScriptOp op{row, session_.GetProperty(row.action), {}};
+    op.hideData = (row.type & kTypeHideTarget) != 0 || IsHidden(row.action);
     const Script script = ScriptOf(row.type);
     const char16_t* kind = script == Script::Rollback ? u"rollback" : script == Script::Commit ? u"commit" : u"deferred";
     log_.Engine(u"Scheduling " + std::u16string(kind) + u" action " + row.action + u" with CustomActionData " +
-                ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : op.data));
+                (op.hideData ? std::u16string(kHiddenValue) : op.data));
     script_.push_back(op);
     return platform::kErrorSuccess;
 }
@@ -383,7 +385,8 @@ std::uint32_t Installation::Execute(const CustomActionRow& row) {
         break;
     case kTypeSetProperty: {
         const std::u16string value = Format(row.target);
-        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" + value + u"'.");
+        log_.Engine(u"PROPERTY CHANGE: Setting " + row.source + u" property. Its value is '" +
+                    Shown(row.source, value) + u"'.");
         session_.SetProperty(row.source, value);
         break;
     }
@@ -454,78 +457,6 @@ std::uint32_t Installation::CallEntryPoint(const CustomActionRow& row) {
     return reinterpret_cast<EntryPoint>(symbol)(session_.Handle());
 }
 
-void Installation::Cost() {
-    if (!tablesRead_) {
-        tables_ = platform::posix::ReadPackageTables(session_);
-        tablesRead_ = true;
-    }
-    // Directories already given a place keep it; the rest are worked out.
-    fixedDirectories_.clear();
-    for (const platform::posix::DirectoryRow& row : tables_.directories) {
-        const std::u16string value = session_.GetProperty(row.directory);
-        if (!value.empty()) fixedDirectories_[row.directory] = value;
-    }
-    ResolveAndApplyDirectories();
-
-    platform::posix::SelectionRequest request;
-    request.installLevel = std::atoi(ToUtf8(session_.GetProperty(u"INSTALLLEVEL")).c_str());
-    request.addLocal = session_.GetProperty(u"ADDLOCAL");
-    for (const char16_t* alsoLocal : {u"ADDSOURCE", u"ADDDEFAULT"}) {
-        const std::u16string more = session_.GetProperty(alsoLocal);
-        if (!more.empty()) request.addLocal += (request.addLocal.empty() ? u"" : u",") + more;
-    }
-    request.remove = session_.GetProperty(u"REMOVE");
-    request.reinstall = session_.GetProperty(u"REINSTALL");
-    if (!request.reinstall.empty()) {
-        const std::u16string mode = session_.GetProperty(u"REINSTALLMODE");
-        log_.Engine(u"REINSTALL=" + request.reinstall + u" REINSTALLMODE=" + (mode.empty() ? u"(omus)" : mode) +
-                    u": the installed features named are installed again; the mode only says which files and "
-                    u"registry entries are written again, and trellis-host writes none");
-    }
-    if (isInstalled_) {
-        request.installedFeatures.insert(installed_.features.begin(), installed_.features.end());
-        request.installedComponents.insert(installed_.components.begin(), installed_.components.end());
-    }
-    selection_ = platform::posix::SelectFeatures(tables_, request, [this](const std::u16string& condition) {
-        return platform::MsiEvaluateConditionW(session_.Handle(), condition.c_str());
-    });
-    std::map<std::u16string, std::u16string> directories;
-    for (const platform::posix::DirectoryRow& row : tables_.directories) {
-        const std::u16string path = session_.GetProperty(row.directory);
-        if (!path.empty()) directories[row.directory] = path;
-    }
-    platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
-    for (const auto& [feature, state] : selection_.features) {
-        const std::u16string action =
-            selection_.reinstalled.count(feature) != 0 ? u"Reinstall" : StateName(state.action);
-        log_.Engine(u"Feature: " + feature + u"; Installed: " + StateName(state.installed) + u"; Request: " + action +
-                    u"; Action: " + action);
-    }
-    for (const auto& [component, state] : selection_.components) {
-        log_.Engine(u"Component: " + component + u"; Installed: " + StateName(state.installed) + u"; Request: " +
-                    StateName(state.action) + u"; Action: " + StateName(state.action));
-    }
-    costed_ = true;
-}
-
-void Installation::ResolveAndApplyDirectories() {
-    std::vector<std::u16string> problems;
-    const auto directories = platform::posix::ResolveDirectories(
-        tables_.directories,
-        [this](const std::u16string& name) {
-            if (name == u"ROOTDRIVE") return session_.GetProperty(name);
-            const auto it = fixedDirectories_.find(name);
-            return it == fixedDirectories_.end() ? std::u16string() : it->second;
-        },
-        &problems);
-    for (const std::u16string& problem : problems) log_.Engine(u"Error: " + problem);
-    for (const auto& [directory, path] : directories) {
-        session_.SetProperty(directory, path);
-        log_.Engine(u"Dir (target): Key: " + directory + u"\t, Object: " + path);
-    }
-    if (costed_) platform::posix::ApplyToSession(tables_, directories, selection_, &session_);
-}
-
 void Installation::LogEnd(std::uint32_t result) {
     const std::u16string name = session_.GetProperty(u"ProductName");
     const bool removal = session_.GetProperty(u"REMOVE") == u"ALL";
@@ -538,13 +469,8 @@ void Installation::LogEnd(std::uint32_t result) {
                 session_.GetProperty(u"ProductLanguage") + u". Manufacturer: " +
                 session_.GetProperty(u"Manufacturer") + u". " + what + u" success or error status: " +
                 Number(result) + u".");
-    std::set<std::u16string> hidden;
-    for (const std::u16string& property : SplitOn(session_.GetProperty(u"MsiHiddenProperties"), u';')) {
-        hidden.insert(property);
-    }
     for (const auto& [property, value] : session_.Properties()) {
-        log_.Line(u"Property(S): " + property + u" = " +
-                  (hidden.count(property) != 0 ? std::u16string(u"**********") : value));
+        log_.Line(u"Property(S): " + property + u" = " + Shown(property, value));
     }
     log_.Engine(u"MainEngineThread is returning " + Number(result));
     log_.Line(u"=== Verbose logging stopped: " + InstallLog::DateAndClock() + u" ===");

@@ -32,9 +32,9 @@
 
 #include "Arguments.h"
 #include "InstallLog.h"
-#include "platform/posix/InstallerSession.h"
-#include "platform/posix/PackageModel.h"
-#include "platform/posix/ProductStore.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/PackageModel.h"
+#include "platform/posix/msi/ProductStore.h"
 
 namespace host {
 
@@ -77,6 +77,9 @@ private:
         std::u16string data;
         std::vector<std::u16string> folders;
         Installation* owner = nullptr;
+        // The log shows "**********" for the data: the action's type carries
+        // 8192 (hide target), or MsiHiddenProperties names the action.
+        bool hideData = false;
     };
 
     class Running {
@@ -114,6 +117,10 @@ private:
     std::uint32_t RemoveProduct(const std::u16string& productCode, const std::u16string& remove);
     void LogEnd(std::uint32_t result);
     std::u16string Format(const std::u16string& text) const;
+    // Whether MsiHiddenProperties names the property, whose value the log
+    // then shows as "**********".
+    bool IsHidden(const std::u16string& property) const;
+    std::u16string Shown(const std::u16string& property, const std::u16string& value) const;
     std::u16string OpText(const char16_t* op, const ScriptOp& scriptOp) const;
     static Script ScriptOf(int type);
 

@@ -7,15 +7,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/posix/MsiInternal.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace host {
 
 namespace {
 
-using platform::posix::FromUtf8;
-using platform::posix::ToUtf8;
+using strings::FromUtf8;
+using strings::ToUtf8;
 
 // Takes the message out of a GError and frees it.
 std::string Message(GError** error, const std::string& fallback) {

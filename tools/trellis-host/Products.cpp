@@ -5,13 +5,14 @@
 
 #include "HostSupport.h"
 #include "Installation.h"
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace host {
 
 namespace {
 
-using platform::posix::FromUtf8;
+using strings::FromUtf8;
 
 // Upgrade table attributes.
 constexpr int kUpgradeOnlyDetect = 0x2;
@@ -105,7 +106,7 @@ std::uint32_t Installation::RemoveExistingProducts() {
          Rows(session_, u"SELECT `Attributes`, `Remove`, `ActionProperty` FROM `Upgrade`")) {
         if ((Integer(row, 1, 0) & kUpgradeOnlyDetect) != 0) continue;
         const std::u16string remove = Text(row, 2).empty() ? u"ALL" : Text(row, 2);
-        for (const std::u16string& code : SplitOn(session_.GetProperty(Text(row, 3)), u';')) {
+        for (const std::u16string& code : platform::posix::SplitList(session_.GetProperty(Text(row, 3)), u';')) {
             const std::uint32_t rc = RemoveProduct(code, remove);
             if (rc != platform::kErrorSuccess) return rc;
         }

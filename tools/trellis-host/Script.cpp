@@ -22,7 +22,7 @@ std::u16string Installation::OpText(const char16_t* op, const ScriptOp& scriptOp
     const CustomActionRow& row = scriptOp.action;
     return std::u16string(op) + u"(Action=" + row.action + u",ActionType=" + Number(row.type) + u",Source=" +
            row.source + u",Target=" + row.target + u",CustomActionData=" +
-           ((row.type & kTypeHideTarget) != 0 ? std::u16string(u"**********") : scriptOp.data) + u")";
+           (scriptOp.hideData ? std::u16string(kHiddenValue) : scriptOp.data) + u")";
 }
 
 std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {

@@ -26,8 +26,8 @@
 #include "Installation.h"
 #include "PackageCheck.h"
 #include "TreeDiff.h"
+#include "platform/Strings.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ public:
 
     void Action(const std::u16string& action) {
         std::lock_guard<std::mutex> lock(mutex_);
-        current_ = platform::posix::ToUtf8(action);
+        current_ = strings::ToUtf8(action);
         started_ = Clock::now();
         nextReport_ = started_ + kReportEvery;
         if (terminal_) {
@@ -205,11 +205,11 @@ int main(int argc, char** argv) {
     host::Installation installation(options, log, library);
     if (!installation.Open(&error)) return UsageError(error);
     if (!options.failAt.empty() && !installation.KnowsAction(options.failAt)) {
-        return UsageError("--fail-at names " + platform::posix::ToUtf8(options.failAt) +
+        return UsageError("--fail-at names " + strings::ToUtf8(options.failAt) +
                           ", which is neither in the package nor a standard action");
     }
     if (!options.failAfter.empty() && !installation.KnowsAction(options.failAfter)) {
-        return UsageError("--fail-after names " + platform::posix::ToUtf8(options.failAfter) +
+        return UsageError("--fail-after names " + strings::ToUtf8(options.failAfter) +
                           ", which is neither in the package nor a standard action");
     }
 

@@ -128,39 +128,6 @@ bool DeleteOwnFile(const WideString& path) {
 
 bool DeleteDirectoryLogged(const WideString& path) { return DeleteLogged(path, true); }
 
-bool DeleteDirectoryTree(const WideString& path) {
-    const WideString folder = NormalizeBackslashes(path);
-    platform::FileFinder finder;
-    platform::FindData entry;
-    for (bool found = finder.First(ToLongPath(folder + u"\\*.*"), &entry); found; found = finder.Next(&entry)) {
-        if (entry.name == u"." || entry.name == u"..") continue;
-        const WideString child = folder + u"\\" + entry.name;
-        const bool isDirectory = (entry.attributes & platform::kFileAttributeDirectory) != 0;
-        const bool isLink = (entry.attributes & platform::kFileAttributeReparsePoint) != 0;
-        if (isDirectory && !isLink) {
-            DeleteDirectoryTree(child);
-        } else if (isDirectory) {
-            DeleteDirectoryLogged(child);
-        } else {
-            DeleteFileLogged(child);
-        }
-    }
-    finder.Close();
-    return DeleteDirectoryLogged(folder);
-}
-
-bool DeleteMatchingFiles(const WideString& pattern) {
-    const WideString folder = GetParentPath(pattern);
-    platform::FileFinder finder;
-    platform::FindData entry;
-    bool allDeleted = true;
-    for (bool found = finder.First(ToLongPath(pattern), &entry); found; found = finder.Next(&entry)) {
-        if ((entry.attributes & platform::kFileAttributeDirectory) != 0) continue;
-        allDeleted = DeleteFileLogged(folder + u"\\" + entry.name) && allDeleted;
-    }
-    return allDeleted;
-}
-
 const WideString& GetSecureTempFolder() {
     static const WideString folder = ComputeSecureTempFolder();
     return folder;

@@ -30,12 +30,6 @@ bool DeleteFileLogged(const WideString& path);
 // counts as deleted.
 bool DeleteOwnFile(const WideString& path);
 bool DeleteDirectoryLogged(const WideString& path);
-// Deletes a folder with everything below it (reparse points are removed,
-// not entered).
-bool DeleteDirectoryTree(const WideString& path);
-// Deletes every file in the folder that the "*" pattern of the last part
-// matches; subfolders are left.
-bool DeleteMatchingFiles(const WideString& pattern);
 
 // The temporary folder, without a trailing backslash, computed once per
 // process. LocalSystem gets a folder that only it and Administrators reach.

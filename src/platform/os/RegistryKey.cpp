@@ -17,16 +17,11 @@ WideString RegistryKey::RootName(platform::HKey root) {
     }
 }
 
-RegistryKey::RegistryKey(const WideString& subkey, platform::HKey root, bool writable, std::uint32_t viewFlags,
-                         const Transaction* transaction)
-    : subkey_(subkey), root_(root), access_((writable ? kReadWriteAccess : platform::kKeyRead) | viewFlags) {
+RegistryKey::RegistryKey(const WideString& subkey, platform::HKey root, bool writable)
+    : subkey_(subkey), root_(root), access_(writable ? kReadWriteAccess : platform::kKeyRead) {
     WideString trimmed = subkey;
     if (!trimmed.empty() && trimmed.back() == u'\\') trimmed.pop_back();
     fullName_ = RootName(root) + u"\\" + trimmed;
-    if (transaction != nullptr) {
-        hasTransaction_ = true;
-        transaction_ = *transaction;
-    }
     platform::HKey handle = 0;
     if (Open(&handle, false)) handle_ = handle;
 }
@@ -34,20 +29,9 @@ RegistryKey::RegistryKey(const WideString& subkey, platform::HKey root, bool wri
 RegistryKey::~RegistryKey() { Close(); }
 
 bool RegistryKey::Open(platform::HKey* handle, bool create) {
-    const std::uint32_t access = create ? access_ | platform::kKeyAllAccess : access_;
-    long result;
-    if (hasTransaction_ && transaction_.handle != 0) {
-        result = create ? platform::RegCreateKeyTransactedW(root_, subkey_, access, transaction_.handle, handle)
-                        : platform::RegOpenKeyTransactedW(root_, subkey_, access, transaction_.handle, handle);
-    } else if (hasTransaction_ && !transaction_.allowPlain) {
-        status_ = platform::kRegCallNotImplemented;
-        return false;
-    } else {
-        result = create ? platform::RegCreateKeyExW(root_, subkey_, access, handle)
-                        : platform::RegOpenKeyExW(root_, subkey_, access, handle);
-    }
-    status_ = result;
-    return result == platform::kRegSuccess && *handle != 0;
+    status_ = create ? platform::RegCreateKeyExW(root_, subkey_, access_ | platform::kKeyAllAccess, handle)
+                     : platform::RegOpenKeyExW(root_, subkey_, access_, handle);
+    return status_ == platform::kRegSuccess && *handle != 0;
 }
 
 bool RegistryKey::Create() {
@@ -55,7 +39,6 @@ bool RegistryKey::Create() {
     platform::HKey handle = 0;
     if (!Open(&handle, true)) return false;
     handle_ = handle;
-    viewFlags_ = (access_ | platform::kKeyAllAccess) & platform::kKeyWow64Mask;
     return true;
 }
 
@@ -103,7 +86,7 @@ bool RegistryKey::DeleteSubkey(const WideString& name, bool force) {
     if (handle_ == 0) return false;
     if (!force) {
         platform::HKey child = 0;
-        if (platform::RegOpenKeyExW(handle_, name, platform::kKeyRead | viewFlags_, &child) == platform::kRegSuccess) {
+        if (platform::RegOpenKeyExW(handle_, name, platform::kKeyRead, &child) == platform::kRegSuccess) {
             std::uint32_t values = 0;
             const long info = platform::RegQueryInfoKeyW(child, nullptr, &values);
             platform::RegCloseKey(child);

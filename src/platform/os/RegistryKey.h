@@ -11,16 +11,9 @@
 
 class RegistryKey {
 public:
-    // Optional transaction for the transacted registry functions. With a
-    // handle of 0, the plain functions are used only when allowPlain is set.
-    struct Transaction {
-        platform::TransactionHandle handle = 0;
-        bool allowPlain = true;
-    };
-
-    // Opens the key when it exists; a missing key is no error.
-    RegistryKey(const WideString& subkey, platform::HKey root, bool writable,
-                std::uint32_t viewFlags = 0, const Transaction* transaction = nullptr);
+    // Opens the key when it exists; a missing key is no error. Keys are
+    // opened in the process's own registry view, without a transaction.
+    RegistryKey(const WideString& subkey, platform::HKey root, bool writable);
     ~RegistryKey();
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
@@ -46,7 +39,6 @@ public:
 
     const WideString& Subkey() const { return subkey_; }
     const WideString& FullName() const { return fullName_; }
-    std::uint32_t ViewFlags() const { return viewFlags_; }
     platform::HKey Handle() const { return handle_; }
 
     static WideString RootName(platform::HKey root);
@@ -56,9 +48,6 @@ private:
 
     platform::HKey handle_ = 0;
     long status_ = platform::kRegSuccess;
-    std::uint32_t viewFlags_ = 0;
-    bool hasTransaction_ = false;
-    Transaction transaction_;
     WideString subkey_;
     WideString fullName_;
     platform::HKey root_;

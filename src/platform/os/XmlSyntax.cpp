@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "installer/WideString.h"
+
 namespace {
 
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
@@ -38,20 +40,26 @@ void XMLCALL KeepName(void* data, const XML_Char* element, const XML_Char** atts
     read->hasAttributes = atts != nullptr && atts[0] != nullptr;
 }
 
-// Parses "<name/>" as UTF-16LE and keeps what Expat reports.
-bool ExpatReadsName(std::u16string_view name) {
-    static const XML_Char kEncoding[] = {'U', 'T', 'F', '-', '1', '6', 'L', 'E', 0};
-    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(kEncoding));
+// Parses "<name/>" as UTF-16LE, or as UTF-8, and keeps what Expat reports.
+bool ExpatReadsName(std::u16string_view name, bool utf8) {
+    static const XML_Char kUtf16[] = {'U', 'T', 'F', '-', '1', '6', 'L', 'E', 0};
+    static const XML_Char kUtf8[] = {'U', 'T', 'F', '-', '8', 0};
+    std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(utf8 ? kUtf8 : kUtf16));
     if (!parser) return false;
     std::string bytes;
-    const auto append = [&](char16_t c) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    };
-    append(u'<');
-    for (char16_t c : name) append(c);
-    append(u'/');
-    append(u'>');
+    if (utf8) {
+        // A lone surrogate comes back as U+FFFD, and so is no name.
+        bytes = "<" + Narrow(name) + "/>";
+    } else {
+        const auto append = [&](char16_t c) {
+            bytes.push_back(static_cast<char>(c & 0xFF));
+            bytes.push_back(static_cast<char>(c >> 8));
+        };
+        append(u'<');
+        for (char16_t c : name) append(c);
+        append(u'/');
+        append(u'>');
+    }
     ReadName read;
     XML_SetUserData(parser.get(), &read);
     XML_SetStartElementHandler(parser.get(), &KeepName);
@@ -67,7 +75,11 @@ bool IsXmlName(std::u16string_view name) {
     if (name.empty()) return false;
     bool ascii = true;
     for (char16_t c : name) ascii = ascii && c < 0x80;
-    return ascii ? IsAsciiName(name) : ExpatReadsName(name);
+    // Expat sorts the characters below U+0100 by its ISO-8859-1 table when
+    // it reads UTF-16 or ISO-8859-1 (U+00AA, U+00B5, U+00B7 and U+00BA are
+    // name characters there), and by the XML 1.0 name tables when it reads
+    // UTF-8 or a code page it is given: a name must read back from both.
+    return ascii ? IsAsciiName(name) : ExpatReadsName(name, false) && ExpatReadsName(name, true);
 }
 
 std::optional<char32_t> FindDisallowedXmlCharacter(std::u16string_view text) {

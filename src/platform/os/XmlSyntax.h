@@ -7,10 +7,11 @@
 #include <string_view>
 
 // A name (element or attribute) that our parser reads back as exactly this
-// name: ASCII letters, digits, ".", "-", "_" and ":" (not a digit, "." or
-// "-" first) are decided here; a name with other characters is handed to
-// Expat, whose name characters (those of the XML 1.0 fourth edition) are
-// narrower than the fifth edition's.
+// name, in every encoding that can hold it: ASCII letters, digits, ".", "-",
+// "_" and ":" (not a digit, "." or "-" first) are decided here; a name with
+// other characters is handed to Expat, as UTF-16 and as UTF-8, whose name
+// characters (those of the XML 1.0 fourth edition) are narrower than the
+// fifth edition's.
 bool IsXmlName(std::u16string_view name);
 
 // The first character that XML 1.0 does not allow anywhere in a document:

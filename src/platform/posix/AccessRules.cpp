@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform::posix {
 namespace {
@@ -53,6 +53,14 @@ bool MapExisting(const std::u16string& windowsPath, std::string* posixPath) {
     struct stat parent;
     const bool parentExists = slash != std::string::npos && ::stat(posixPath->substr(0, slash).c_str(), &parent) == 0;
     SetLastError(parentExists ? kErrorFileNotFound : kErrorPathNotFound);
+    return false;
+}
+
+// Maps an existing file or folder and tells which one it is.
+bool MapAndIdentify(const std::u16string& windowsPath, std::string* posixPath, FileIdentity* identity) {
+    if (!MapExisting(windowsPath, posixPath)) return false;
+    if (Identify(*posixPath, identity)) return true;
+    SetLastError(kErrorAccessDenied);
     return false;
 }
 
@@ -118,7 +126,7 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 std::u16string Hex8(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08x", value);
-    return FromUtf8(text);
+    return strings::FromUtf8(text);
 }
 
 // "0x" and up to eight hexadecimal digits, as FormatAccessList writes them.
@@ -217,19 +225,15 @@ bool ParseAccessList(const std::u16string& text, std::vector<AccessEntry>* entri
 
 bool ReadAccessRules(const std::u16string& windowsPath, std::vector<AccessEntry>* entries) {
     std::string posixPath;
-    if (!MapExisting(windowsPath, &posixPath)) return false;
     FileIdentity identity;
-    if (!Identify(posixPath, &identity)) {
-        SetLastError(kErrorAccessDenied);
-        return false;
-    }
+    if (!MapAndIdentify(windowsPath, &posixPath, &identity)) return false;
     StoreLock lock;
     entries->clear();
     const std::string path = RelativeToRoot(posixPath);
     for (const StoreLine& line : ReadStore()) {
         // An entry of an earlier file under this name means nothing to this one.
         if (line.path == path && line.identity == IdentityText(identity)) {
-            return ParseAccessList(FromUtf8(line.list), entries);
+            return ParseAccessList(strings::FromUtf8(line.list), entries);
         }
     }
     return true;
@@ -237,12 +241,8 @@ bool ReadAccessRules(const std::u16string& windowsPath, std::vector<AccessEntry>
 
 bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<AccessEntry>& entries) {
     std::string posixPath;
-    if (!MapExisting(windowsPath, &posixPath)) return false;
     FileIdentity identity;
-    if (!Identify(posixPath, &identity)) {
-        SetLastError(kErrorAccessDenied);
-        return false;
-    }
+    if (!MapAndIdentify(windowsPath, &posixPath, &identity)) return false;
     StoreLock lock;
     const std::string path = RelativeToRoot(posixPath);
     // Lines of files that are gone, or were made again, go on every write.
@@ -254,7 +254,7 @@ bool WriteAccessRules(const std::u16string& windowsPath, const std::vector<Acces
             lines.push_back(std::move(line));
         }
     }
-    if (!entries.empty()) lines.push_back({IdentityText(identity), path, ToUtf8(FormatAccessList(entries))});
+    if (!entries.empty()) lines.push_back({IdentityText(identity), path, strings::ToUtf8(FormatAccessList(entries))});
     if (!WriteStore(lines)) {
         SetLastError(kErrorWriteFault);
         return false;

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
+#include "platform/Strings.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 namespace {
@@ -61,8 +61,6 @@ constexpr Message kMessages[] = {
     {1602, u"User cancelled installation."},
     {1603, u"Fatal error during installation."},
     {1627, u"Function failed during execution."},
-    {0x80004005u, u"Unspecified error"},
-    {0x800401F3u, u"Invalid class string"},
 };
 
 }  // namespace
@@ -71,17 +69,14 @@ std::uint32_t GetLastError() { return t_lastError; }
 void SetLastError(std::uint32_t code) { t_lastError = code; }
 
 std::u16string FormatSystemMessage(std::uint32_t code) {
-    // HRESULTs of the Win32 facility carry the plain error code.
-    std::uint32_t plain = code;
-    if ((code & 0xFFFF0000u) == 0x80070000u) plain = code & 0xFFFFu;
     for (const Message& message : kMessages) {
-        if (message.code == code || message.code == plain) return std::u16string(message.text) + u"\r\n";
+        if (message.code == code) return std::u16string(message.text) + u"\r\n";
     }
     // Windows has no text for other codes (FormatMessageW fails); a generic
     // text keeps log lines that quote it readable.
     char generic[48];
     std::snprintf(generic, sizeof generic, "Unknown error 0x%08X.\r\n", code);
-    return posix::FromUtf8(generic);
+    return strings::FromUtf8(generic);
 }
 
 namespace posix {
@@ -171,6 +166,12 @@ int OpenRetrying(const std::string& path, int flags, mode_t mode) {
         fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+bool MakeDirectory(const std::string& posixPath, mode_t mode) {
+    if (::mkdir(posixPath.c_str(), mode) == 0) return true;
+    SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, posixPath));
+    return false;
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size) {

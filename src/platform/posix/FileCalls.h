@@ -42,6 +42,8 @@ bool IsReadOnly(const struct stat& st);
 // The Windows attributes of what lstat found at the path.
 std::uint32_t AttributesOf(const std::string& path, const struct stat& linkStat);
 int OpenRetrying(const std::string& path, int flags, mode_t mode = 0);
+// mkdir, with the Windows error of CreateDirectoryW when it fails.
+bool MakeDirectory(const std::string& posixPath, mode_t mode);
 bool WriteAll(int fd, const void* data, std::size_t size);
 
 }  // namespace platform::posix

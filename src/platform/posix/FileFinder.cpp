@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
+#include "platform/posix/AccessRules.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/FileCalls.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 
@@ -67,27 +69,6 @@ bool MatchesPattern(const std::u16string& upperPattern, const std::u16string& na
            WildcardMatch(upperPattern.substr(0, size - 2), upperName);
 }
 
-// "S-1-" followed by the authority and up to 15 sub-authorities, in decimal.
-bool IsValidSidText(const std::u16string& sid) {
-    if (sid.size() < 5 || (sid[0] != u'S' && sid[0] != u's') || sid.compare(1, 3, u"-1-") != 0) return false;
-    int parts = 0;
-    std::size_t digits = 0;
-    for (std::size_t i = 4; i <= sid.size(); ++i) {
-        if (i == sid.size() || sid[i] == u'-') {
-            if (digits == 0 || digits > 10) return false;
-            ++parts;
-            digits = 0;
-        } else if (sid[i] >= u'0' && sid[i] <= u'9') {
-            ++digits;
-        } else {
-            return false;
-        }
-    }
-    return parts >= 1 && parts <= 16;
-}
-
-constexpr std::uint32_t kErrorInvalidSid = 1337;
-
 }  // namespace
 
 struct FileFinder::Impl {
@@ -139,13 +120,13 @@ bool FileFinder::First(const std::u16string& pattern, FindData* data) {
         for (const char* dot : {".", ".."}) {
             struct stat st;
             const std::string path = posixFolder + "/" + dot;
-            if (MatchesPattern(upperMask, posix::FromUtf8(dot)) && ::stat(path.c_str(), &st) == 0) {
-                dots.push_back(FindData{posix::FromUtf8(dot), AttributesOf(path, st), 0});
+            if (MatchesPattern(upperMask, strings::FromUtf8(dot)) && ::stat(path.c_str(), &st) == 0) {
+                dots.push_back(FindData{strings::FromUtf8(dot), AttributesOf(path, st), 0});
             }
         }
     }
     for (const std::string& name : names) {
-        const std::u16string wide = posix::FromUtf8(name);
+        const std::u16string wide = strings::FromUtf8(name);
         if (!MatchesPattern(upperMask, wide)) continue;
         const std::string path = posixFolder + "/" + name;
         struct stat st;
@@ -236,7 +217,7 @@ std::u16string GetTempFileNameW(const std::u16string& folder, const std::u16stri
         if (unique == 0) continue;
         char hex[8];
         std::snprintf(hex, sizeof hex, "%X", unique);
-        const std::u16string candidate = base + posix::FromUtf8(hex) + u".tmp";
+        const std::u16string candidate = base + strings::FromUtf8(hex) + u".tmp";
         std::string posixPath;
         if (!MapForCall(candidate, &posixPath)) return std::u16string();
         const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_EXCL, 0666);
@@ -259,17 +240,13 @@ std::u16string GetTempFileNameW(const std::u16string& folder, const std::u16stri
 // are still checked, as ConvertStringSidToSidW would.
 bool CreateDirectoryForAccounts(const std::u16string& path, const char16_t* const* sids, std::size_t sidCount) {
     for (std::size_t i = 0; i < sidCount; ++i) {
-        if (sids[i] == nullptr || !IsValidSidText(sids[i])) {
+        if (sids[i] == nullptr || !posix::IsValidSid(sids[i])) {
             SetLastError(kErrorInvalidSid);
             return false;
         }
     }
     std::string posixPath;
-    if (!MapForCall(path, &posixPath, kMaxDirectoryPath)) return false;
-    if (::mkdir(posixPath.c_str(), 0700) != 0) {
-        SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, posixPath));
-        return false;
-    }
+    if (!MapForCall(path, &posixPath, kMaxDirectoryPath) || !posix::MakeDirectory(posixPath, 0700)) return false;
     ::chmod(posixPath.c_str(), 0700);
     return true;
 }

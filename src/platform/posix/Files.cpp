@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "platform/posix/AccessRules.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/FaultInjection.h"
 #include "platform/posix/FileCalls.h"
 #include "platform/posix/Sandbox.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 
@@ -37,6 +37,7 @@ using posix::ErrorFromErrno;
 using posix::Injected;
 using posix::IsDirectory;
 using posix::IsReadOnly;
+using posix::MakeDirectory;
 using posix::MapForCall;
 using posix::OpenRetrying;
 using posix::ParentOf;
@@ -61,14 +62,46 @@ File& File::operator=(File&& other) noexcept {
     return *this;
 }
 
+namespace {
+
+// A call on an open file: sets ERROR_INVALID_HANDLE when it is not open.
+bool CheckOpen(const File& file) {
+    if (file.IsOpen()) return true;
+    SetLastError(kErrorInvalidHandle);
+    return false;
+}
+
+// What lstat says of a path; sets the last error when it cannot say.
+bool Lstat(const std::string& posixPath, struct stat* st) {
+    if (::lstat(posixPath.c_str(), st) == 0) return true;
+    SetErrnoError(posixPath);
+    return false;
+}
+
+bool Unlink(const std::string& posixPath) {
+    if (::unlink(posixPath.c_str()) == 0) return true;
+    SetErrnoError(posixPath);
+    return false;
+}
+
+// Maps the path for one call and looks at what is there, unless a test
+// chose a failure for the call.
+bool LstatForCall(const std::u16string& path, std::string* posixPath, struct stat* st) {
+    return MapForCall(path, posixPath) && !Injected() && Lstat(*posixPath, st);
+}
+
+// -1 with the last error of errno set, or the descriptor.
+int OpenOrSetError(const std::string& posixPath, int flags, mode_t mode = 0) {
+    const int fd = OpenRetrying(posixPath, flags, mode);
+    if (fd < 0) SetErrnoError(posixPath);
+    return fd;
+}
+
 // Opens a file (not a folder, which Windows refuses with access denied) for
 // reading; -1 with the last error set on failure.
-static int OpenFileForReading(const std::string& posixPath, struct stat* info) {
-    const int fd = OpenRetrying(posixPath, O_RDONLY);
-    if (fd < 0) {
-        SetErrnoError(posixPath);
-        return -1;
-    }
+int OpenFileForReading(const std::string& posixPath, struct stat* info) {
+    const int fd = OpenOrSetError(posixPath, O_RDONLY);
+    if (fd < 0) return -1;
     struct stat st;
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
@@ -79,13 +112,21 @@ static int OpenFileForReading(const std::string& posixPath, struct stat* info) {
     return fd;
 }
 
+// The descriptor that `open` gives for the mapped path, or -1 with the last
+// error set when the path cannot be mapped or a test chose a failure.
+template <typename Open>
+int OpenForCall(const std::u16string& path, Open open) {
+    std::string posixPath;
+    if (!MapForCall(path, &posixPath) || Injected()) return -1;
+    return open(posixPath);
+}
+
+}  // namespace
+
 File File::OpenForRead(const std::u16string& path) {
     File file;
-    std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return file;
-    const int fd = OpenFileForReading(posixPath, nullptr);
-    if (fd < 0) return file;
-    file.impl_->fd = fd;
+    file.impl_->fd =
+        OpenForCall(path, [](const std::string& posixPath) { return OpenFileForReading(posixPath, nullptr); });
     return file;
 }
 
@@ -93,56 +134,46 @@ File File::OpenForRead(const std::u16string& path) {
 // type is then checked on the open file, so nothing can swap it in between.
 File File::OpenRegularForRead(const std::u16string& path) {
     File file;
-    std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return file;
-    const int fd = OpenRetrying(posixPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ELOOP) {
-            SetLastError(kErrorStoppedOnSymlink);
-        } else {
-            SetErrnoError(posixPath);
+    file.impl_->fd = OpenForCall(path, [](const std::string& posixPath) {
+        const int fd = OpenRetrying(posixPath, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            if (errno == ELOOP) {
+                SetLastError(kErrorStoppedOnSymlink);
+            } else {
+                SetErrnoError(posixPath);
+            }
+            return -1;
         }
-        return file;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        SetLastError(S_ISDIR(st.st_mode) ? kErrorAccessDenied : kErrorBadFileType);
-        return file;
-    }
-    file.impl_->fd = fd;
+        struct stat st;
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            SetLastError(S_ISDIR(st.st_mode) ? kErrorAccessDenied : kErrorBadFileType);
+            return -1;
+        }
+        return fd;
+    });
     return file;
 }
 
 File File::Create(const std::u16string& path) {
     File file;
-    std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return file;
-    struct stat st;
-    if (::stat(posixPath.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) {
-        SetLastError(kErrorAccessDenied);
-        return file;
-    }
-    const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) {
-        SetErrnoError(posixPath);
-        return file;
-    }
-    file.impl_->fd = fd;
+    file.impl_->fd = OpenForCall(path, [](const std::string& posixPath) {
+        struct stat st;
+        if (::stat(posixPath.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) {
+            SetLastError(kErrorAccessDenied);
+            return -1;
+        }
+        return OpenOrSetError(posixPath, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    });
     return file;
 }
 
 // O_EXCL refuses every name that exists, a link included (dangling or not).
 File File::CreateNew(const std::u16string& path) {
     File file;
-    std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return file;
-    const int fd = OpenRetrying(posixPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        SetErrnoError(posixPath);
-        return file;
-    }
-    file.impl_->fd = fd;
+    file.impl_->fd = OpenForCall(path, [](const std::string& posixPath) {
+        return OpenOrSetError(posixPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    });
     return file;
 }
 
@@ -150,11 +181,7 @@ bool File::IsOpen() const { return impl_ && impl_->fd >= 0; }
 
 bool File::GetSize(std::uint64_t* size) const {
     struct stat st;
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return false;
-    }
-    if (Injected()) return false;
+    if (!CheckOpen(*this) || Injected()) return false;
     if (::fstat(impl_->fd, &st) != 0) {
         SetLastError(ErrorFromErrno(errno, std::string()));
         return false;
@@ -165,11 +192,7 @@ bool File::GetSize(std::uint64_t* size) const {
 
 bool File::Read(void* buffer, std::uint32_t wanted, std::uint32_t* read) {
     *read = 0;
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return false;
-    }
-    if (Injected()) return false;
+    if (!CheckOpen(*this) || Injected()) return false;
     auto* out = static_cast<char*>(buffer);
     while (*read < wanted) {
         const ssize_t n = ::read(impl_->fd, out + *read, wanted - *read);
@@ -185,10 +208,7 @@ bool File::Read(void* buffer, std::uint32_t wanted, std::uint32_t* read) {
 }
 
 bool File::Write(const void* data, std::uint32_t size) {
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return false;
-    }
+    if (!CheckOpen(*this)) return false;
     if (posix::OperationFails()) {
         // A disk that fills up part-way: the first half goes in.
         WriteAll(impl_->fd, data, size / 2);
@@ -203,11 +223,7 @@ bool File::Write(const void* data, std::uint32_t size) {
 }
 
 bool File::Flush() {
-    if (!IsOpen()) {
-        SetLastError(kErrorInvalidHandle);
-        return false;
-    }
-    if (Injected()) return false;
+    if (!CheckOpen(*this) || Injected()) return false;
     if (::fsync(impl_->fd) != 0) {
         SetLastError(errno == EIO ? kErrorWriteFault : ErrorFromErrno(errno, std::string()));
         return false;
@@ -232,9 +248,8 @@ bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
     struct stat st;
     const int in = OpenFileForReading(source, &st);
     if (in < 0) return false;
-    const int out = OpenRetrying(target, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    const int out = OpenOrSetError(target, O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (out < 0) {
-        SetErrnoError(target);
         ::close(in);
         return false;
     }
@@ -270,52 +285,29 @@ bool CopyFileNoOverwrite(const std::u16string& from, const std::u16string& to) {
 
 bool DeleteFileW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
-    if (::lstat(posixPath.c_str(), &st) != 0) {
-        SetErrnoError(posixPath);
-        return false;
-    }
+    if (!LstatForCall(path, &posixPath, &st)) return false;
     if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && IsReadOnly(st))) {
         SetLastError(kErrorAccessDenied);
         return false;
     }
-    if (::unlink(posixPath.c_str()) != 0) {
-        SetErrnoError(posixPath);
-        return false;
-    }
-    return true;
+    return Unlink(posixPath);
 }
 
 bool CreateDirectoryW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath, kMaxDirectoryPath) || Injected()) return false;
-    if (::mkdir(posixPath.c_str(), 0777) != 0) {
-        SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, posixPath));
-        return false;
-    }
-    return true;
+    return MapForCall(path, &posixPath, kMaxDirectoryPath) && !Injected() && MakeDirectory(posixPath, 0777);
 }
 
 bool RemoveDirectoryW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
-    if (::lstat(posixPath.c_str(), &st) != 0) {
-        SetErrnoError(posixPath);
-        return false;
-    }
+    if (!LstatForCall(path, &posixPath, &st)) return false;
     if (S_ISLNK(st.st_mode)) {
         // A link to a folder is removed like a Windows junction; the folder stays.
-        if (!IsDirectory(posixPath)) {
-            SetLastError(kErrorDirectoryName);
-            return false;
-        }
-        if (::unlink(posixPath.c_str()) != 0) {
-            SetErrnoError(posixPath);
-            return false;
-        }
-        return true;
+        if (IsDirectory(posixPath)) return Unlink(posixPath);
+        SetLastError(kErrorDirectoryName);
+        return false;
     }
     if (!S_ISDIR(st.st_mode)) {
         SetLastError(kErrorDirectoryName);
@@ -330,25 +322,16 @@ bool RemoveDirectoryW(const std::u16string& path) {
 
 std::uint32_t GetFileAttributesW(const std::u16string& path) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return kInvalidFileAttributes;
     struct stat st;
-    if (::lstat(posixPath.c_str(), &st) != 0) {
-        SetErrnoError(posixPath);
-        return kInvalidFileAttributes;
-    }
-    return AttributesOf(posixPath, st);
+    return LstatForCall(path, &posixPath, &st) ? AttributesOf(posixPath, st) : kInvalidFileAttributes;
 }
 
 // A link's own attributes are set, not those of the file it points to;
 // here a link has none to keep, so that is a success that changes nothing.
 bool SetFileAttributesW(const std::u16string& path, std::uint32_t attributes) {
     std::string posixPath;
-    if (!MapForCall(path, &posixPath) || Injected()) return false;
     struct stat st;
-    if (::lstat(posixPath.c_str(), &st) != 0) {
-        SetErrnoError(posixPath);
-        return false;
-    }
+    if (!LstatForCall(path, &posixPath, &st)) return false;
     if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return true;
     mode_t mode = st.st_mode & 07777;
     if ((attributes & kFileAttributeReadOnly) != 0) {
@@ -418,12 +401,8 @@ bool RefusesReplacement(const struct stat& existing) {
 
 bool MoveFileExW(const std::u16string& from, const std::u16string& to, std::uint32_t flags) {
     std::string source, target;
-    if (!MapForCall(from, &source) || !MapForCall(to, &target) || Injected()) return false;
     struct stat st;
-    if (::lstat(source.c_str(), &st) != 0) {
-        SetErrnoError(source);
-        return false;
-    }
+    if (!MapForCall(from, &source) || !MapForCall(to, &target) || Injected() || !Lstat(source, &st)) return false;
     if ((flags & kMoveFileReplaceExisting) == 0) {
         if (!RenameNoReplace(source, target)) {
             SetLastError(errno == EEXIST ? kErrorAlreadyExists : ErrorFromErrno(errno, target));
@@ -450,10 +429,7 @@ bool ReplaceFileW(const std::u16string& replaced, const std::u16string& replacem
     std::string target, source;
     if (!MapForCall(replaced, &target) || !MapForCall(replacement, &source) || Injected()) return false;
     struct stat existing, st;
-    if (::lstat(target.c_str(), &existing) != 0 || ::lstat(source.c_str(), &st) != 0) {
-        SetErrnoError(::lstat(target.c_str(), &existing) != 0 ? target : source);
-        return false;
-    }
+    if (!Lstat(target, &existing) || !Lstat(source, &st)) return false;
     if (S_ISLNK(existing.st_mode) || RefusesReplacement(existing) || !S_ISREG(st.st_mode)) {
         SetLastError(S_ISLNK(existing.st_mode) ? kErrorStoppedOnSymlink : kErrorAccessDenied);
         return false;

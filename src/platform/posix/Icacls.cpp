@@ -3,8 +3,9 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/posix/AccessRules.h"
-#include "platform/posix/Utf.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace platform::posix {
 namespace {
@@ -40,16 +41,6 @@ std::u16string NameOf(const std::u16string& path) {
     return slash == std::u16string::npos ? path : path.substr(slash + 1);
 }
 
-bool WriteUtf16(File& file, const std::u16string& text) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<char>(c & 0xFF));
-        bytes.push_back(static_cast<char>(c >> 8));
-    }
-    return file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
-}
-
 bool ReadAll(const std::u16string& path, std::string* bytes) {
     File file = File::OpenForRead(path);
     if (!file.IsOpen()) return false;
@@ -70,9 +61,9 @@ std::u16string DecodeList(const std::string& bytes) {
         utf16 = true;
         start = 2;
     } else if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
-        return FromUtf8(bytes.substr(3));
+        return strings::FromUtf8(bytes.substr(3));
     }
-    if (!utf16) return FromUtf8(bytes);
+    if (!utf16) return strings::FromUtf8(bytes);
     std::u16string text;
     for (std::size_t i = start; i + 1 < bytes.size(); i += 2) {
         text.push_back(static_cast<char16_t>(byte(i) | (byte(i + 1) << 8)));
@@ -120,7 +111,9 @@ std::uint32_t Save(const std::u16string& object, const std::u16string& listPath,
         run.Failed(GetLastError());
         return run.Result();
     }
-    if (!WriteUtf16(list, NameOf(object) + u"\r\n" + FormatAccessList(entries) + u"\r\n")) return GetLastError();
+    // icacls writes its lists in UTF-16LE without byte order mark.
+    const std::string bytes = strings::ToUtf16Le(NameOf(object) + u"\r\n" + FormatAccessList(entries) + u"\r\n");
+    if (!list.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) return GetLastError();
     return run.Result();
 }
 

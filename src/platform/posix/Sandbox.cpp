@@ -13,7 +13,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/posix/Utf.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace platform::posix {
 namespace {
@@ -60,7 +61,7 @@ bool FindIgnoringCase(const std::string& folder, const std::u16string& name, std
     while (const dirent* entry = ::readdir(dir)) {
         const std::string candidate = entry->d_name;
         if (candidate == "." || candidate == "..") continue;
-        if (EqualsIgnoreCase(FromUtf8(candidate), name)) matches.push_back(candidate);
+        if (EqualsIgnoreCase(strings::FromUtf8(candidate), name)) matches.push_back(candidate);
     }
     ::closedir(dir);
     if (matches.empty()) return false;
@@ -146,7 +147,7 @@ bool MapWindowsPath(const std::u16string& windowsPath, std::string* posixPath) {
         }
         if (!IsValidComponent(part)) return false;
         bool exact = true;
-        ToUtf8(part, &exact);
+        strings::ToUtf8(part, &exact);
         if (!exact) return false;
         parts.push_back(part);
         if (kind == Kind::Unc && parts.size() <= 2) fixed = parts.size();
@@ -166,7 +167,7 @@ bool MapWindowsPath(const std::u16string& windowsPath, std::string* posixPath) {
     }
     bool onDisk = true;
     for (const std::u16string& part : parts) {
-        const std::string name = ToUtf8(part);
+        const std::string name = strings::ToUtf8(part);
         const std::string exactPath = Join(current, name);
         struct stat st;
         if (onDisk && part != u"..") {

@@ -20,9 +20,10 @@
 #include <algorithm>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/posix/AccessRules.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/Icacls.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 namespace {
@@ -46,9 +47,9 @@ std::u16string UnixUserName() {
     struct passwd* found = nullptr;
     char buffer[1024];
     if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
-        return posix::FromUtf8(found->pw_name);
+        return strings::FromUtf8(found->pw_name);
     }
-    return u"user" + posix::FromUtf8(std::to_string(::getuid()));
+    return u"user" + strings::FromUtf8(std::to_string(::getuid()));
 }
 
 const std::vector<KnownAccount>& KnownAccounts() {
@@ -82,7 +83,7 @@ const std::vector<KnownAccount>& KnownAccounts() {
             {kMachineName, u"Guest", kMachineSid + u"-501", kSidTypeUser},
             {kMachineName, u"DefaultAccount", kMachineSid + u"-503", kSidTypeUser},
         };
-        list.push_back({kMachineName, UnixUserName(), kMachineSid + u"-" + posix::FromUtf8(std::to_string(::getuid())),
+        list.push_back({kMachineName, UnixUserName(), kMachineSid + u"-" + strings::FromUtf8(std::to_string(::getuid())),
                         kSidTypeUser});
         return list;
     }();

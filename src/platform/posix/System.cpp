@@ -12,8 +12,9 @@
 #include <mutex>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
+#include "platform/posix/CaseFolding.h"
 #include "platform/posix/MessageBoxHook.h"
-#include "platform/posix/Utf.h"
 
 extern char** environ;
 
@@ -106,8 +107,8 @@ int MessageBoxW(const std::u16string& text, const std::u16string& caption, std::
         hook = g_hook;
     }
     if (hook) return hook(text, caption, type);
-    std::fprintf(stderr, "[message box 0x%X] %s: %s\n", type, posix::ToUtf8(caption).c_str(),
-                 posix::ToUtf8(text).c_str());
+    std::fprintf(stderr, "[message box 0x%X] %s: %s\n", type, strings::ToUtf8(caption).c_str(),
+                 strings::ToUtf8(text).c_str());
     return kIdOk;
 }
 
@@ -115,9 +116,9 @@ int MessageBoxW(const std::u16string& text, const std::u16string& caption, std::
 // S-1-5-18); otherwise a user SID made from the Unix user id.
 std::u16string GetProcessUserSid() {
     if (const char* sid = std::getenv("TRELLIS_PROCESS_SID"); sid != nullptr && *sid != '\0') {
-        return posix::FromUtf8(sid);
+        return strings::FromUtf8(sid);
     }
-    return posix::FromUtf8("S-1-5-21-1000-1000-1000-" + std::to_string(::getuid()));
+    return strings::FromUtf8("S-1-5-21-1000-1000-1000-" + std::to_string(::getuid()));
 }
 
 // Windows looks environment names up without regard to case: the exact name
@@ -128,14 +129,14 @@ std::u16string GetEnvironmentVariableW(const std::u16string& name, bool* exists)
         SetLastError(kErrorEnvVarNotFound);
         return std::u16string();
     }
-    const std::string key = posix::ToUtf8(name);
+    const std::string key = strings::ToUtf8(name);
     const char* value = std::getenv(key.c_str());
     if (value == nullptr) {
         for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
             const std::string text = *entry;
             const std::size_t equals = text.find('=');
             if (equals != std::string::npos && equals > 0 &&
-                posix::EqualsIgnoreCase(posix::FromUtf8(text.substr(0, equals)), name)) {
+                posix::EqualsIgnoreCase(strings::FromUtf8(text.substr(0, equals)), name)) {
                 value = *entry + equals + 1;
                 break;
             }
@@ -146,7 +147,7 @@ std::u16string GetEnvironmentVariableW(const std::u16string& name, bool* exists)
         return std::u16string();
     }
     if (exists != nullptr) *exists = true;
-    return posix::FromUtf8(value);
+    return strings::FromUtf8(value);
 }
 
 }  // namespace platform

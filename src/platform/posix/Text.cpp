@@ -1,48 +1,18 @@
-// Code page conversions without Windows: our own UTF-8 codec and the
-// shared Windows-1252 table, plus the case folding the other POSIX parts share.
+// Code page conversions without Windows: the shared UTF-8 codec and
+// Windows-1252 table, plus the case folding the other POSIX parts share.
 #include "platform/Text.h"
 
 #include <cstdint>
 
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/os/CodePage1252.h"
-#include "platform/posix/Utf.h"
+#include "platform/posix/CaseFolding.h"
 
 namespace platform {
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
-
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-void AppendCodePoint(std::u16string& out, std::uint32_t cp) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(cp));
-    }
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 std::u16string FromWindows1252(const std::string& bytes) {
     std::u16string out;
@@ -54,97 +24,6 @@ std::u16string FromWindows1252(const std::string& bytes) {
 }  // namespace
 
 namespace posix {
-
-// Invalid input follows what the Windows converter does with flags 0: a byte
-// that cannot start a sequence is one U+FFFD; a lead byte followed by a
-// continuation byte outside the range its sequence allows (overlong forms,
-// surrogates, values past U+10FFFF) gives one U+FFFD for both bytes; a
-// sequence cut short gives one U+FFFD for the bytes it had.
-std::u16string FromUtf8(const std::string& bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        int length = 0;
-        std::uint32_t cp = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            cp = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            cp = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;   // overlong
-            if (lead == 0xED) high = 0x9F;  // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            cp = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;   // overlong
-            if (lead == 0xF4) high = 0x8F;  // past U+10FFFF
-        } else {
-            out.push_back(kReplacement);
-            ++i;
-            continue;
-        }
-        std::size_t j = i + 1;
-        if (j >= n || !IsContinuation(static_cast<unsigned char>(bytes[j]))) {
-            out.push_back(kReplacement);
-            i = j;
-            continue;
-        }
-        const auto second = static_cast<unsigned char>(bytes[j]);
-        if (second < low || second > high) {
-            out.push_back(kReplacement);
-            i = j + 1;
-            continue;
-        }
-        cp = (cp << 6) | (second & 0x3F);
-        ++j;
-        bool complete = true;
-        for (int k = 2; k < length; ++k, ++j) {
-            if (j >= n || !IsContinuation(static_cast<unsigned char>(bytes[j]))) {
-                complete = false;
-                break;
-            }
-            cp = (cp << 6) | (static_cast<unsigned char>(bytes[j]) & 0x3F);
-        }
-        if (complete) {
-            AppendCodePoint(out, cp);
-        } else {
-            out.push_back(kReplacement);
-        }
-        i = j;
-    }
-    return out;
-}
-
-std::string ToUtf8(const std::u16string& text, bool* exact) {
-    if (exact) *exact = true;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            AppendUtf8(out, 0x10000 + ((static_cast<std::uint32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            AppendUtf8(out, kReplacement);
-            if (exact) *exact = false;
-        } else {
-            AppendUtf8(out, c);
-        }
-    }
-    return out;
-}
 
 char16_t UpcaseUnit(char16_t c) {
     if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
@@ -189,7 +68,7 @@ bool EqualsIgnoreCase(const std::u16string& a, const std::u16string& b) {
 
 std::u16string MultiByteToWide(std::uint32_t codePage, const std::string& bytes) {
     switch (codePage) {
-    case kCodePageUtf8: return posix::FromUtf8(bytes);
+    case kCodePageUtf8: return strings::FromUtf8(bytes);
     case kCodePageWindows1252: return FromWindows1252(bytes);
     default: SetLastError(kErrorInvalidParameter); return std::u16string();
     }

@@ -2,15 +2,15 @@
 // byte for byte.
 #include "platform/TextEncode.h"
 
+#include "platform/Strings.h"
 #include "platform/Text.h"
 #include "platform/os/CodePage1252.h"
-#include "platform/posix/Utf.h"
 
 namespace platform {
 
 std::string WideToCodePage(std::uint32_t codePage, const std::u16string& text, bool* usedDefaultChar) {
     if (usedDefaultChar != nullptr) *usedDefaultChar = false;
-    if (codePage == kCodePageUtf8) return posix::ToUtf8(text);
+    if (codePage == kCodePageUtf8) return strings::ToUtf8(text);
     if (codePage != kCodePageWindows1252) return std::string();
     std::string bytes;
     bytes.reserve(text.size());

@@ -27,13 +27,6 @@ HKEY ToHkey(HKey key) {
 
 HKey FromHkey(HKEY key) { return reinterpret_cast<HKey>(key); }
 
-template <typename Function>
-Function LookUpAdvapi(const char* name) {
-    const HMODULE advapi = ::GetModuleHandleW(L"advapi32.dll");
-    if (advapi == nullptr) return nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(advapi, name)));
-}
-
 }  // namespace
 
 long RegOpenKeyExW(HKey root, const std::u16string& subkey, std::uint32_t access, HKey* result) {
@@ -48,33 +41,6 @@ long RegCreateKeyExW(HKey root, const std::u16string& subkey, std::uint32_t acce
     const LSTATUS status = ::RegCreateKeyExW(ToHkey(root), W(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
                                              nullptr, &created, nullptr);
     *result = status == ERROR_SUCCESS ? FromHkey(created) : 0;
-    return status;
-}
-
-long RegOpenKeyTransactedW(HKey root, const std::u16string& subkey, std::uint32_t access,
-                           TransactionHandle transaction, HKey* result) {
-    using Function = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY, HANDLE, PVOID);
-    *result = 0;
-    const auto function = LookUpAdvapi<Function>("RegOpenKeyTransactedW");
-    if (function == nullptr) return kRegCallNotImplemented;
-    HKEY opened = nullptr;
-    const LSTATUS status = function(ToHkey(root), W(subkey), 0, access, &opened,
-                                    reinterpret_cast<HANDLE>(transaction), nullptr);
-    if (status == ERROR_SUCCESS) *result = FromHkey(opened);
-    return status;
-}
-
-long RegCreateKeyTransactedW(HKey root, const std::u16string& subkey, std::uint32_t access,
-                             TransactionHandle transaction, HKey* result) {
-    using Function = LSTATUS(WINAPI*)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const LPSECURITY_ATTRIBUTES,
-                                      PHKEY, LPDWORD, HANDLE, PVOID);
-    *result = 0;
-    const auto function = LookUpAdvapi<Function>("RegCreateKeyTransactedW");
-    if (function == nullptr) return kRegCallNotImplemented;
-    HKEY created = nullptr;
-    const LSTATUS status = function(ToHkey(root), W(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                    &created, nullptr, reinterpret_cast<HANDLE>(transaction), nullptr);
-    if (status == ERROR_SUCCESS) *result = FromHkey(created);
     return status;
 }
 

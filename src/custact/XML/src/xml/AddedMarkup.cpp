@@ -48,6 +48,11 @@ bool SameComment(const AddedComment& a, const AddedComment& b) { return a.parent
 
 WideString ValueName(const WideString& targetPath) { return kValuePrefix + targetPath; }
 
+// What the record was before the run: "-" for none, else "=" and the record.
+WideString RunValueName(const WideString& targetPath, const WideString& runId) {
+    return RunRecordName(ValueName(targetPath), runId);
+}
+
 }  // namespace
 
 WideString FormatAddedMarkup(const AddedMarkup& added) {
@@ -79,11 +84,17 @@ AddedMarkup ParseAddedMarkup(std::u16string_view text) {
     return added;
 }
 
-void RecordAddedMarkup(const WideString& productKey, const WideString& targetPath, const AddedMarkup& added) {
+void RecordAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath,
+                       const AddedMarkup& added) {
     if (added.Empty()) return;
     RegistryKey key(ProductBackupKey(productKey), platform::kHKeyCurrentUser, true);
     if (!key.Create()) return;
-    AddedMarkup all = ParseAddedMarkup(key.ReadString(ValueName(targetPath)));
+    WideString before, saved;
+    const bool recorded = key.QueryString(ValueName(targetPath), &before) == platform::kRegSuccess;
+    const WideString runValue = RunValueName(targetPath, runId);
+    if (key.QueryString(runValue, &saved) == platform::kRegFileNotFound)
+        key.WriteString(runValue, recorded ? u"=" + before : WideString(u"-"));
+    AddedMarkup all = ParseAddedMarkup(before);
     for (const AddedComment& c : added.comments) {
         if (std::none_of(all.comments.begin(), all.comments.end(),
                          [&](const AddedComment& known) { return SameComment(known, c); }))
@@ -95,6 +106,24 @@ void RecordAddedMarkup(const WideString& productKey, const WideString& targetPat
             all.ends.push_back(e);
     }
     key.WriteString(ValueName(targetPath), FormatAddedMarkup(all));
+}
+
+void RollBackAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath) {
+    RegistryKey key(ProductBackupKey(productKey), platform::kHKeyCurrentUser, true);
+    const WideString runValue = RunValueName(targetPath, runId);
+    WideString saved;
+    if (!key.IsOpen() || key.QueryString(runValue, &saved) != platform::kRegSuccess) return;
+    if (!saved.empty() && saved[0] == u'=') {
+        key.WriteString(ValueName(targetPath), saved.substr(1));
+    } else {
+        key.DeleteValue(ValueName(targetPath));
+    }
+    key.DeleteValue(runValue);
+}
+
+void CommitAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath) {
+    RegistryKey key(ProductBackupKey(productKey), platform::kHKeyCurrentUser, true);
+    if (key.IsOpen()) key.DeleteValue(RunValueName(targetPath, runId));
 }
 
 AddedMarkup ReadAddedMarkup(const WideString& productKey, const WideString& targetPath) {

@@ -46,7 +46,13 @@ WideString FormatAddedMarkup(const AddedMarkup& added);
 AddedMarkup ParseAddedMarkup(std::u16string_view text);
 
 // Adds the entries to what is recorded for the file, leaving out those
-// already there (an element keeps the first tail recorded for it).
-void RecordAddedMarkup(const WideString& productKey, const WideString& targetPath, const AddedMarkup& added);
+// already there (an element keeps the first tail recorded for it). The
+// run's first record of the file also keeps, in a value named after the
+// record and the run id, what was recorded before the run: its rollback
+// puts that back, its commit drops it.
+void RecordAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath,
+                       const AddedMarkup& added);
+void RollBackAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath);
+void CommitAddedMarkup(const WideString& productKey, const WideString& runId, const WideString& targetPath);
 AddedMarkup ReadAddedMarkup(const WideString& productKey, const WideString& targetPath);
 void ForgetAddedMarkup(const WideString& productKey, const WideString& targetPath);

@@ -10,14 +10,6 @@ void Log(const WideString& line) {
     if (log.IsEnabled()) log.Send(line);
 }
 
-const WideString& Property(const XmlUpdateDataReader& reader, const WideString& name) {
-    static const WideString kEmpty;
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
-        if (FieldAt(row, 0) == name) return FieldAt(row, 1);
-    }
-    return kEmpty;
-}
-
 // The long name of a "short|long" file name.
 WideString LongFileName(const WideString& field) {
     const std::size_t bar = field.find(u'|');
@@ -130,17 +122,17 @@ void ValidateXmlData(XmlUpdateData& data) {
 
 void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
     Log(u"CollectXmlData start.");
-    manager.productKey = Property(reader, u"ProductCode");
-    const WideString& moduleId = Property(reader, u"QM_CA_MODULE_ID");
+    manager.productKey = PropertyOf(reader, u"ProductCode");
+    const WideString& moduleId = PropertyOf(reader, u"QM_CA_MODULE_ID");
     if (!moduleId.empty()) manager.productKey += u"." + moduleId;
-    manager.upgradeCode = Property(reader, u"UpgradeCode");
-    manager.runId = Property(reader, kRunIdProperty);
+    manager.upgradeCode = PropertyOf(reader, u"UpgradeCode");
+    manager.runId = PropertyOf(reader, kRunIdProperty);
     manager.isUpgrading =
-        !Property(reader, u"UPGRADINGPRODUCTCODE").empty() || !Property(reader, u"OLDPRODUCTS").empty();
-    manager.removeAll = Property(reader, u"REMOVE") == u"ALL";
+        !PropertyOf(reader, u"UPGRADINGPRODUCTCODE").empty() || !PropertyOf(reader, u"OLDPRODUCTS").empty();
+    manager.removeAll = PropertyOf(reader, u"REMOVE") == u"ALL";
 
-    CollectFiles(manager, reader, Property(reader, u"QM_TEST_XML_FILE_DIRECTORY"),
-                 Property(reader, u"QM_TEST_XML_FILE_NAME"));
+    CollectFiles(manager, reader, PropertyOf(reader, u"QM_TEST_XML_FILE_DIRECTORY"),
+                 PropertyOf(reader, u"QM_TEST_XML_FILE_NAME"));
     CollectElements(manager, reader);
     CollectAttributes(manager, reader);
     CollectPermissionRules(manager, reader);

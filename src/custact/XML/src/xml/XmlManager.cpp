@@ -94,10 +94,11 @@ bool TargetExists(const WideString& path) {
     return false;
 }
 
-bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path) {
+// The file's line of the run comes back in summary; false when the file failed.
+bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path, WideString& summary) {
     if (TargetExists(path)) {
         Log(u"The XML file was found on target (XML_UPDATE_INSTALL).");
-        UpdateXmlFile(manager, file, XML_UPDATE_INSTALL);
+        summary = DescribeXmlFileChanges(path, UpdateXmlFile(manager, file, XML_UPDATE_INSTALL));
     } else {
         Log(u"The XML file was NOT found on target (XML_UPDATE_INSTALL).");
         if (file.flags & kXmlFileCreateIfMissing) {
@@ -109,10 +110,17 @@ bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStrin
             });
             if (record) record->Keep();
             RestoreFilePermissions(manager.savedPermissions, ToLongPath(path));
+            XmlFileChanges built;
+            built.built = true;
+            CountWrittenRecords(manager.data, *file.root, built);
+            summary = DescribeXmlFileChanges(path, built);
+        } else {
+            summary = path + u": not found, and not built (QM_XmlFile flag 8 is not set)";
         }
     }
     if (!ApplyFilePermissions(manager, file)) {
         Log(u"Failed to update xml file permissions: " + path);
+        summary += u"; failed: its access rules could not be applied";
         return false;
     }
     return true;
@@ -125,9 +133,10 @@ bool HasNoChildElements(const WideString& path) {
     return db.CountChildren(db.RootId(), u"") == 0;
 }
 
-void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path) {
+void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path, WideString& summary) {
     if (!TargetExists(path)) {
         Log(u"The XML file was NOT found on target (XML_UPDATE_UNINSTALL).");
+        summary = path + u": not found, nothing to take back";
         return;
     }
     Log(u"The XML file was found on target (XML_UPDATE_UNINSTALL).");
@@ -137,11 +146,13 @@ void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStr
         if (manager.isUpgrading) SaveFilePermissions(manager.savedPermissions, ToLongPath(path));
         Log(u"Deleting file from disk...");
         if (!DeleteBuiltFile(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" cannot be deleted.");
+        summary = path + u": deleted, the product built it";
     } else {
-        UpdateXmlFile(manager, file, XML_UPDATE_UNINSTALL);
+        summary = DescribeXmlFileChanges(path, UpdateXmlFile(manager, file, XML_UPDATE_UNINSTALL));
         if ((file.flags & kXmlFileDeleteIfEmpty) && HasNoChildElements(path)) {
             Log(u"Deleting XML file from disk ...");
-            DeleteFileLogged(ToLongPath(path));
+            summary += DeleteFileLogged(ToLongPath(path)) ? u"; deleted, its root element is empty"
+                                                          : u"; its root element is empty, but it cannot be deleted";
         }
     }
     if (PathExists(ToLongPath(path)) && (file.flags & kXmlFileCreateIfMissing))
@@ -176,24 +187,33 @@ void WarnLeftAsItIs(const XmlManager& manager, const WideString& path) {
 
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
+    // One line per file and run says what happened to it.
+    WideString summary;
     try {
         Log(u"Processing XML file: " + path);
         // Progress only: a cancel coming back does not stop the file.
         SendActionData(manager.install, {path});
         CheckTargetPath(file, path);
         if (mode == XML_UPDATE_INSTALL) {
-            if (!InstallFile(manager, file, path)) return false;
+            if (!InstallFile(manager, file, path, summary)) {
+                Log(summary);
+                return false;
+            }
         } else {
-            UninstallFile(manager, file, path);
+            UninstallFile(manager, file, path, summary);
         }
     } catch (...) {
+        summary = path + (mode == XML_UPDATE_UNINSTALL ? u": left as it is: " : u": failed: ") +
+                  DescribeCurrentException();
         if (mode == XML_UPDATE_UNINSTALL) {
             WarnLeftAsItIs(manager, path);
         } else {
             ReportCurrentException(manager.install, TRELLIS_HERE);
         }
+        Log(summary);
         return false;
     }
+    Log(summary);
     Log(u"XML file processed successfully.");
     return true;
 }

@@ -375,6 +375,10 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, NodeId target,
         const WideString between = mixed ? u"\n" + indent : WideString();
         SetText(target, TrimXmlBlanks(mixed ? TextOf(target) + between + source.text : source.text));
     }
+    // Runs leave out the blanks at their ends, as a parse gives them: a run
+    // that started on a blank right after an element would otherwise lose
+    // its start when that element is removed with the white space after it.
+    TightenTextRanges(target);
     Log(u"UpdateNodeText end.");
 }
 

@@ -76,12 +76,26 @@ XmlTargetDatabase::~XmlTargetDatabase() = default;
 void XmlTargetDatabase::Parse() {
     Log(u"Target XML file -> Start parsing...");
     updater_.LoadFile(Path());
+    ParseLoadedBytes();
+}
+
+void XmlTargetDatabase::Parse(std::string bytes) {
+    Log(u"Target XML file -> Start parsing...");
+    // Positions are signed 32-bit offsets, as for a file.
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw Exception(TRELLIS_HERE, 4115, {Path()});
+    updater_.SetBytes(std::move(bytes));
+    ParseLoadedBytes();
+}
+
+void XmlTargetDatabase::ParseLoadedBytes() {
     const std::string& bytes = updater_.Original();
     fileStart_ = InspectXmlFileStart(bytes);
     if (!fileStart_.unsupported.empty()) throw Exception(TRELLIS_HERE, 4114, {Path(), fileStart_.unsupported});
     // Until a declaration names one, the bytes decide: UTF-16 in their own
     // byte order, else UTF-8.
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
+    // The bytes the edits change are the bytes parsed: the file is read once.
     Read(bytes);
     open_ = {};
     openTexts_ = {};
@@ -394,6 +408,17 @@ void XmlTargetDatabase::SetTextRanges(NodeId id, const std::vector<TextRange>& r
         return pos < 0 ? ByteStreamUpdater::Anchor{} : updater_.AnchorBefore(pos);
     };
     for (const TextRange& r : ranges) edits.ranges.push_back({anchor(r.begin), anchor(r.end), r.cdata});
+}
+
+void XmlTargetDatabase::TightenTextRanges(NodeId id) {
+    const std::int32_t unit = updater_.UnitSize();
+    std::vector<TextRange> kept;
+    for (TextRange r : TextRangesOf(id)) {
+        while (r.begin < r.end && IsWhite(updater_.UnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsWhite(updater_.UnitAt(r.end - unit))) r.end -= unit;
+        if (r.end > r.begin) kept.push_back(r);
+    }
+    SetTextRanges(id, kept);
 }
 
 void XmlTargetDatabase::SetProcessed(NodeId id, bool on) {

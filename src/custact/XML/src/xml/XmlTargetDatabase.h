@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -95,6 +96,9 @@ public:
 
     // Loads the bytes and parses them; once, before anything else.
     void Parse();
+    // The same over bytes already in memory, taken as the file's content;
+    // the path only names the file in messages.
+    void Parse(std::string bytes);
 
     // The elements (XmlTargetDatabase.cpp).
     NodeId RootId() const { return nodes_.empty() ? kNoNode : 0; }
@@ -304,6 +308,8 @@ private:
         NodeId lastChild;
         std::int32_t children;
     };
+    // Parses what the updater holds: the file's bytes or bytes set in memory.
+    void ParseLoadedBytes();
     // A change of this run that only the record can undo.
     struct EndRewrite {
         NodeId node;
@@ -382,6 +388,9 @@ private:
     bool RemoveAddedComment(const AddedComment& added);
     bool RestoreEnd(const RewrittenEnd& rewritten);
     std::optional<WideString> StepToChildren(NodeId node) const;
+    // Its text runs without the white space at their ends, in the bytes as
+    // they are now; runs of white space alone go.
+    void TightenTextRanges(NodeId node);
     WideString FileIndentUnit(const XmlFileRecord& file);
     // Bytes an entity reference stands for carry the reference's position,
     // not their own: such a file cannot be edited in place (4119).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "installer/Exception.h"
@@ -84,6 +85,7 @@ void RollBackChanges(XmlManager& manager, const WideString& path, const RunChang
     }
     if (!DropRunBackups(manager, path, changes)) return;
     WriteBackupValue(manager.productKey, path, path, changes.record.before);
+    RollBackAddedMarkup(manager.productKey, manager.runId, path);
     WriteBackupValue(manager.productKey, changes.recordName, path, BackupValue());
 }
 
@@ -147,6 +149,7 @@ int CommitXmlUpdates(XmlManager& manager) {
                 Log(u"User does NOT want an XML file Backup, deleting...");
                 DropRunBackups(manager, path, changes);
             }
+            CommitAddedMarkup(manager.productKey, manager.runId, path);
             WriteBackupValue(manager.productKey, changes.recordName, path, BackupValue());
         } catch (...) {
             ReportCurrentException(manager.install, TRELLIS_HERE);

@@ -64,10 +64,31 @@ bool StopsAfterFirstAlone(std::uint32_t flags) {
 }
 bool SelectsByIndexAlone(std::uint32_t flags) { return HasFlags(flags, kSelectIndex, kSelectFirst | kSelectAll); }
 
+// The node and every node below it whose bytes are still there.
+int CountPresentNodes(const XmlTargetDatabase& db, NodeId node) {
+    int count = 0;
+    std::vector<NodeId> pending = {node};
+    while (!pending.empty()) {
+        const NodeId next = pending.back();
+        pending.pop_back();
+        if (db.IsGone(next)) continue;
+        ++count;
+        for (NodeId child = db.FirstChild(next); child != kNoNode; child = db.NextSibling(child))
+            pending.push_back(child);
+    }
+    return count;
+}
+
+// "1 element", "2 elements".
+WideString Count(int count, const char16_t* noun) {
+    return ToWideDecimal(count) + u" " + noun + (count == 1 ? u"" : u"s");
+}
+
 class FileUpdate {
 public:
-    FileUpdate(XmlManager& manager, const XmlFileRecord& file, XmlTargetDatabase& db, int mode)
-        : data_(manager.data), file_(file), db_(db), mode_(mode) {}
+    FileUpdate(XmlManager& manager, const XmlFileRecord& file, XmlTargetDatabase& db, int mode,
+               XmlFileChanges& changes)
+        : data_(manager.data), file_(file), db_(db), mode_(mode), changes_(changes) {}
 
     void VisitAll(const std::vector<XmlElementRecord*>& records) {
         std::vector<NodeId> matches;
@@ -89,7 +110,7 @@ public:
                 Log(u"NO matching nodes on target file.");
                 if (mode_ == XML_UPDATE_INSTALL && (record.flags & kXmlElementInsertIfMissing)) {
                     Log(u"INSERT node with all its children...");
-                    db_.InsertNodeAndChildren(data_, file_, record, XML_UPDATE_INSTALL);
+                    Insert(record);
                 }
                 continue;
             }
@@ -104,17 +125,43 @@ private:
         if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
         Log(u"INSERT Comment: [" + comment.text + u"]");
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
+        ++changes_.commentsAdded;
+    }
+
+    void Insert(XmlElementRecord& record) {
+        CountWrittenRecords(data_, record, changes_);
+        db_.InsertNodeAndChildren(data_, file_, record, mode_);
     }
 
     void Remove(XmlElementRecord& record, NodeId target) {
         Log(u"REMOVE target node and all its children...");
+        changes_.elementsRemoved += CountPresentNodes(db_, target);
         db_.RemoveNodeAndChildren(target);
         MarkRemovedRecord(data_, record);
     }
 
+    // The node's attributes and text as written, compared before and after.
     void Update(XmlElementRecord& record, NodeId target) {
-        Log(u"UPDATE target node with the source changes...");
+        const std::vector<XmlAttributeRecord> before = db_.AttributesOf(target);
+        const WideString textBefore = db_.TextOf(target);
         db_.UpdateXmlNode(file_, target, record, mode_);
+        const std::vector<XmlAttributeRecord> after = db_.AttributesOf(target);
+        const auto valueIn = [](const std::vector<XmlAttributeRecord>& list, const WideString& name) {
+            const auto found = std::find_if(list.begin(), list.end(),
+                                            [&](const XmlAttributeRecord& a) { return a.name == name; });
+            return found == list.end() ? nullptr : &found->value;
+        };
+        int set = 0, removed = 0;
+        for (const XmlAttributeRecord& a : after) {
+            const WideString* old = valueIn(before, a.name);
+            if (old == nullptr || *old != a.value) ++set;
+        }
+        for (const XmlAttributeRecord& a : before) {
+            if (valueIn(after, a.name) == nullptr) ++removed;
+        }
+        changes_.attributesSet += set;
+        changes_.attributesRemoved += removed;
+        if (set > 0 || removed > 0 || db_.TextOf(target) != textBefore) ++changes_.elementsUpdated;
     }
 
     // False when the remaining matches are to be left alone.
@@ -122,7 +169,7 @@ private:
         const std::uint32_t flags = record.flags;
         if (record.parent == nullptr) {
             Log(u"UPDATE ROOT node with the source changes...");
-            db_.UpdateXmlNode(file_, target, record, mode_);
+            Update(record, target);
             return false;
         }
         if (mode_ == XML_UPDATE_UNINSTALL) {
@@ -131,6 +178,7 @@ private:
             } else if (SelectsByIndexAlone(flags) && record.updateIndex != db_.IndexOf(target)) {
                 return true;
             } else {
+                Log(u"UPDATE target node with the source changes...");
                 Update(record, target);
             }
             return !SkipOthers(StopsAfterFirst(flags));
@@ -142,12 +190,13 @@ private:
         if (HasFlags(flags, kSelectFirst | kSelectAll, kSelectIndex)) {
             // Another instance beside the ones that exist.
             Log(u"INSERT node with all its children...");
-            db_.InsertNodeAndChildren(data_, file_, record, mode_);
+            Insert(record);
             return false;
         }
         const int selectors = !!(flags & kSelectFirst) + !!(flags & kSelectAll) + !!(flags & kSelectIndex);
         if (selectors != 1) return true;
         if ((flags & kSelectIndex) && record.updateIndex != db_.IndexOf(target)) return true;
+        Log(u"UPDATE target node with the source changes...");
         Update(record, target);
         return !SkipOthers((flags & kSelectFirst) != 0);
     }
@@ -172,6 +221,7 @@ private:
     const XmlFileRecord& file_;
     XmlTargetDatabase& db_;
     int mode_;
+    XmlFileChanges& changes_;
 };
 
 bool IsReadOnly(const WideString& path) {
@@ -181,7 +231,39 @@ bool IsReadOnly(const WideString& path) {
 
 }  // namespace
 
-void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
+void CountWrittenRecords(XmlUpdateData& data, XmlElementRecord& record, XmlFileChanges& changes) {
+    // As the writer goes: a comment has no children, and an element that
+    // an install removes is not written, nor anything below it.
+    std::vector<XmlElementRecord*> pending = {&record};
+    while (!pending.empty()) {
+        XmlElementRecord& next = *pending.back();
+        pending.pop_back();
+        if (next.flags & kXmlElementComment) {
+            ++changes.commentsAdded;
+        } else if (!(next.flags & kXmlElementRemoveOnInstall)) {
+            ++changes.elementsAdded;
+            const std::vector<XmlElementRecord*>& children = data.ChildrenOf(&next);
+            pending.insert(pending.end(), children.begin(), children.end());
+        }
+    }
+}
+
+WideString DescribeXmlFileChanges(const WideString& path, const XmlFileChanges& changes) {
+    if (changes.built) {
+        return path + u": built from scratch with " + Count(changes.elementsAdded, u"element") +
+               (changes.commentsAdded > 0 ? u", " + Count(changes.commentsAdded, u"comment") : WideString());
+    }
+    if (!changes.written) return path + u": nothing to change";
+    WideString text = path + u": " + Count(changes.elementsAdded, u"element") + u" added, " +
+                      ToWideDecimal(changes.elementsUpdated) + u" updated, " + ToWideDecimal(changes.elementsRemoved) +
+                      u" removed, " + Count(changes.attributesSet, u"attribute") + u" set";
+    if (changes.attributesRemoved > 0) text += u", " + Count(changes.attributesRemoved, u"attribute") + u" removed";
+    if (changes.commentsAdded > 0) text += u", " + Count(changes.commentsAdded, u"comment") + u" added";
+    return text +
+           (changes.backup.empty() ? WideString(u"; no backup") : u"; backup " + GetFileNamePart(changes.backup));
+}
+
+XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
     Log(u"Updating XML file: " + path);
     // Rows that cannot be written leave the file alone, without a backup.
@@ -203,7 +285,8 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     // encoding before the first edit.
     CheckXmlFileRowsFit(manager.data, file, db.Updater().Encoding());
 
-    FileUpdate(manager, file, db, mode).VisitAll(RecordsInLevelOrder(manager.data, file));
+    XmlFileChanges changes;
+    FileUpdate(manager, file, db, mode, changes).VisitAll(RecordsInLevelOrder(manager.data, file));
     // What removing the product's elements cannot take back, earlier
     // installs recorded.
     if (mode == XML_UPDATE_UNINSTALL) db.GiveBackAddedMarkup(ReadAddedMarkup(manager.productKey, path));
@@ -213,7 +296,7 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     if (!db.Updater().IsModified() || db.Updater().SameAsOriginal()) {
         Log(u"Nothing to change in the XML file.");
         Log(u"XML file update completed.");
-        return;
+        return XmlFileChanges();
     }
     if (IsReadOnly(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is read-only.");
 
@@ -227,14 +310,17 @@ void UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
         cleanup.Add(backup);
         record = std::make_unique<RecordedEntry>(manager.productKey, manager.runId, mode == XML_UPDATE_INSTALL, path,
                                                  backup);
+        changes.backup = backup;
     }
     db.Updater().SaveFile(path);
     if (record) record->Keep();
     cleanup.Release();
     if (mode == XML_UPDATE_INSTALL) {
-        RecordAddedMarkup(manager.productKey, path, db.AddedInThisRun());
+        RecordAddedMarkup(manager.productKey, manager.runId, path, db.AddedInThisRun());
     } else {
         ForgetAddedMarkup(manager.productKey, path);
     }
+    changes.written = true;
     Log(u"XML file update completed.");
+    return changes;
 }

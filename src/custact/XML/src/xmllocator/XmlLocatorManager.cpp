@@ -23,15 +23,6 @@ bool HasAttribute(const TargetNode& node, bool byName, const WideString& text) {
                        [&](const XmlAttributeRecord& a) { return (byName ? a.name : a.value) == text; });
 }
 
-std::vector<WideString> SplitList(const WideString& text) {
-    std::vector<WideString> items;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find(u';', start)) != WideString::npos; start = end + 1)
-        items.push_back(text.substr(start, end - start));
-    items.push_back(text.substr(start));
-    return items;
-}
-
 WideString SystemMessage(std::uint32_t error) {
     WideString text = platform::FormatSystemMessage(error);
     while (!text.empty() && (text.back() == u'\n' || text.back() == u'\r' || text.back() == u' ')) text.pop_back();
@@ -107,7 +98,7 @@ bool AncestorsHold(const XmlLocatorManager& manager, const LocatorElementRecord&
 
 std::uint32_t RunLocators(XmlLocatorManager& manager) {
     LogIfEnabled(u"RunLocators start.");
-    manager.hiddenProperties = SplitList(GetInstallerProperty(manager.install, u"MsiHiddenProperties"));
+    manager.hiddenProperties = ReadHiddenPropertyNames(manager.install);
     manager.unreadableFiles = 0;
     for (const LocatorElementRecord* root : manager.roots) RunLocatorsForFile(manager, *root);
     manager.target.reset();
@@ -193,9 +184,10 @@ void SetLocatorProperties(XmlLocatorManager& manager, const LocatorElementRecord
                          locator.value);
             continue;
         }
+        // The value found is a secret from now on, in every line that follows.
         const auto& hidden = manager.hiddenProperties;
-        const bool hide = std::find(hidden.begin(), hidden.end(), locator.property) != hidden.end();
-        LogIfEnabled(u"Set Property: " + locator.property + u" to " + (hide ? WideString(u"**********") : *result));
+        if (std::find(hidden.begin(), hidden.end(), locator.property) != hidden.end()) Logger::Instance().Hide(*result);
+        LogIfEnabled(u"Set Property: " + locator.property + u" to " + *result);
         const std::uint32_t rc = platform::MsiSetPropertyW(manager.install, locator.property.c_str(), result->c_str());
         if (rc != platform::kErrorSuccess)
             LogIfEnabled(u"Cannot set property " + locator.property + u": error " + ToWideUnsigned(rc));
@@ -224,10 +216,6 @@ WideString DescribeLocatorFailure() {
         return DescribeException(e);
     } catch (const std::exception& e) {
         return Widen(e.what());
-    } catch (const HResultError& e) {
-        return u"error 0x" + ToWideHex8(e.hr);
-    } catch (const ComError& e) {
-        return u"error 0x" + ToWideHex8(e.hr) + (e.description.empty() ? WideString() : u": " + e.description);
     } catch (...) {
         return u"an unknown exception";
     }

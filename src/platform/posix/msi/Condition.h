@@ -1,0 +1,20 @@
+// The Windows Installer condition language of MsiEvaluateConditionW.
+#pragma once
+
+#include <string>
+
+#include "platform/posix/msi/InstallerContext.h"
+
+namespace platform::posix {
+
+// kMsiConditionTrue or kMsiConditionFalse; kMsiConditionNone for a text of
+// nothing but spaces, kMsiConditionError when it does not parse.
+//
+// Operands are properties (unset reads as empty), "literals", integers,
+// %ENVIRONMENT variables and the states ?Component (installed), $Component
+// (action), !Feature (installed) and &Feature (action). Binding from the
+// tightest: comparisons (= <> < > <= >=, substrings >< << >>, each with an
+// optional ~ for case-insensitive text), NOT, AND, OR, XOR, EQV, IMP.
+int EvaluateConditionText(const InstallerContext& context, const std::u16string& condition);
+
+}  // namespace platform::posix

@@ -1,0 +1,74 @@
+// Session functions of the POSIX Windows Installer stand-in: properties,
+// actions, modes, conditions, formatting and messages.
+#include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
+
+namespace platform {
+
+using posix::InstallerSession;
+using posix::msi::Find;
+using posix::msi::FindSession;
+using posix::msi::Record;
+
+std::uint32_t MsiGetPropertyW(MSIHANDLE install, const char16_t* name, char16_t* value, std::uint32_t* length) {
+    InstallerSession* session = FindSession(install);
+    if (session == nullptr) return kErrorInvalidHandle;
+    if (name == nullptr || length == nullptr) return kErrorInvalidParameter;
+    return posix::msi::CopyOut(session->GetProperty(name), value, length);
+}
+
+std::uint32_t MsiSetPropertyW(MSIHANDLE install, const char16_t* name, const char16_t* value) {
+    InstallerSession* session = FindSession(install);
+    if (session == nullptr) return kErrorInvalidHandle;
+    if (name == nullptr) return kErrorInvalidParameter;
+    const std::u16string text = posix::msi::FromApi(value);
+    if (*name == u'\0') return kErrorFunctionFailed;  // as msi.dll, even for an empty value
+    session->SetProperty(name, text);
+    return kErrorSuccess;
+}
+
+std::uint32_t MsiDoActionW(MSIHANDLE install, const char16_t* action) {
+    InstallerSession* session = FindSession(install);
+    if (session == nullptr) return kErrorInvalidHandle;
+    if (action == nullptr) return kErrorInvalidParameter;
+    return session->DoAction(action);
+}
+
+int MsiEvaluateConditionW(MSIHANDLE install, const char16_t* condition) {
+    InstallerSession* session = FindSession(install);
+    if (session == nullptr) return kMsiConditionError;
+    if (condition == nullptr) return kMsiConditionNone;
+    return posix::EvaluateCondition(*session, condition);
+}
+
+int MsiGetMode(MSIHANDLE install, int runMode) {
+    InstallerSession* session = FindSession(install);
+    return session != nullptr && session->GetMode(runMode) ? 1 : 0;
+}
+
+std::uint32_t MsiFormatRecordW(MSIHANDLE install, MSIHANDLE record, char16_t* result, std::uint32_t* length) {
+    // Without an installer handle only the record fields are substituted.
+    InstallerSession* session = nullptr;
+    if (install != 0) {
+        session = FindSession(install);
+        if (session == nullptr) return kErrorInvalidHandle;
+    }
+    auto found = Find<Record>(record);
+    if (!found) return kErrorInvalidHandle;
+    if (length == nullptr) return kErrorInvalidParameter;
+    const std::vector<std::u16string> fields = posix::msi::RecordTexts(*found);
+    const std::u16string text =
+        session != nullptr ? posix::FormatRecordText(*session, fields) : posix::msi::FormatFields(nullptr, fields);
+    return posix::msi::CopyOut(text, result, length);
+}
+
+int MsiProcessMessage(MSIHANDLE install, std::uint32_t messageType, MSIHANDLE record) {
+    // msi.dll answers -1 for a bad handle or parameter.
+    InstallerSession* session = FindSession(install);
+    if (session == nullptr) return -1;
+    auto found = Find<Record>(record);
+    if (!found) return -1;
+    return session->Message(messageType, posix::msi::RecordTexts(*found));
+}
+
+}  // namespace platform
