@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
+#include <sstream>
 
 #include "XmlTestSupport.h"
 #include "installer/Exception.h"
@@ -437,6 +439,81 @@ TEST_F(XmlNodeEditsTest, EditsWriteTheFileEncoding) {
         db->InsertComment(data, file, comment, &data.elements.at(u"p"), XML_UPDATE_INSTALL);
         EXPECT_EQ(db->Updater().Bytes(), xmltest::Transcode(expected, encoding));
         ExpectMatchesFreshParse(*db);
+    }
+}
+
+// Random runs of node edits over the sample files: after every edit each
+// element still in the file is where a fresh parse of the bytes finds it,
+// with the attributes it finds, so that the next edit of the run lands in
+// the right place whatever came before it.
+TEST_F(XmlNodeEditsTest, RandomEditRunsKeepEveryElementWhereAParseFindsIt) {
+    std::mt19937 random(314159);
+    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const auto positions = [](const TargetNode& n) {
+        return std::vector<std::int32_t>{n.start, n.attrStart, n.startTagEnd, n.endTagStart, n.end};
+    };
+    for (const char* sample : {"web.config", "app.config", "log4j.xml", "layout.xml", "prices-1252.xml"}) {
+        SCOPED_TRACE(sample);
+        const auto db = Parse(xmltest::ReadSample(sample));
+        for (int step = 0; step < 60 && !HasFailure(); ++step) {
+            std::vector<TargetNode*> live;
+            for (auto& entry : db->Nodes()) {
+                if (entry.second.start != -1) live.push_back(&entry.second);
+            }
+            TargetNode& node = *live[pick(live.size())];
+            // Records along the node's path by name: the edit goes to the
+            // first element on that path, like a record without keys.
+            data.elements.clear();
+            std::vector<const TargetNode*> chain;
+            for (const TargetNode* n = &node; n != nullptr; n = n->Parent()) chain.insert(chain.begin(), n);
+            XmlElementRecord* parent = nullptr;
+            for (const TargetNode* n : chain) {
+                XmlElementRecord& r = data.elements[u"p" + ToWideDecimal(static_cast<std::int64_t>(data.elements.size()))];
+                r.name = n->name;
+                r.parent = parent;
+                parent = &r;
+            }
+            XmlElementRecord& added = data.elements[u"added"];
+            added.name = u"new" + ToWideDecimal(step);
+            added.parent = parent;
+            added.text = pick(2) ? u"" : u"t & <" + ToWideDecimal(step);
+            added.attributes = {{0, u"k", u"v" + ToWideDecimal(step), kAdd, 0}};
+            XmlElementRecord& comment = data.elements[u"comment"];
+            comment.flags = kXmlElementComment;
+            comment.text = u"c" + ToWideDecimal(step);
+            comment.parent = parent;
+            const std::size_t op = pick(4);
+            std::ostringstream what;
+            what << "step " << step << ": op " << op << " on " << Narrow(node.key);
+            SCOPED_TRACE(what.str());
+            if (op == 0 && node.Parent() != nullptr) {
+                db->RemoveNodeAndChildren(node);
+            } else if (op == 1) {
+                db->InsertNodeAndChildren(data, file, added, XML_UPDATE_INSTALL);
+            } else if (op == 2) {
+                parent->text = pick(2) ? u"" : u"x" + ToWideDecimal(step);
+                parent->attributes = {{0, u"a" + ToWideDecimal(pick(3)), u"w\n" + ToWideDecimal(step), kSet, 0},
+                                      {0, u"a" + ToWideDecimal(pick(3)), u"", kRemove, 1}};
+                db->UpdateXmlNode(file, node, *parent, XML_UPDATE_INSTALL);
+            } else if (op == 3 && node.Parent() != nullptr) {
+                comment.parent = parent->Parent();
+                db->InsertComment(data, file, comment, pick(2) ? parent : nullptr, XML_UPDATE_INSTALL);
+            }
+            const auto fresh = Parse(db->Updater().Bytes());
+            std::map<std::int32_t, const TargetNode*> byStart;
+            for (const auto& entry : fresh->Nodes()) byStart[entry.second.start] = &entry.second;
+            std::size_t alive = 0;
+            for (const auto& entry : db->Nodes()) {
+                const TargetNode& n = entry.second;
+                if (n.start == -1) continue;
+                ++alive;
+                ASSERT_EQ(byStart.count(n.start), 1u) << Narrow(entry.first);
+                EXPECT_EQ(positions(n), positions(*byStart[n.start])) << Narrow(entry.first);
+                EXPECT_EQ(Attributes(n), Attributes(*byStart[n.start])) << Narrow(entry.first);
+            }
+            // What was inserted is in the file but not in the table.
+            EXPECT_LE(alive, byStart.size());
+        }
     }
 }
 

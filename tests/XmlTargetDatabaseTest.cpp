@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <random>
 
 #include "XmlTestSupport.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
@@ -479,6 +480,80 @@ TEST_F(XmlMatchingTest, AncestorKeysAndUninstallTexts) {
     setting.attributes = {Attribute(u"name", u"Nothing", kKey)};
     EXPECT_EQ(Match(value, XML_UPDATE_INSTALL), std::vector<WideString>{});
     EXPECT_EQ(GetNodePath(value, true), u"configuration/applicationSettings/Shop.Properties.Settings/setting/value");
+}
+
+// Matching goes through indexes of children by name and of key values,
+// which must find what a walk over every node finds, also after attribute
+// rewrites. Groups of 40 children make the key index do the work; values
+// with references, line ends and characters outside ASCII are read as a
+// parser reads them.
+TEST_F(XmlTargetDatabaseTest, IndexedMatchingFindsWhatAWalkFinds) {
+    const std::vector<WideString> values = {u"a", u"b", u"a&b", u"x y", u"\u00E9t\u00E9", u"<q>", u"", u"a b"};
+    const std::vector<WideString> raw = {u"a", u"b", u"a&amp;b", u"x\r\ny", u"\u00E9t\u00E9", u"&lt;q&gt;", u"",
+                                         u"a&#32;b"};
+    std::mt19937 random(7);
+    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    WideString text = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<r>";
+    for (int s = 0; s < 3; ++s) {
+        text += u"<s n=\"" + ToWideDecimal(s % 2) + u"\">";
+        for (int g = 0; g < 3; ++g) {
+            text += u"<g n=\"" + ToWideDecimal(g) + u"\">";
+            for (int a = 0; a < 40; ++a)
+                text += u"\r\n <a k=\"" + raw[pick(raw.size())] + u"\" v='" + raw[pick(3)] + u"'/>";
+            text += u"</g>";
+        }
+        text += u"</s>";
+    }
+    text += u"</r>";
+    constexpr std::uint32_t kSet = kKey | kXmlAttributeSetOrRemove;
+    for (XmlEncoding encoding : {XmlEncoding::Utf8, XmlEncoding::Utf16, XmlEncoding::Windows1252}) {
+        SCOPED_TRACE(Narrow(XmlEncodingName(encoding)));
+        const auto db = Parse(xmltest::Transcode(text, encoding));
+        XmlElementRecord r, s, g, a;
+        r.name = u"r";
+        s.name = u"s";
+        g.name = u"g";
+        a.name = u"a";
+        s.parent = &r;
+        g.parent = &s;
+        a.parent = &g;
+        const auto holds = [](const TargetNode& n, const XmlNodeRecord& record) {
+            return std::all_of(record.attributes.begin(), record.attributes.end(), [&](const XmlAttributeRecord& k) {
+                return std::any_of(n.attributes.begin(), n.attributes.end(),
+                                   [&](const XmlAttributeRecord& t) { return t.name == k.name && t.value == k.value; });
+            });
+        };
+        std::vector<TargetNode*> elements;
+        for (auto& entry : db->Nodes()) {
+            if (entry.second.name == u"a") elements.push_back(&entry.second);
+        }
+        for (int round = 0; round < 150 && !HasFailure(); ++round) {
+            s.attributes = {{kAttributeFromUpdate, u"n", ToWideDecimal(static_cast<int>(pick(3))), kKey, 0}};
+            g.attributes.clear();
+            if (pick(2) == 0)
+                g.attributes = {{kAttributeFromUpdate, u"n", ToWideDecimal(static_cast<int>(pick(3))), kKey, 0}};
+            a.attributes = {{kAttributeFromUpdate, u"k", values[pick(values.size())], kKey, 0}};
+            if (pick(3) == 0) a.attributes.push_back({kAttributeFromUpdate, u"v", values[pick(3)], kKey, 1});
+            // The walk: the path, the keys up the ancestors, then the own keys.
+            std::map<std::int32_t, WideString> expected;
+            for (const auto& entry : db->Nodes()) {
+                const TargetNode& n = entry.second;
+                if (n.name == u"a" && holds(n, a) && holds(*n.Parent(), g) && holds(*n.Parent()->Parent(), s))
+                    expected[n.start] = n.key;
+            }
+            std::vector<NodeId> found;
+            db->FindMatchingNodes(a, XML_UPDATE_INSTALL, found);
+            std::vector<WideString> keys;
+            for (NodeId n : found) keys.push_back(db->KeyOf(n));
+            std::vector<WideString> want;
+            for (const auto& entry : expected) want.push_back(entry.second);
+            ASSERT_EQ(keys, want) << "round " << round;
+            // A rewrite of a key, which later rounds must see.
+            XmlElementRecord change;
+            change.attributes = {{kAttributeFromUpdate, u"k", values[pick(values.size())], kSet, 0}};
+            db->UpdateNodeAttributes(*elements[pick(elements.size())], change, XML_UPDATE_INSTALL);
+        }
+    }
 }
 
 }  // namespace

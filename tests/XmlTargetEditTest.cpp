@@ -283,4 +283,74 @@ TEST_F(XmlTargetEditTest, RandomEditSequences) {
     }
 }
 
+// The same random edits applied in batches, with nothing looked at between
+// the edits of a batch: every position must be exactly where the rules of
+// a single edit, applied one edit at a time to the parsed positions, put it
+// (at or after an erase: shifted; inside one: -1; at an insertion: moved
+// behind the new bytes, except attrStart, which stays in front of them).
+TEST_F(XmlTargetEditTest, RandomEditBatchesAgreeWithTheRuleOfEachEdit) {
+    struct Model {
+        std::int32_t start, attrStart, startTagEnd, endTagStart, end;
+        std::vector<TextRange> text;
+        std::vector<std::int32_t*> Places() {
+            std::vector<std::int32_t*> places{&start, &attrStart, &startTagEnd, &endTagStart, &end};
+            for (TextRange& r : text) places.insert(places.end(), {&r.begin, &r.end});
+            return places;
+        }
+    };
+    const std::u16string texts[] = {u"x", u"<a b=\"c\"/>\r\n", u"\u00E9", u"\U0001F600", u"  ", u"\r\n    "};
+    for (const char* sample : {"web.config", "layout.xml", "prices-1252.xml"}) {
+        SCOPED_TRACE(sample);
+        const auto db = Parse(xmltest::ReadSample(sample));
+        ByteStreamUpdater& updater = db->Updater();
+        std::map<WideString, Model> model;
+        for (const auto& entry : db->Nodes()) {
+            const TargetNode& n = entry.second;
+            model[entry.first] = {n.start, n.attrStart, n.startTagEnd, n.endTagStart, n.end, n.textRanges};
+        }
+        std::string bytes = updater.Bytes();
+        std::mt19937 random(20240601);
+        const auto pick = [&](std::int32_t low, std::int32_t high) {
+            return std::uniform_int_distribution<std::int32_t>(low, high)(random);
+        };
+        const std::int32_t unit = updater.UnitSize();
+        for (int batch = 0; batch < 40 && !HasFailure(); ++batch) {
+            for (int edit = pick(1, 64); edit > 0; --edit) {
+                const auto size = static_cast<std::int32_t>(bytes.size());
+                const std::int32_t s = pick(0, size / unit) * unit;
+                const std::int32_t e = std::min(size, s + pick(0, 24) * unit);
+                const std::u16string& text = texts[pick(0, static_cast<std::int32_t>(std::size(texts)) - 1)];
+                const bool erase = size > 300 && pick(0, 1) == 0;
+                if (erase) {
+                    updater.Erase(s, e);
+                    bytes.erase(static_cast<std::size_t>(s), static_cast<std::size_t>(e - s));
+                    for (auto& entry : model) {
+                        for (std::int32_t* p : entry.second.Places()) *p = *p >= e ? *p - (e - s) : *p > s ? -1 : *p;
+                    }
+                } else {
+                    updater.Insert(s, text);
+                    const std::int32_t n = updater.ByteLength(text);
+                    bytes.insert(static_cast<std::size_t>(s), EncodeXmlText(updater.Encoding(), text));
+                    for (auto& entry : model) {
+                        for (std::int32_t* p : entry.second.Places()) {
+                            const bool moves = p == &entry.second.attrStart ? *p > s : *p >= s;
+                            if (*p != -1 && moves) *p += n;
+                        }
+                    }
+                }
+            }
+            ASSERT_EQ(updater.Bytes(), bytes) << "batch " << batch;
+            for (const auto& entry : db->Nodes()) {
+                const TargetNode& n = entry.second;
+                Model now{n.start, n.attrStart, n.startTagEnd, n.endTagStart, n.end, n.textRanges};
+                Model& expected = model.at(entry.first);
+                std::vector<std::int32_t> got, want;
+                for (std::int32_t* p : now.Places()) got.push_back(*p);
+                for (std::int32_t* p : expected.Places()) want.push_back(*p);
+                ASSERT_EQ(got, want) << Narrow(entry.first) << " after batch " << batch;
+            }
+        }
+    }
+}
+
 }  // namespace

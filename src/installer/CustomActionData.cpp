@@ -10,11 +10,6 @@ namespace {
 const WideString kEmptyText;
 const XmlUpdateDataReader::Section kEmptySection;
 
-void ReplaceAll(WideString& text, const WideString& from, const WideString& to) {
-    for (std::size_t at = text.find(from); at != WideString::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-}
-
 WideString FormatValue(InstallerHandle install, const WideString& value) {
     if (value.empty()) return value;
     MsiHandle record(platform::MsiCreateRecord(1));
@@ -36,13 +31,26 @@ WideString EscapeField(const WideString& value) {
     return field;
 }
 
-WideString UnescapeField(const WideString& field) {
-    if (field.empty()) return field;
-    WideString value = field.substr(0, field.size() - 1);
-    for (char16_t c : {kSectionSeparator, kRowSeparator, kFieldSeparator})
-        ReplaceAll(value, WideString{u'\\', c}, WideString{c});
+namespace {
+
+bool IsSeparator(char16_t c) { return c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator; }
+
+// Without its terminator, and without the backslash before each separator.
+WideString Unescape(std::u16string_view field) {
+    WideString value;
+    if (field.empty()) return value;
+    field.remove_suffix(1);
+    value.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == u'\\' && i + 1 < field.size() && IsSeparator(field[i + 1])) continue;
+        value.push_back(field[i]);
+    }
     return value;
 }
+
+}  // namespace
+
+WideString UnescapeField(const WideString& field) { return Unescape(field); }
 
 std::vector<WideString> SplitUnescaped(const WideString& text, char16_t separator) {
     std::vector<WideString> pieces;
@@ -183,14 +191,33 @@ XmlUpdateDataReader::XmlUpdateDataReader(InstallerHandle install)
 bool XmlUpdateDataReader::Parse() {
     sections_.clear();
     if (text_.empty()) return false;
-    for (const WideString& sectionText : SplitUnescaped(text_, kSectionSeparator)) {
-        Section section;
-        for (const WideString& rowText : SplitUnescaped(sectionText, kRowSeparator)) {
-            Row row;
-            for (const WideString& field : SplitUnescaped(rowText, kFieldSeparator)) row.push_back(UnescapeField(field));
-            section.push_back(std::move(row));
+    // One pass that splits as SplitUnescaped does at each level: a separator
+    // right after a backslash is text; an empty section holds no rows, an
+    // empty row no fields.
+    const std::u16string_view text = text_;
+    Section section;
+    Row row;
+    std::size_t sectionStart = 0, rowStart = 0, fieldStart = 0;
+    const auto endRow = [&](std::size_t at) {
+        if (at > rowStart) row.push_back(Unescape(text.substr(fieldStart, at - fieldStart)));
+        section.push_back(std::move(row));
+        row = Row();
+    };
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const char16_t c = i < text.size() ? text[i] : kSectionSeparator;
+        if (!IsSeparator(c) || (i > 0 && i < text.size() && text[i - 1] == u'\\')) continue;
+        if (c == kFieldSeparator) {
+            row.push_back(Unescape(text.substr(fieldStart, i - fieldStart)));
+        } else if (c == kRowSeparator) {
+            endRow(i);
+            rowStart = i + 1;
+        } else {
+            if (i > sectionStart) endRow(i);
+            sections_.push_back(std::move(section));
+            section = Section();
+            sectionStart = rowStart = i + 1;
         }
-        sections_.push_back(std::move(section));
+        fieldStart = i + 1;
     }
     return true;
 }

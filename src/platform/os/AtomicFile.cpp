@@ -32,9 +32,35 @@ std::uint32_t RefusedKind(platform::PathKind kind, ReplaceMode mode) {
     return 0;
 }
 
+// Small pieces are gathered into writes of this size.
+constexpr std::size_t kWriteChunk = 1 << 16;
+
+bool WritePieces(platform::File& file, const std::vector<std::string_view>& pieces) {
+    std::string chunk;
+    const auto flush = [&] {
+        if (chunk.empty()) return true;
+        const bool written = file.Write(chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+        chunk.clear();
+        return written;
+    };
+    for (std::string_view piece : pieces) {
+        if (chunk.size() + piece.size() <= kWriteChunk) {
+            chunk.append(piece.data(), piece.size());
+            continue;
+        }
+        if (!flush()) return false;
+        if (piece.size() < kWriteChunk) {
+            chunk.append(piece.data(), piece.size());
+        } else if (!file.Write(piece.data(), static_cast<std::uint32_t>(piece.size()))) {
+            return false;
+        }
+    }
+    return flush();
+}
+
 // Creates the temporary file and writes the bytes to the disk; on failure
 // the file is gone again.
-bool WriteTemporaryFile(const WideString& target, const std::string& bytes, WideString* temporary,
+bool WriteTemporaryFile(const WideString& target, const std::vector<std::string_view>& pieces, WideString* temporary,
                         FileWriteFailure* failure) {
     platform::File file;
     for (int counter = 1; !file.IsOpen(); ++counter) {
@@ -47,10 +73,12 @@ bool WriteTemporaryFile(const WideString& target, const std::string& bytes, Wide
             return Fail(failure, Stage::Create, u"creating the temporary file " + *temporary, error);
     }
     const char* step = nullptr;
-    if (bytes.size() > 0xFFFFFFFFu) {
+    std::uint64_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    if (size > 0xFFFFFFFFu) {
         platform::SetLastError(platform::kErrorDiskFull);
         step = "writing";
-    } else if (!bytes.empty() && !file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
+    } else if (!WritePieces(file, pieces)) {
         step = "writing";
     } else if (!file.Flush()) {
         step = "flushing";
@@ -70,6 +98,11 @@ WideString TemporaryFileName(const WideString& target, int counter) {
 
 bool AtomicReplaceFile(const WideString& target, const std::string& bytes, ReplaceMode mode,
                        FileWriteFailure* failure) {
+    return AtomicReplaceFile(target, std::vector<std::string_view>{bytes}, mode, failure);
+}
+
+bool AtomicReplaceFile(const WideString& target, const std::vector<std::string_view>& pieces, ReplaceMode mode,
+                       FileWriteFailure* failure) {
     const WideString longTarget = ToLongPath(target);
     platform::PathKind kind;
     if (!platform::GetPathKind(longTarget, &kind)) return Fail(failure, Stage::Check, u"checking " + target);
@@ -78,7 +111,7 @@ bool AtomicReplaceFile(const WideString& target, const std::string& bytes, Repla
     const bool replace = kind == platform::PathKind::File;
 
     WideString temporary;
-    if (!WriteTemporaryFile(target, bytes, &temporary, failure)) return false;
+    if (!WriteTemporaryFile(target, pieces, &temporary, failure)) return false;
     const WideString longTemporary = ToLongPath(temporary);
     const bool moved = replace ? platform::ReplaceFileW(longTarget, longTemporary)
                                : platform::MoveFileExW(longTemporary, longTarget, platform::kMoveFileWriteThrough);

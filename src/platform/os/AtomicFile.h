@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "installer/WideString.h"
 
@@ -41,6 +43,9 @@ WideString TemporaryFileName(const WideString& target, int counter);
 // device is refused: nothing is ever written through a link. False, with
 // the failure described, when the target did not get the new bytes.
 bool AtomicReplaceFile(const WideString& target, const std::string& bytes, ReplaceMode mode,
+                       FileWriteFailure* failure = nullptr);
+// The same for bytes held in pieces, written one after the other.
+bool AtomicReplaceFile(const WideString& target, const std::vector<std::string_view>& pieces, ReplaceMode mode,
                        FileWriteFailure* failure = nullptr);
 
 // "<step> failed: <code>-<system text>".

@@ -7,9 +7,7 @@
 #include <type_traits>
 
 #include "installer/Exception.h"
-#include "platform/Files.h"
 #include "platform/os/CodePage1252.h"
-#include "platform/os/FileSystem.h"
 
 namespace {
 
@@ -41,7 +39,24 @@ std::optional<WideString> ToOptionalWide(const XML_Char* text) {
     return ToWide(text);
 }
 
+// Into a buffer that only ever grows, so that an event costs no more than
+// the copy. XML_Char and char16_t are both 16-bit code units: the bytes
+// are copied.
+std::u16string_view CopyWide(const XML_Char* text, std::size_t length, WideString& buffer) {
+    if (buffer.size() < length) buffer.resize(std::max(length, 2 * buffer.size()));
+    if (length > 0) std::memcpy(&buffer[0], text, length * sizeof(char16_t));
+    return std::u16string_view(buffer.data(), length);
+}
+
 }  // namespace
+
+WideString XmlReaderAttributes::Name(std::size_t i) const {
+    return ToWide(static_cast<const XML_Char* const*>(pairs_)[2 * i]);
+}
+
+WideString XmlReaderAttributes::Value(std::size_t i) const {
+    return ToWide(static_cast<const XML_Char* const*>(pairs_)[2 * i + 1]);
+}
 
 // Expat's C callbacks. A handler that throws must not unwind through the
 // parser's C frames: the exception is kept, the parser stopped, and Read
@@ -71,18 +86,26 @@ struct XmlReader::Events {
     static void XMLCALL StartElement(void* data, const XML_Char* name, const XML_Char** atts) {
         Dispatch(data, [&](XmlReader& r) {
             const int specified = XML_GetSpecifiedAttributeCount(r.parser_.get());
-            XmlReaderAttributes attributes;
-            for (int i = 0; i + 1 < specified && atts != nullptr && atts[i] != nullptr; i += 2) {
-                attributes.emplace_back(ToWide(atts[i]), ToWide(atts[i + 1]));
-            }
-            r.OnStartElement(ToWide(name), attributes);
+            std::size_t count = 0;
+            while (atts != nullptr && static_cast<int>(2 * count + 1) < specified && atts[2 * count] != nullptr)
+                ++count;
+            std::size_t length = 0;
+            while (name[length] != 0) ++length;
+            r.OnStartElement(CopyWide(name, length, r.text_),
+                             XmlReaderAttributes(static_cast<const void*>(atts), count));
         });
     }
-    static void XMLCALL EndElement(void* data, const XML_Char* name) {
-        Dispatch(data, [&](XmlReader& r) { r.OnEndElement(ToWide(name)); });
+    static void XMLCALL EndElement(void* data, const XML_Char* /*name*/) {
+        Dispatch(data, [&](XmlReader& r) { r.OnEndElement(); });
     }
     static void XMLCALL CharacterData(void* data, const XML_Char* text, int length) {
-        Dispatch(data, [&](XmlReader& r) { r.OnCharacterData(ToWide(text, static_cast<std::size_t>(length))); });
+        Dispatch(data, [&](XmlReader& r) {
+            r.OnCharacterData(CopyWide(text, static_cast<std::size_t>(length), r.text_));
+        });
+    }
+    static void XMLCALL StartDoctype(void* data, const XML_Char* /*name*/, const XML_Char* /*system*/,
+                                     const XML_Char* /*publicId*/, int /*internalSubset*/) {
+        Dispatch(data, [](XmlReader& r) { r.OnStartDoctype(); });
     }
     static void XMLCALL Comment(void* data, const XML_Char* text) {
         Dispatch(data, [&](XmlReader& r) { r.OnComment(ToWide(text)); });
@@ -128,7 +151,7 @@ std::uint64_t XmlReader::CurrentColumn() const {
     return parser_ ? static_cast<std::uint64_t>(XML_GetCurrentColumnNumber(parser_.get())) : 0;
 }
 
-void XmlReader::StartParser() {
+void XmlReader::Read(std::string_view bytes) {
     parser_.reset(XML_ParserCreate(nullptr));
     if (!parser_) throw Exception(TRELLIS_HERE, 4110);
     XML_Parser parser = parser_.get();
@@ -144,58 +167,31 @@ void XmlReader::StartParser() {
     XML_SetProcessingInstructionHandler(parser, &Events::ProcessingInstruction);
     XML_SetCdataSectionHandler(parser, &Events::StartCdata, &Events::EndCdata);
     XML_SetUnknownEncodingHandler(parser, &Events::UnknownEncoding, nullptr);
-}
+    XML_SetStartDoctypeDeclHandler(parser, &Events::StartDoctype);
 
-bool XmlReader::ParseChunk(const char* bytes, std::uint32_t size, bool final) {
-    XML_Parser parser = parser_.get();
-    void* buffer = XML_GetBuffer(parser, kChunkSize);
-    if (buffer == nullptr) throw Exception(TRELLIS_HERE, 4110);
-    if (size > 0) std::memcpy(buffer, bytes, size);
-    return ParseBuffer(size, final);
-}
-
-bool XmlReader::ParseBuffer(std::uint32_t size, bool final) {
-    XML_Parser parser = parser_.get();
-    const XML_Status status = XML_ParseBuffer(parser, static_cast<int>(size), final ? XML_TRUE : XML_FALSE);
-    if (handlerFailure_) std::rethrow_exception(handlerFailure_);
-    if (status == XML_STATUS_ERROR) {
-        XML_ParsingStatus state;
-        XML_GetParsingStatus(parser, &state);
-        if (state.parsing == XML_FINISHED || state.parsing == XML_SUSPENDED) return true;
-        const XML_Error error = XML_GetErrorCode(parser);
-        if (error == XML_ERROR_UNKNOWN_ENCODING || error == XML_ERROR_INCORRECT_ENCODING)
-            throw Exception(TRELLIS_HERE, 4114, {path_, declaredEncoding_});
-        throw Exception(TRELLIS_HERE, 4113,
-                        {path_, ToWideUnsigned(CurrentLine()), ToWideUnsigned(CurrentColumn()),
-                         ToWide(XML_ErrorString(XML_GetErrorCode(parser)))});
-    }
-    return final;
-}
-
-void XmlReader::Read() {
-    StartParser();
-    platform::File file = platform::File::OpenForRead(ToLongPath(path_));
-    if (!file.IsOpen()) throw Exception(TRELLIS_HERE, 4111, {path_});
-
-    for (bool done = false; !done;) {
-        void* buffer = XML_GetBuffer(parser_.get(), kChunkSize);
+    for (std::size_t offset = 0;;) {
+        void* buffer = XML_GetBuffer(parser, kChunkSize);
         if (buffer == nullptr) throw Exception(TRELLIS_HERE, 4110);
-        std::uint32_t read = 0;
-        if (!file.Read(buffer, kChunkSize, &read)) throw Exception(TRELLIS_HERE, 4112, {path_});
-        // A short read is the end of the file. An empty one still goes to
-        // Expat as the final chunk, so that a truncated file is reported.
-        done = ParseBuffer(read, read < static_cast<std::uint32_t>(kChunkSize));
-    }
-    parser_.reset();
-}
-
-void XmlReader::Read(std::string_view bytes) {
-    StartParser();
-    // The same chunks as from a file, so that both report the same events.
-    for (std::size_t at = 0;;) {
-        const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(kChunkSize, bytes.size() - at));
-        if (ParseChunk(bytes.data() + at, size, size < static_cast<std::uint32_t>(kChunkSize))) break;
-        at += size;
+        const std::size_t count = std::min<std::size_t>(kChunkSize, bytes.size() - offset);
+        if (count > 0) std::memcpy(buffer, bytes.data() + offset, count);
+        offset += count;
+        // An empty file still goes to Expat as the final chunk, so that it
+        // is reported.
+        const bool final = offset == bytes.size();
+        const XML_Status status = XML_ParseBuffer(parser, static_cast<int>(count), final ? XML_TRUE : XML_FALSE);
+        if (handlerFailure_) std::rethrow_exception(handlerFailure_);
+        if (status == XML_STATUS_ERROR) {
+            XML_ParsingStatus state;
+            XML_GetParsingStatus(parser, &state);
+            if (state.parsing == XML_FINISHED || state.parsing == XML_SUSPENDED) break;
+            const XML_Error error = XML_GetErrorCode(parser);
+            if (error == XML_ERROR_UNKNOWN_ENCODING || error == XML_ERROR_INCORRECT_ENCODING)
+                throw Exception(TRELLIS_HERE, 4114, {path_, declaredEncoding_});
+            throw Exception(TRELLIS_HERE, 4113,
+                            {path_, ToWideUnsigned(CurrentLine()), ToWideUnsigned(CurrentColumn()),
+                             ToWide(XML_ErrorString(XML_GetErrorCode(parser)))});
+        }
+        if (final) break;
     }
     parser_.reset();
 }

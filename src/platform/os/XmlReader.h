@@ -1,5 +1,5 @@
-// Streams an XML file through Expat and hands each event, in UTF-16, to
-// the handlers a derived class overrides.
+// Streams the bytes of an XML file through Expat and hands each event, in
+// UTF-16, to the handlers a derived class overrides.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,20 @@
 
 struct XML_ParserStruct;
 
-using XmlReaderAttributes = std::vector<std::pair<WideString, WideString>>;
+// The attributes of a start tag as the parser reports them, in tag order;
+// valid during the handler only. Copied only when asked for.
+class XmlReaderAttributes {
+public:
+    // pairs: Expat's array of name and value pointers.
+    XmlReaderAttributes(const void* pairs, std::size_t count) : pairs_(pairs), count_(count) {}
+    std::size_t size() const { return count_; }
+    WideString Name(std::size_t i) const;
+    WideString Value(std::size_t i) const;
+
+private:
+    const void* pairs_;
+    std::size_t count_;
+};
 
 class XmlReader {
 public:
@@ -25,26 +38,24 @@ public:
 
     const WideString& Path() const { return path_; }
 
-    // Parses the whole file in 64 KiB chunks. Errors: 4110 (no parser or
-    // buffer), 4111 (cannot open), 4112 (cannot read), 4113 (not
-    // well-formed: path, line, column and Expat's text), 4114 (an encoding
-    // Expat does not know, or one the bytes contradict: path and the
-    // declared name). An exception thrown by a handler stops the parse and
-    // passes through unchanged.
-    void Read();
-    // The same over bytes held in memory; the path only names them in
-    // messages.
+    // Parses the file's bytes, already read, in 64 KiB chunks. Errors: 4110
+    // (no parser or buffer), 4113 (not well-formed: path, line, column and
+    // Expat's text), 4114 (an encoding Expat does not know, or one the bytes
+    // contradict: path and the declared name). An exception thrown by a
+    // handler stops the parse and passes through unchanged.
     void Read(std::string_view bytes);
 
 protected:
     virtual void OnXmlDecl(const std::optional<WideString>& /*version*/,
                            const std::optional<WideString>& /*encoding*/, int /*standalone*/) {}
-    virtual void OnStartElement(const WideString& /*name*/, const XmlReaderAttributes& /*attributes*/) {}
-    virtual void OnEndElement(const WideString& /*name*/) {}
-    virtual void OnCharacterData(const WideString& /*text*/) {}
+    // The name stays valid until the next event.
+    virtual void OnStartElement(std::u16string_view /*name*/, const XmlReaderAttributes& /*attributes*/) {}
+    virtual void OnEndElement() {}
+    virtual void OnCharacterData(std::u16string_view /*text*/) {}
     virtual void OnComment(const WideString& /*text*/) {}
     virtual void OnProcessingInstruction(const WideString& /*target*/, const WideString& /*data*/) {}
     virtual void OnStartCdata() {}
+    virtual void OnStartDoctype() {}
 
     // Where the current event lies in the file; valid inside a handler only.
     // The count is the number of raw bytes the event covers.
@@ -57,12 +68,6 @@ protected:
 
 private:
     struct Events;
-
-    void StartParser();
-    // Hands the next size bytes, already in Expat's buffer (or copied there
-    // from bytes), to the parser; true when the document is complete.
-    bool ParseBuffer(std::uint32_t size, bool final);
-    bool ParseChunk(const char* bytes, std::uint32_t size, bool final);
     struct ParserFree {
         void operator()(XML_ParserStruct* parser) const;
     };
@@ -72,5 +77,6 @@ private:
     bool inCdata_ = false;
     bool sawXmlDecl_ = false;
     WideString declaredEncoding_;
+    WideString text_;  // the current event's name or text, reused
     std::exception_ptr handlerFailure_;
 };

@@ -43,7 +43,7 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
         LogFailure(u"Cannot read " + path + u": " + SystemErrorText(platform::GetLastError()));
         throw Exception(TRELLIS_HERE, 4112, {path});
     }
-    bytes_ = std::move(bytes);
+    SetBytes(std::move(bytes));
     modified_ = false;
 }
 
@@ -51,7 +51,7 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
 // bytes or all of the new ones.
 void ByteStreamUpdater::SaveFile(const WideString& path) const {
     FileWriteFailure failure;
-    if (AtomicReplaceFile(path, bytes_, ReplaceMode::ExistingFile, &failure)) return;
+    if (AtomicReplaceFile(path, pieces_.Pieces(), ReplaceMode::ExistingFile, &failure)) return;
     LogFailure(DescribeFailure(failure));
     const bool opened =
         failure.stage == FileWriteFailure::Stage::Write || failure.stage == FileWriteFailure::Stage::Replace;
@@ -71,7 +71,8 @@ void ByteStreamUpdater::Erase(std::int32_t start, std::int32_t end) {
     if (start == end) return;
     Logger& log = Logger::Instance();
     if (log.IsEnabled()) log.Send(u"@Erase BYTE stream: Range(" + Offset(start) + u", " + Offset(end) + u").");
-    bytes_.erase(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+    pieces_.Erase(start, end);
+    editedCurrent_ = false;
     if (observer_ != nullptr) observer_->OnErase(start, end);
     modified_ = true;
 }
@@ -83,7 +84,8 @@ void ByteStreamUpdater::Insert(std::int32_t at, const WideString& text) {
     const std::string converted = EncodeXmlText(encoding_, text);
     if (at < 0 || at > Size()) ThrowInvalidPosition();
     if (converted.empty()) return;
-    bytes_.insert(static_cast<std::size_t>(at), converted);
+    pieces_.Insert(at, converted);
+    editedCurrent_ = false;
     if (observer_ != nullptr) observer_->OnInsert(at, static_cast<std::int32_t>(converted.size()));
     modified_ = true;
 }
@@ -97,14 +99,17 @@ void ByteStreamUpdater::Update(std::int32_t start, std::int32_t end, const WideS
     Insert(start, text);
 }
 
-void ByteStreamUpdater::SetBytes(std::string bytes) { bytes_ = std::move(bytes); }
+void ByteStreamUpdater::SetBytes(std::string bytes) {
+    pieces_.Reset(std::move(bytes));
+    edited_.clear();
+    editedCurrent_ = false;
+}
 
-char16_t ByteStreamUpdater::UnitAt(std::int32_t pos) const {
-    if (pos < 0 || pos >= Size()) return 0;
-    const auto low = static_cast<unsigned char>(bytes_[static_cast<std::size_t>(pos)]);
-    if (UnitSize() == 1) return low;
-    if (pos + 1 >= Size()) return 0;
-    const auto high = static_cast<unsigned char>(bytes_[static_cast<std::size_t>(pos) + 1]);
-    if (encoding_ == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
-    return static_cast<char16_t>(low | (high << 8));
+const std::string& ByteStreamUpdater::Bytes() const {
+    if (!pieces_.Edited()) return pieces_.Original();
+    if (!editedCurrent_) {
+        edited_ = pieces_.Text();
+        editedCurrent_ = true;
+    }
+    return edited_;
 }

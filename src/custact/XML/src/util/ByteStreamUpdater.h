@@ -1,11 +1,15 @@
-// The bytes of one XML file, edited in place: erase a range, insert text
-// (converted to the file's encoding), replace a range. Every change is
-// reported to the observer at once, so that stored positions can follow.
+// The bytes of one XML file and the edits made to them: erase a range,
+// insert text (converted to the file's encoding), replace a range. The
+// bytes as read are held once and never moved (PieceTable); the edited
+// bytes are built in one sweep when they are asked for. Every change is
+// reported to the observer at once, and a place in the bytes can be held
+// across edits as an anchor.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "custact/XML/src/util/PieceTable.h"
 #include "custact/XML/src/util/XmlEncoding.h"
 #include "installer/WideString.h"
 
@@ -25,9 +29,10 @@ public:
     // Reads the whole regular file, never through a link (4111, 4115, 4112),
     // and clears the modified flag.
     void LoadFile(const WideString& path);
-    // Replaces the existing file with the buffer in one step (4115 when no
-    // temporary file can be made beside it, 4116 when it cannot be written
-    // or put in place; the file keeps its bytes then).
+    // Replaces the existing file with the edited bytes in one step, written
+    // straight from the pieces (4115 when no temporary file can be made
+    // beside it, 4116 when it cannot be written or put in place; the file
+    // keeps its bytes then).
     void SaveFile(const WideString& path) const;
 
     // The number of bytes Insert would add for this text.
@@ -40,10 +45,24 @@ public:
     void Insert(std::int32_t at, const WideString& text);
     void Update(std::int32_t start, std::int32_t end, const WideString& text);
 
-    const std::string& Bytes() const { return bytes_; }
-    std::int32_t Size() const { return static_cast<std::int32_t>(bytes_.size()); }
+    // The bytes as edited, built on the first call after an edit.
+    const std::string& Bytes() const;
+    // The bytes as loaded or set, whatever was edited since.
+    const std::string& Original() const { return pieces_.Original(); }
+    // Whether the edits, if any, left the bytes as they were loaded.
+    bool SameAsOriginal() const { return pieces_.SameAsOriginal(); }
+    std::int32_t Size() const { return pieces_.Size(); }
+    // The bytes [begin, end) as edited.
+    std::string Slice(std::int32_t begin, std::int32_t end) const { return pieces_.Slice(begin, end); }
     // Replaces the bytes without telling the observer (tests and new buffers).
     void SetBytes(std::string bytes);
+
+    // A place in the bytes that follows the edits, as a position would be
+    // moved by each of them; see PieceTable.
+    using Anchor = PieceTable::Anchor;
+    Anchor AnchorBefore(std::int32_t pos) const { return pieces_.Before(pos); }
+    Anchor AnchorAfter(std::int32_t pos) const { return pieces_.After(pos); }
+    std::int32_t Resolve(const Anchor& anchor) const { return pieces_.Resolve(anchor); }
 
     XmlEncoding Encoding() const { return encoding_; }
     void SetEncoding(XmlEncoding encoding) { encoding_ = encoding; }
@@ -55,11 +74,21 @@ public:
     // "<" or ">" never stops inside another character.
     std::int32_t UnitSize() const { return IsUtf16(encoding_) ? 2 : 1; }
     // The code unit at pos; 0 outside the buffer.
-    char16_t UnitAt(std::int32_t pos) const;
+    char16_t UnitAt(std::int32_t pos) const {
+        if (pos < 0 || pos >= Size()) return 0;
+        const unsigned char low = pieces_.ByteAt(pos);
+        if (encoding_ != XmlEncoding::Utf16 && encoding_ != XmlEncoding::Utf16BE) return low;
+        if (pos + 1 >= Size()) return 0;
+        const unsigned char high = pieces_.ByteAt(pos + 1);
+        if (encoding_ == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
+        return static_cast<char16_t>(low | (high << 8));
+    }
 
 private:
     ByteStreamObserver* observer_;
-    std::string bytes_;
+    PieceTable pieces_;
+    mutable std::string edited_;
+    mutable bool editedCurrent_ = false;
     XmlEncoding encoding_ = XmlEncoding::Utf8;
     bool modified_ = false;
 };

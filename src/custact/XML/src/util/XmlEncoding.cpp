@@ -113,8 +113,6 @@ XmlEncoding ResolveXmlEncoding(const XmlFileStart& start, std::u16string_view de
     return named;
 }
 
-bool IsUtf16(XmlEncoding encoding) { return encoding == XmlEncoding::Utf16 || encoding == XmlEncoding::Utf16BE; }
-
 bool CanEncode(XmlEncoding encoding, char32_t character) {
     if (encoding == XmlEncoding::Utf8 || IsUtf16(encoding)) return true;
     unsigned char byte = 0;

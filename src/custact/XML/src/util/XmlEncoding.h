@@ -25,7 +25,7 @@ XmlEncoding FindXmlEncoding(std::u16string_view name);
 // The table's spelling ("UTF-8", "UTF-16", "ISO-8859-1", "Windows-1252",
 // "US-ASCII", "UTF-16BE"); empty outside the table.
 WideString XmlEncodingName(XmlEncoding encoding);
-bool IsUtf16(XmlEncoding encoding);
+inline bool IsUtf16(XmlEncoding encoding) { return encoding == XmlEncoding::Utf16 || encoding == XmlEncoding::Utf16BE; }
 
 // What a file's first bytes say about its encoding before its declaration
 // is read, as the XML recommendation's autodetection (and Expat) reads

@@ -7,6 +7,7 @@
 // the added attributes out again gives back the same bytes.
 #include <algorithm>
 
+#include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Logger.h"
 #include "platform/os/XmlEscape.h"
@@ -18,25 +19,12 @@ void Log(const WideString& line) {
     if (log.IsEnabled()) log.Send(line);
 }
 
-bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
-
-// Where one attribute of a start tag lies: from its name to past its closing
-// quote, and its value between the quotes.
-struct AttributeBytes {
-    WideString name;
-    std::int32_t start = -1;
-    std::int32_t valueBegin = -1;
-    std::int32_t valueEnd = -1;  // the closing quote
-    std::int32_t end = -1;
-    char16_t quote = u'"';
-};
-
 // The target's attribute list after the source's attributes of this mode,
 // in the order it is written: the target's own attributes by their place
 // in the start tag, then the added ones by their order.
-bool MergeAttributes(const TargetNode& target, const XmlElementRecord& source, int mode,
+bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlElementRecord& source, int mode,
                      std::vector<XmlAttributeRecord>& merged) {
-    merged = target.attributes;
+    merged = target;
     const auto find = [&](const WideString& name) {
         return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
     };
@@ -77,8 +65,8 @@ WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, b
     return text;
 }
 
-bool CombineInto(TargetNode& target, const XmlElementRecord& source, int mode, std::vector<XmlAttributeRecord>& list,
-                 WideString& merged) {
+bool CombineInto(const std::vector<XmlAttributeRecord>& target, const XmlElementRecord& source, int mode,
+                 std::vector<XmlAttributeRecord>& list, WideString& merged) {
     Log(u"CombineAttributes start.");
     merged.clear();
     if (!MergeAttributes(target, source, mode, list)) {
@@ -86,7 +74,7 @@ bool CombineInto(TargetNode& target, const XmlElementRecord& source, int mode, s
         Log(u"CombineAttributes end.");
         return false;
     }
-    merged = FormatAttributes(list, target.attributes.empty());
+    merged = FormatAttributes(list, target.empty());
     Log(u"Merged Attribute List: [" + merged + u"]");
     Log(u"CombineAttributes end.");
     return true;
@@ -100,49 +88,36 @@ const XmlAttributeRecord* Named(const std::vector<XmlAttributeRecord>& list, con
 
 }  // namespace
 
-bool XmlTargetDatabase::CombineAttributes(TargetNode& target, const XmlElementRecord& source, int mode,
+bool XmlTargetDatabase::CombineAttributes(NodeId target, const XmlElementRecord& source, int mode,
                                           WideString& merged) {
     std::vector<XmlAttributeRecord> list;
-    return CombineInto(target, source, mode, list, merged);
+    return CombineInto(AttributesOf(target), source, mode, list, merged);
 }
 
 namespace {
 
-// The attributes of a well-formed start tag, in order. The tag was parsed,
-// so its shape is known: the name, then blanks, name, "=", quoted value.
-std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, const TargetNode& node) {
+// The attributes of the node's start tag as the bytes stand now, in order.
+std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, NodeId node) {
     const ByteStreamUpdater& bytes = db.Updater();
-    const std::int32_t unit = bytes.UnitSize();
-    const std::int32_t stop = node.startTagEnd;
     std::vector<AttributeBytes> found;
-    std::int32_t p = node.start + unit;
-    while (p < stop && !IsTagBlank(bytes.UnitAt(p))) p += unit;
-    for (;;) {
-        while (p < stop && IsTagBlank(bytes.UnitAt(p))) p += unit;
-        if (p >= stop) break;
-        AttributeBytes a;
-        a.start = p;
-        while (p < stop && bytes.UnitAt(p) != u'=' && !IsTagBlank(bytes.UnitAt(p))) p += unit;
-        a.name = db.TextAt(a.start, p);
-        while (p < stop && bytes.UnitAt(p) != u'\'' && bytes.UnitAt(p) != u'"') p += unit;
-        if (p >= stop) break;
-        a.quote = bytes.UnitAt(p);
-        a.valueBegin = p += unit;
-        while (p < stop && bytes.UnitAt(p) != a.quote) p += unit;
-        a.valueEnd = p;
-        a.end = p += unit;
-        found.push_back(std::move(a));
-    }
+    ForEachAttribute([&bytes](std::int32_t p) { return bytes.UnitAt(p); }, bytes.UnitSize(),
+                     db.Place(node, NodePlace::Start), db.Place(node, NodePlace::StartTagEnd),
+                     [&found](const AttributeBytes& a) {
+                         found.push_back(a);
+                         return true;
+                     });
     return found;
 }
 
 }  // namespace
 
-void XmlTargetDatabase::UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode) {
+void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
     Log(u"UpdateNodeAttributes start.");
     std::vector<XmlAttributeRecord> list;
     WideString merged;
-    if (target.start != -1 && CombineInto(target, source, mode, list, merged)) {
+    const bool gone = IsGone(target);
+    const std::vector<XmlAttributeRecord> before = gone ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
+    if (!gone && CombineInto(before, source, mode, list, merged)) {
         const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
         // Added attributes follow the last one as the tag separates and
         // quotes its own; the first attribute of a tag gets a blank.
@@ -154,13 +129,14 @@ void XmlTargetDatabase::UpdateNodeAttributes(TargetNode& target, const XmlElemen
         }
         // Back to front, so that the positions still to be edited hold.
         for (auto it = tag.rbegin(); it != tag.rend(); ++it) {
-            const XmlAttributeRecord* now = Named(list, it->name);
-            const XmlAttributeRecord* before = Named(target.attributes, it->name);
+            const WideString name = TextAt(it->start, it->nameEnd);
+            const XmlAttributeRecord* now = Named(list, name);
+            const XmlAttributeRecord* was = Named(before, name);
             if (now == nullptr) {
                 updater_.Erase(SkipSpaceBackward(it->start, true), it->end);
                 continue;
             }
-            if (before != nullptr && before->value != now->value) {
+            if (was != nullptr && was->value != now->value) {
                 updater_.Update(it->valueBegin, it->valueEnd, EscapeAttribute(now->value));
             }
         }
@@ -171,23 +147,25 @@ void XmlTargetDatabase::UpdateNodeAttributes(TargetNode& target, const XmlElemen
         }
         if (!added.empty()) {
             const std::vector<AttributeBytes> kept = ScanAttributes(*this, target);
-            std::int32_t anchor = target.start + updater_.UnitSize();
+            std::int32_t anchor = Place(target, NodePlace::Start) + updater_.UnitSize();
             if (!kept.empty()) {
                 anchor = kept.back().end;
             } else {
                 // No attribute stays: the new ones follow the name.
                 const std::int32_t unit = updater_.UnitSize();
-                while (anchor < target.startTagEnd && !IsTagBlank(updater_.UnitAt(anchor))) anchor += unit;
+                const std::int32_t stop = Place(target, NodePlace::StartTagEnd);
+                while (anchor < stop && !IsTagBlank(updater_.UnitAt(anchor))) anchor += unit;
             }
             updater_.Insert(anchor, added);
         }
         ScanStartTag(target);
         // Later records of this run match against the attributes as written.
-        target.attributes.clear();
+        std::vector<XmlAttributeRecord> written;
         for (XmlAttributeRecord& a : list) {
-            target.attributes.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
-                                         static_cast<std::int32_t>(target.attributes.size())});
+            written.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
+                               static_cast<std::int32_t>(written.size())});
         }
+        SetAttributes(target, std::move(written));
     }
     Log(u"UpdateNodeAttributes end.");
 }

@@ -46,48 +46,51 @@ std::optional<WideString> XmlTargetDatabase::IndentBefore(std::int32_t pos) cons
     return TextAt(lineStart, pos);
 }
 
-WideString XmlTargetDatabase::ChildIndent(const TargetNode& parent, const XmlFileRecord& file) {
-    const auto known = childIndents_.find(&parent);
+WideString XmlTargetDatabase::ChildIndent(NodeId parent, const XmlFileRecord& file) {
+    const auto known = childIndents_.find(parent);
     if (known != childIndents_.end()) return known->second;
     std::optional<WideString> indent;
-    for (auto it = parent.children.rbegin(); it != parent.children.rend() && !indent; ++it) {
-        if ((*it)->start != -1) indent = IndentBefore((*it)->start);
+    const std::vector<NodeId>& children = ChildrenOf(parent);
+    for (auto it = children.rbegin(); it != children.rend() && !indent; ++it) {
+        const std::int32_t start = Place(*it, NodePlace::Start);
+        if (start != -1) indent = IndentBefore(start);
     }
-    if (!indent) indent = LineIndentAt(parent.start) + IndentUnitNear(parent, file);
-    return childIndents_.emplace(&parent, *indent).first->second;
+    if (!indent) indent = LineIndentAt(Place(parent, NodePlace::Start)) + IndentUnitNear(parent, file);
+    return childIndents_.emplace(parent, *indent).first->second;
 }
 
-std::optional<WideString> XmlTargetDatabase::StepToChildren(const TargetNode& node) const {
-    for (const TargetNode* child : node.children) {
-        if (child->start == -1) continue;
-        const std::optional<WideString> indent = IndentBefore(child->start);
+std::optional<WideString> XmlTargetDatabase::StepToChildren(NodeId node) const {
+    for (NodeId child = FirstChild(node); child != kNoNode; child = NextSibling(child)) {
+        const std::int32_t start = Place(child, NodePlace::Start);
+        if (start == -1) continue;
+        const std::optional<WideString> indent = IndentBefore(start);
         if (!indent) continue;
-        const WideString own = LineIndentAt(node.start);
+        const WideString own = LineIndentAt(Place(node, NodePlace::Start));
         if (indent->compare(0, own.size(), own) != 0) return std::nullopt;
         return indent->substr(own.size());
     }
     return std::nullopt;
 }
 
-WideString XmlTargetDatabase::IndentUnitNear(const TargetNode& node, const XmlFileRecord& file) {
+WideString XmlTargetDatabase::IndentUnitNear(NodeId node, const XmlFileRecord& file) {
     // The answer of each node on the way up is kept, so that every node is
     // looked at once per file however many insertions ask.
-    std::vector<const TargetNode*> asked;
+    std::vector<NodeId> asked;
     std::optional<WideString> unit;
-    for (const TargetNode* n = &node; n != nullptr; n = n->Parent()) {
+    for (NodeId n = node; n != kNoNode; n = ParentOf(n)) {
         const auto known = unitsNear_.find(n);
         if (known != unitsNear_.end()) {
             unit = known->second;
             break;
         }
         asked.push_back(n);
-        const std::optional<WideString> step = StepToChildren(*n);
+        const std::optional<WideString> step = StepToChildren(n);
         if (step && !step->empty()) {
             unit = step;
             break;
         }
     }
-    for (const TargetNode* n : asked) unitsNear_.emplace(n, unit);
+    for (NodeId n : asked) unitsNear_.emplace(n, unit);
     return unit ? *unit : FileIndentUnit(file);
 }
 
@@ -95,16 +98,12 @@ WideString XmlTargetDatabase::FileIndentUnit(const XmlFileRecord& file) {
     if (fileUnit_) return *fileUnit_;
     // The first step in document order that is not empty; a loop over an
     // explicit stack, so that no depth of nesting exhausts the real one.
+    // Document order is the order of the ids: no stack is needed.
     bool flat = false;
-    std::vector<const TargetNode*> pending;
-    if (root_ != nullptr) pending.push_back(root_);
-    while (!pending.empty() && !fileUnit_) {
-        const TargetNode* n = pending.back();
-        pending.pop_back();
-        const std::optional<WideString> step = StepToChildren(*n);
+    for (NodeId n = 0; n < nodes_.size() && !fileUnit_; ++n) {
+        const std::optional<WideString> step = StepToChildren(n);
         if (step && !step->empty()) fileUnit_ = step;
         flat = flat || step.has_value();
-        pending.insert(pending.end(), n->children.rbegin(), n->children.rend());
     }
     if (!fileUnit_) fileUnit_ = flat ? WideString() : MakeIndent(file, 1);
     return *fileUnit_;

@@ -130,7 +130,7 @@ bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStrin
 bool HasNoChildElements(const WideString& path) {
     XmlTargetDatabase db(path);
     db.Parse();
-    return db.CountChildren(db.Root(), WideString()) == 0;
+    return db.CountChildren(db.RootId(), u"") == 0;
 }
 
 void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path, WideString& summary) {

@@ -1,8 +1,8 @@
 // The node edits of XmlTargetDatabase: remove an element, insert new markup,
 // update attributes and texts. Every change goes through the byte stream
-// updater, whose observer moves the stored positions; where the observer's
-// general rule cannot know what an edit meant, the edit sets the positions
-// of the nodes it touched itself.
+// updater; the stored positions follow it as anchors. Where that general
+// rule cannot know what an edit meant, the edit sets the positions of the
+// nodes it touched itself.
 #include <algorithm>
 
 #include "custact/XML/src/xml/SourceFragments.h"
@@ -23,26 +23,12 @@ bool IsBlank(char16_t c, bool anyWhiteSpace) {
     return c == u' ' || c == u'\t';
 }
 
-// Its bytes went with an earlier removal.
-bool IsGone(const TargetNode& node) { return node.start == -1; }
-
-bool IsEmptyElementTag(const TargetNode& node) { return node.endTagStart == node.end; }
-
 bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
-
-// "<x/>", or a start and an end tag with nothing but blanks between them.
-bool IsEmpty(const ByteStreamUpdater& bytes, const TargetNode& node) {
-    if (IsEmptyElementTag(node)) return true;
-    for (std::int32_t p = node.startTagEnd + bytes.UnitSize(); p < node.endTagStart; p += bytes.UnitSize()) {
-        if (!IsBlank(bytes.UnitAt(p), false)) return false;
-    }
-    return true;
-}
 
 // What may stand where an element's end was: blanks and "/>", or blanks,
 // ">", blanks and the end tag, when it was empty; else blanks and the end
 // tag. A record that holds anything else is not written into the file.
-bool IsEndOf(const TargetNode& node, std::u16string_view tail, bool wasEmpty) {
+bool IsEndOf(const WideString& name, std::u16string_view tail, bool wasEmpty) {
     std::size_t i = 0;
     const auto blanks = [&] {
         while (i < tail.size() && IsBlank(tail[i], true)) ++i;
@@ -58,41 +44,57 @@ bool IsEndOf(const TargetNode& node, std::u16string_view tail, bool wasEmpty) {
         if (!take(u">")) return false;
         blanks();
     }
-    if (!take(u"</") || !take(node.name)) return false;
+    if (!take(u"</") || !take(name)) return false;
     blanks();
     return take(u">") && i == tail.size();
 }
 
-// The observer moves every position at an insertion point behind the new
-// text. That is right for what starts there, but a node or text run that
-// ends there lies before the new text and must keep its end; otherwise a
-// later removal of that node would take the new text with it.
+}  // namespace
+
+// An insertion at a place moves every position there behind the new text.
+// That is right for what starts there, but an element or text run of the
+// container that ends there lies before the new text and must keep its
+// end; otherwise a later removal of that element would take the new text
+// with it. The place is directly inside the container, so what can end
+// there is the container's last live child before it and its text runs.
 class EndsKeptAt {
 public:
-    EndsKeptAt(TargetNodeMap& nodes, std::int32_t at) : at_(at) {
-        for (auto& entry : nodes) {
-            TargetNode& n = entry.second;
-            if (IsGone(n) || n.start >= at) continue;
-            if (n.end == at) {
-                if (n.endTagStart == at) ends_.push_back(&n.endTagStart);
-                ends_.push_back(&n.end);
+    EndsKeptAt(XmlTargetDatabase& db, NodeId container, std::int32_t at) : db_(db), container_(container), at_(at) {
+        if (container == kNoNode) return;
+        const std::vector<NodeId>& children = db.ChildrenOf(container);
+        for (auto it = children.rbegin(); it != children.rend(); ++it) {
+            const std::int32_t start = db.Place(*it, NodePlace::Start);
+            if (start == -1 || start >= at) continue;
+            if (db.Place(*it, NodePlace::End) == at) {
+                child_ = *it;
+                childTagEnds_ = db.Place(*it, NodePlace::EndTagStart) == at;
             }
-            for (TextRange& r : n.textRanges) {
-                if (r.end == at && r.begin < at) ends_.push_back(&r.end);
-            }
+            break;
+        }
+        const std::vector<TextRange> ranges = db.TextRangesOf(container);
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            if (ranges[i].end == at && ranges[i].begin < at) runs_.push_back(i);
         }
     }
     void Restore() const {
-        for (std::int32_t* p : ends_) *p = at_;
+        if (child_ != kNoNode) {
+            db_.SetPlace(child_, NodePlace::End, at_);
+            if (childTagEnds_) db_.SetPlace(child_, NodePlace::EndTagStart, at_);
+        }
+        if (runs_.empty()) return;
+        std::vector<TextRange> ranges = db_.TextRangesOf(container_);
+        for (std::size_t i : runs_) ranges[i].end = at_;
+        db_.SetTextRanges(container_, ranges);
     }
 
 private:
+    XmlTargetDatabase& db_;
+    NodeId container_;
     std::int32_t at_;
-    std::vector<std::int32_t*> ends_;
+    NodeId child_ = kNoNode;
+    bool childTagEnds_ = false;
+    std::vector<std::size_t> runs_;
 };
-
-
-}  // namespace
 
 int NodeDepth(const XmlNodeRecord& record) {
     int depth = 0;
@@ -126,8 +128,9 @@ std::int32_t XmlTargetDatabase::SkipSpaceForward(std::int32_t pos, bool stopAfte
     return pos;
 }
 
-void XmlTargetDatabase::RefreshEndTagStart(TargetNode& node) {
-    node.endTagStart = node.end - updater_.ByteLength(u"</" + node.name + u">");
+void XmlTargetDatabase::RefreshEndTagStart(NodeId node) {
+    SetPlace(node, NodePlace::EndTagStart,
+             Place(node, NodePlace::End) - updater_.ByteLength(u"</" + NameOf(node) + u">"));
 }
 
 void XmlTargetDatabase::EraseMarkup(std::int32_t start, std::int32_t end) {
@@ -152,70 +155,85 @@ void XmlTargetDatabase::EraseMarkup(std::int32_t start, std::int32_t end) {
     }
 }
 
-void XmlTargetDatabase::JoinTouchingRuns(TargetNode& node) {
-    std::vector<TextRange>& runs = node.textRanges;
+void XmlTargetDatabase::JoinTouchingRuns(NodeId node) {
+    std::vector<TextRange> runs = TextRangesOf(node);
+    bool joined = false;
     for (std::size_t i = 1; i < runs.size(); ++i) {
         if (runs[i - 1].end == runs[i].begin && !runs[i - 1].cdata && !runs[i].cdata) {
             runs[i - 1].end = runs[i].end;
             runs.erase(runs.begin() + static_cast<std::ptrdiff_t>(i--));
+            joined = true;
         }
     }
+    if (joined) SetTextRanges(node, runs);
 }
 
-void XmlTargetDatabase::RemoveNodeAndChildren(TargetNode& node) {
+void XmlTargetDatabase::RemoveNodeAndChildren(NodeId node) {
     Log(u"RemoveNodeAndChildren start.");
     if (!IsGone(node)) {
-        EraseMarkup(node.start, node.end);
+        EraseMarkup(Place(node, NodePlace::Start), Place(node, NodePlace::End));
         // Its descendants now point nowhere; so does the node itself, which
         // the erase may have left at its first byte.
-        node.start = node.attrStart = node.startTagEnd = node.endTagStart = node.end = -1;
-        node.textRanges.clear();
-        if (TargetNode* parent = node.Parent()) JoinTouchingRuns(*parent);
+        for (NodePlace place : {NodePlace::Start, NodePlace::AttrStart, NodePlace::StartTagEnd,
+                                NodePlace::EndTagStart, NodePlace::End})
+            SetPlace(node, place, -1);
+        SetTextRanges(node, {});
+        if (ParentOf(node) != kNoNode) JoinTouchingRuns(ParentOf(node));
     }
-    node.SetProcessed(true);
-    for (TargetNode* child : node.children) child->SetProcessed(true);
+    SetProcessed(node, true);
+    for (NodeId child : ChildrenOf(node)) SetProcessed(child, true);
     Log(u"RemoveNodeAndChildren end.");
 }
 
-void XmlTargetDatabase::NoteEndRewrite(TargetNode& node, bool wasEmpty, std::int32_t from) {
-    if (!endRewritten_.insert(&node).second) return;
-    endRewrites_.push_back({&node, wasEmpty, TextAt(from, node.end)});
+void XmlTargetDatabase::NoteEndRewrite(NodeId node, bool wasEmpty, std::int32_t from) {
+    if (!endRewritten_.insert(node).second) return;
+    endRewrites_.push_back({node, wasEmpty, TextAt(from, Place(node, NodePlace::End))});
 }
 
 void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFileRecord& file,
                                               XmlElementRecord& source, int mode) {
     Log(u"InsertNodeAndChildren start.");
     if (source.parent == nullptr) return;
-    std::vector<TargetNode*> matches;
+    std::vector<NodeId> matches;
     FindMatchingNodes(*source.parent, mode, matches);
     if (matches.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
-    TargetNode& parent = *matches.front();
+    const NodeId parent = matches.front();
     if (IsGone(parent)) {
         Log(u"InsertNodeAndChildren end.");
         return;
     }
 
     const std::int32_t unit = updater_.UnitSize();
-    const WideString endTag = u"</" + parent.name + u">";
+    const WideString endTag = u"</" + NameOf(parent) + u">";
+    const std::int32_t start = Place(parent, NodePlace::Start);
     // The end tag, when it gets a line of its own, lines up with the start tag.
-    const WideString closing = LineIndentAt(parent.start);
+    const WideString closing = LineIndentAt(start);
     FragmentLayout layout{ChildIndent(parent, file), IndentUnitNear(parent, file), WideString()};
-    if (IsEmpty(updater_, parent)) {
+    const std::int32_t startTagEnd = Place(parent, NodePlace::StartTagEnd);
+    const std::int32_t endTagStart = Place(parent, NodePlace::EndTagStart);
+    const std::int32_t end = Place(parent, NodePlace::End);
+    bool empty = endTagStart == end;
+    if (!empty) {
+        empty = true;
+        for (std::int32_t p = startTagEnd + unit; p < endTagStart && empty; p += unit)
+            empty = IsBlank(updater_.UnitAt(p), false);
+    }
+    if (empty) {
         // "<x/>", "<x />" or "<x></x>" opens up: "<x>", the markup on the
         // lines below, and the end tag on a line of its own.
-        const std::int32_t s = SkipSpaceBackward(parent.startTagEnd, true);
-        layout.lineEnd = LineEndAt(parent.start);
+        const std::int32_t s = SkipSpaceBackward(startTagEnd, true);
+        layout.lineEnd = LineEndAt(start);
         const WideString fragment = BuildXmlFragment(data, source, mode, layout);
         NoteEndRewrite(parent, true, s);
-        updater_.Update(s, parent.end, u">" + layout.lineEnd + fragment + closing + endTag);
-        parent.textRanges.clear();
+        updater_.Update(s, end, u">" + layout.lineEnd + fragment + closing + endTag);
+        SetTextRanges(parent, {});
         ScanStartTag(parent);
         RefreshEndTagStart(parent);
     } else {
-        const std::int32_t p = SkipSpaceBackward(parent.endTagStart, false);
+        const std::int32_t p = SkipSpaceBackward(endTagStart, false);
         layout.lineEnd = LineEndAt(p);
         const WideString fragment = BuildXmlFragment(data, source, mode, layout);
-        const EndsKeptAt kept(nodes_, p);
+        const EndsKeptAt kept(*this, parent, p);
         if (p == contentStart_ || IsLineEnd(updater_.UnitAt(p - unit))) {
             // The end tag has its own line: the markup goes in before it.
             updater_.Insert(p, fragment);
@@ -223,12 +241,13 @@ void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFile
             // Content before the end tag on its line: the markup starts a
             // new line, and the end tag gets one of its own.
             NoteEndRewrite(parent, false, p);
-            updater_.Update(p, parent.end, layout.lineEnd + fragment + closing + endTag);
+            updater_.Update(p, end, layout.lineEnd + fragment + closing + endTag);
             RefreshEndTagStart(parent);
         }
         kept.Restore();
     }
-    if (source.flags & kXmlElementComment) commentsAdded_.push_back({&parent, source.text});
+    if (source.flags & kXmlElementComment) commentsAdded_.push_back({parent, source.text});
+    RefreshRecords();
     Log(u"InsertNodeAndChildren end.");
 }
 
@@ -240,10 +259,10 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
         InsertNodeAndChildren(data, file, comment, mode);
         return;
     }
-    std::vector<TargetNode*> matches;
+    std::vector<NodeId> matches;
     FindMatchingNodes(*next, mode, matches);
     // A sibling whose bytes are gone cannot give the comment a place.
-    matches.erase(std::remove_if(matches.begin(), matches.end(), [](const TargetNode* n) { return IsGone(*n); }),
+    matches.erase(std::remove_if(matches.begin(), matches.end(), [this](NodeId n) { return IsGone(n); }),
                   matches.end());
     if (matches.empty()) {
         Log(u"Sibling node after this comment was NOT found on target XML => insert comment as last element in "
@@ -251,23 +270,24 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
         InsertNodeAndChildren(data, file, comment, mode);
         return;
     }
-    const TargetNode& sibling = *matches.front();
-    const std::int32_t p = SkipSpaceBackward(sibling.start, false);
+    const NodeId sibling = matches.front();
+    const std::int32_t start = Place(sibling, NodePlace::Start);
+    const std::int32_t p = SkipSpaceBackward(start, false);
     // On the sibling's line, the comment gets a line of its own like it;
     // between markup on one line, it stays on that line.
-    const std::optional<WideString> indent = IndentBefore(sibling.start);
-    const FragmentLayout layout = indent ? FragmentLayout{*indent, WideString(), LineEndAt(sibling.start)}
+    const std::optional<WideString> indent = IndentBefore(start);
+    const FragmentLayout layout = indent ? FragmentLayout{*indent, WideString(), LineEndAt(start)}
                                          : FragmentLayout{WideString(), WideString(), WideString()};
     const WideString fragment = BuildXmlFragment(data, comment, mode, layout);
-    const EndsKeptAt kept(nodes_, p);
+    const EndsKeptAt kept(*this, ParentOf(sibling), p);
     updater_.Insert(p, fragment);
     kept.Restore();
-    if (sibling.Parent() != nullptr) commentsAdded_.push_back({sibling.Parent(), comment.text});
+    if (ParentOf(sibling) != kNoNode) commentsAdded_.push_back({ParentOf(sibling), comment.text});
+    RefreshRecords();
     Log(u"InsertComment end.");
 }
 
-void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, TargetNode& target, XmlElementRecord& source,
-                                      int mode) {
+void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode) {
     Log(u"UpdateXmlNode start.");
     if (!IsGone(target)) {
         UpdateNodeAttributes(target, source, mode);
@@ -277,26 +297,26 @@ void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, TargetNode& tar
     Log(u"UpdateXmlNode end.");
 }
 
-void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& target,
-                                       const XmlElementRecord& source) {
+void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, NodeId target, const XmlElementRecord& source) {
     Log(u"UpdateNodeText start.");
-    if (source.text.empty() && target.text.empty()) return;
+    if (source.text.empty() && TextOf(target).empty()) return;
     if (IsGone(target)) {
         Log(u"UpdateNodeText end.");
         return;
     }
     const WideString escaped = EscapeText(source.text);
+    std::vector<TextRange> ranges = TextRangesOf(target);
 
-    if (IsEmptyElementTag(target)) {
-        const std::int32_t s = target.startTagEnd;
-        updater_.Update(s, target.end, u">" + escaped + u"</" + target.name + u">");
-        target.startTagEnd = s;
+    if (Place(target, NodePlace::EndTagStart) == Place(target, NodePlace::End)) {
+        const std::int32_t s = Place(target, NodePlace::StartTagEnd);
+        updater_.Update(s, Place(target, NodePlace::End), u">" + escaped + u"</" + NameOf(target) + u">");
+        SetPlace(target, NodePlace::StartTagEnd, s);
         RefreshEndTagStart(target);
         const std::int32_t begin = s + updater_.ByteLength(u">");
-        target.textRanges = {TextRange{begin, begin + updater_.ByteLength(escaped), false}};
-        target.text = TrimXmlBlanks(source.text);
-    } else if (target.textRanges.size() == 1) {
-        TextRange run = target.textRanges.front();
+        SetTextRanges(target, {TextRange{begin, begin + updater_.ByteLength(escaped), false}});
+        SetText(target, TrimXmlBlanks(source.text));
+    } else if (ranges.size() == 1) {
+        TextRange run = ranges.front();
         WideString replacement = escaped;
         if (run.cdata) {
             if (source.text.find(u"]]>") == WideString::npos &&
@@ -318,41 +338,42 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, TargetNode& ta
                 const std::int32_t before = SkipSpaceBackward(run.begin, true) - openLength;
                 const std::int32_t after = SkipSpaceForward(run.end, false);
                 if (before >= 0 && after + closeLength <= updater_.Size() &&
-                    updater_.Bytes().compare(static_cast<std::size_t>(before), static_cast<std::size_t>(openLength),
-                                             EncodeXmlText(updater_.Encoding(), open)) == 0 &&
-                    updater_.Bytes().compare(static_cast<std::size_t>(after), static_cast<std::size_t>(closeLength),
-                                             EncodeXmlText(updater_.Encoding(), close)) == 0) {
+                    updater_.Slice(before, before + openLength) == EncodeXmlText(updater_.Encoding(), open) &&
+                    updater_.Slice(after, after + closeLength) == EncodeXmlText(updater_.Encoding(), close)) {
                     run = TextRange{before, after + closeLength, false};
                 }
             }
         }
-        const EndsKeptAt kept(nodes_, run.begin);
+        const EndsKeptAt kept(*this, target, run.begin);
         updater_.Update(run.begin, run.end, replacement);
         kept.Restore();
         const std::int32_t length = updater_.ByteLength(replacement);
-        target.textRanges.clear();
-        if (length > 0) target.textRanges.push_back(TextRange{run.begin, run.begin + length, run.cdata});
-        target.text = TrimXmlBlanks(source.text);
+        ranges.clear();
+        if (length > 0) ranges.push_back(TextRange{run.begin, run.begin + length, run.cdata});
+        SetTextRanges(target, ranges);
+        SetText(target, TrimXmlBlanks(source.text));
     } else {
-        const std::int32_t p = SkipSpaceBackward(target.endTagStart, true);
+        const std::int32_t p = SkipSpaceBackward(Place(target, NodePlace::EndTagStart), true);
         // Mixed content keeps its runs; the new text gets a line of its own.
-        const bool mixed = !target.textRanges.empty();
+        const bool mixed = !ranges.empty();
         const WideString indent = mixed ? ChildIndent(target, file) : WideString();
         const WideString lead = mixed ? LineEndAt(p) + indent : WideString();
-        const EndsKeptAt kept(nodes_, p);
+        const EndsKeptAt kept(*this, target, p);
         updater_.Insert(p, lead + escaped);
         kept.Restore();
+        ranges = TextRangesOf(target);
         const std::int32_t begin = p + updater_.ByteLength(lead);
         const std::int32_t end = begin + updater_.ByteLength(escaped);
-        if (mixed && target.textRanges.back().end == p && !target.textRanges.back().cdata) {
+        if (mixed && ranges.back().end == p && !ranges.back().cdata) {
             // Only white space lies between the last run and the new text.
-            target.textRanges.back().end = end;
+            ranges.back().end = end;
         } else if (end > begin) {
-            target.textRanges.push_back(TextRange{begin, end, false});
+            ranges.push_back(TextRange{begin, end, false});
         }
+        SetTextRanges(target, ranges);
         // As a parser reports it: line ends as line feeds.
         const WideString between = mixed ? u"\n" + indent : WideString();
-        target.text = TrimXmlBlanks(mixed ? target.text + between + source.text : source.text);
+        SetText(target, TrimXmlBlanks(mixed ? TextOf(target) + between + source.text : source.text));
     }
     // Runs leave out the blanks at their ends, as a parse gives them: a run
     // that started on a blank right after an element would otherwise lose
@@ -365,14 +386,15 @@ AddedMarkup XmlTargetDatabase::AddedInThisRun() const {
     AddedMarkup added;
     SiblingIndices indices;
     for (const CommentAdded& c : commentsAdded_) {
-        if (!IsGone(*c.parent)) added.comments.push_back({IndexPathAfterEdits(*c.parent, indices), c.text});
+        if (!IsGone(c.parent)) added.comments.push_back({IndexPathAfterEdits(c.parent, indices), c.text});
     }
     for (const EndRewrite& r : endRewrites_) {
-        if (IsGone(*r.node)) continue;
-        const auto kept = std::count_if(r.node->children.begin(), r.node->children.end(),
-                                        [](const TargetNode* child) { return !IsGone(*child); });
+        if (IsGone(r.node)) continue;
+        const std::vector<NodeId>& children = ChildrenOf(r.node);
+        const auto kept =
+            std::count_if(children.begin(), children.end(), [this](NodeId child) { return !IsGone(child); });
         added.ends.push_back(
-            {IndexPathAfterEdits(*r.node, indices), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
+            {IndexPathAfterEdits(r.node, indices), r.wasEmpty, static_cast<std::int32_t>(kept), r.tail});
     }
     return added;
 }
@@ -388,55 +410,65 @@ void XmlTargetDatabase::GiveBackAddedMarkup(const AddedMarkup& added) {
         if (!RestoreEnd(end))
             Log(u"Earlier end NOT restored, the element is missing or holds more than before: " + end.element);
     }
+    RefreshRecords();
 }
 
 bool XmlTargetDatabase::RemoveAddedComment(const AddedComment& added) {
-    TargetNode* parent = FindNodeAtIndexPath(added.parent);
-    if (parent == nullptr || IsGone(*parent)) return false;
+    const NodeId parent = FindNodeAtIndexPath(added.parent);
+    if (parent == kNoNode || IsGone(parent)) return false;
     // The last of its text in the element: one the install added was not
     // there before it.
-    TargetComment* found = nullptr;
+    CommentData* found = nullptr;
+    std::int32_t foundStart = -1;
     const auto range = commentsByText_.equal_range(NormalisedComment(added.text));
     for (auto it = range.first; it != range.second; ++it) {
-        TargetComment& c = comments_[it->second];
-        if (c.parent == parent && c.start != -1 && (found == nullptr || c.start > found->start)) found = &c;
+        CommentData& c = comments_[it->second];
+        if (c.parent != parent || c.erased) continue;
+        const std::int32_t start = updater_.Resolve(PieceTable::OriginalBefore(c.start));
+        if (start != -1 && (found == nullptr || start > foundStart)) {
+            found = &c;
+            foundStart = start;
+        }
     }
     if (found == nullptr) return false;
     Log(u"REMOVE Comment: " + added.text);
-    EraseMarkup(found->start, found->end);
-    found->start = found->end = -1;
-    JoinTouchingRuns(*parent);
+    EraseMarkup(foundStart, updater_.Resolve(PieceTable::OriginalBefore(found->end)));
+    found->erased = true;
+    JoinTouchingRuns(parent);
     return true;
 }
 
 bool XmlTargetDatabase::RestoreEnd(const RewrittenEnd& rewritten) {
-    TargetNode* node = FindNodeAtIndexPath(rewritten.element);
-    if (node == nullptr || IsGone(*node) || IsEmptyElementTag(*node) ||
-        !IsEndOf(*node, rewritten.tail, rewritten.wasEmpty))
+    const NodeId node = FindNodeAtIndexPath(rewritten.element);
+    if (node == kNoNode || IsGone(node) || Place(node, NodePlace::EndTagStart) == Place(node, NodePlace::End) ||
+        !IsEndOf(NameOf(node), rewritten.tail, rewritten.wasEmpty))
         return false;
     const std::int32_t unit = updater_.UnitSize();
-    const std::int32_t contentEnd = SkipSpaceBackward(node->endTagStart, true);
-    const bool empty = contentEnd == node->startTagEnd + unit;
+    const std::int32_t startTagEnd = Place(node, NodePlace::StartTagEnd);
+    const std::int32_t contentEnd = SkipSpaceBackward(Place(node, NodePlace::EndTagStart), true);
+    const bool empty = contentEnd == startTagEnd + unit;
     // Only when all it gained is gone again: no content at all for an
     // element that was empty, else just the children it had.
-    const auto children = std::count_if(node->children.begin(), node->children.end(),
-                                        [](const TargetNode* child) { return !IsGone(*child); });
+    const std::vector<NodeId>& all = ChildrenOf(node);
+    const auto children = std::count_if(all.begin(), all.end(), [this](NodeId child) { return !IsGone(child); });
     if (rewritten.wasEmpty ? !empty : (empty || children != rewritten.children)) return false;
-    const std::int32_t s = rewritten.wasEmpty ? SkipSpaceBackward(node->startTagEnd, true) : contentEnd;
-    Log(u"RESTORE the end the element had before the installation: <" + node->name + u"> at line " +
-        ToWideUnsigned(node->startLine));
-    const EndsKeptAt kept(nodes_, s);
-    updater_.Update(s, node->end, rewritten.tail);
+    const std::int32_t s = rewritten.wasEmpty ? SkipSpaceBackward(startTagEnd, true) : contentEnd;
+    Log(u"RESTORE the end the element had before the installation: <" + NameOf(node) + u"> at line " +
+        ToWideUnsigned(LineOf(nodes_[node].start)));
+    const EndsKeptAt kept(*this, node, s);
+    updater_.Update(s, Place(node, NodePlace::End), rewritten.tail);
     kept.Restore();
-    node->end = s + updater_.ByteLength(rewritten.tail);
-    ScanStartTag(*node);
-    if (updater_.UnitAt(node->startTagEnd) == u'/') {
-        node->endTagStart = node->end;
+    const std::int32_t end = s + updater_.ByteLength(rewritten.tail);
+    SetPlace(node, NodePlace::End, end);
+    ScanStartTag(node);
+    if (updater_.UnitAt(Place(node, NodePlace::StartTagEnd)) == u'/') {
+        SetPlace(node, NodePlace::EndTagStart, end);
     } else {
-        std::int32_t lt = node->end - unit;
-        while (lt > node->startTagEnd && updater_.UnitAt(lt) != u'<') lt -= unit;
-        node->endTagStart = lt;
+        const std::int32_t tagEnd = Place(node, NodePlace::StartTagEnd);
+        std::int32_t lt = end - unit;
+        while (lt > tagEnd && updater_.UnitAt(lt) != u'<') lt -= unit;
+        SetPlace(node, NodePlace::EndTagStart, lt);
     }
-    if (rewritten.wasEmpty) node->textRanges.clear();
+    if (rewritten.wasEmpty) SetTextRanges(node, {});
     return true;
 }

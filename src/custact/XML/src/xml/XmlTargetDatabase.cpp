@@ -1,9 +1,11 @@
+// Parsing the target file into the element table, and what each element
+// holds: positions through anchors, names, keys, lines.
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 
 #include <algorithm>
-#include <functional>
 #include <limits>
 
+#include "custact/XML/src/xml/XmlTagScan.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 
@@ -14,48 +16,20 @@ void Log(const WideString& line) {
     if (log.IsEnabled()) log.Send(line);
 }
 
-bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 // White space as the C library knows it: also vertical tab and form feed.
 bool IsWhite(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+// What TrimXmlBlanks takes away.
+bool IsXmlBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
 
-bool IsKeyOfElement(const XmlAttributeRecord& a, int mode) {
-    if (!(a.flags & kXmlAttributeBelongs) || (a.flags & kXmlAttributeUninstall)) return false;
-    return mode == XML_UPDATE_UNINSTALL || (a.flags & kXmlAttributeKey);
+bool IsDigits(std::u16string_view text) {
+    return !text.empty() && text[0] != u'0' &&
+           std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }
 
-bool IsKeyOfAncestor(const XmlAttributeRecord& a) {
-    return (a.flags & kXmlAttributeBelongs) && (a.flags & kXmlAttributeKey) && !(a.flags & kXmlAttributeUninstall);
-}
-
-bool HasAttribute(const XmlNodeRecord& node, const XmlAttributeRecord& key) {
-    return std::any_of(node.attributes.begin(), node.attributes.end(),
-                       [&](const XmlAttributeRecord& a) { return a.name == key.name && a.value == key.value; });
-}
-
-bool HasKeysOfAncestor(const XmlNodeRecord& source, const XmlNodeRecord& target) {
-    return std::all_of(source.attributes.begin(), source.attributes.end(),
-                       [&](const XmlAttributeRecord& key) { return !IsKeyOfAncestor(key) || HasAttribute(target, key); });
-}
-
-// Whether both records have the same names from the root down; a null
-// record is the place outside the root.
-bool SamePath(const XmlNodeRecord* a, const XmlNodeRecord* b) {
-    for (; a != nullptr && b != nullptr; a = a->parent, b = b->parent) {
-        if (a->name != b->name) return false;
-    }
-    return a == nullptr && b == nullptr;
-}
-
-void MoveAfterErase(std::int32_t& p, std::int32_t start, std::int32_t end) {
-    if (p >= end) {
-        p = p - end + start;
-    } else if (p > start) {
-        p = -1;
-    }
-}
-
-void MoveAfterInsert(std::int32_t& p, std::int32_t at, std::int32_t count) {
-    if (p >= at) p += count;
+std::int32_t ByteOrderMarkLength(const std::string& bytes) {
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return 3;
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) return 2;
+    return 0;
 }
 
 }  // namespace
@@ -76,22 +50,11 @@ WideString NormalisedComment(std::u16string_view text) {
     return normalised;
 }
 
-namespace {
-
-std::int32_t ByteOrderMarkLength(const std::string& bytes) {
-    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return 3;
-    if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) return 2;
-    return 0;
-}
-
-}  // namespace
-
 WideString TrimXmlBlanks(std::u16string_view text) {
-    const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && isBlank(text[first])) ++first;
-    while (last > first && isBlank(text[last - 1])) --last;
+    while (first < last && IsXmlBlank(text[first])) ++first;
+    while (last > first && IsXmlBlank(text[last - 1])) --last;
     return WideString(text.substr(first, last - first));
 }
 
@@ -108,9 +71,7 @@ WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
 
 XmlTargetDatabase::XmlTargetDatabase(WideString path) : XmlReader(std::move(path)), updater_(this) {}
 
-std::size_t XmlTargetDatabase::ChildKeyHash::operator()(const ChildKey& key) const {
-    return std::hash<const void*>()(key.parent) * 31 + std::hash<std::u16string_view>()(key.name);
-}
+XmlTargetDatabase::~XmlTargetDatabase() = default;
 
 void XmlTargetDatabase::Parse() {
     Log(u"Target XML file -> Start parsing...");
@@ -128,19 +89,24 @@ void XmlTargetDatabase::Parse(std::string bytes) {
 }
 
 void XmlTargetDatabase::ParseLoadedBytes() {
-    fileStart_ = InspectXmlFileStart(updater_.Bytes());
+    const std::string& bytes = updater_.Original();
+    fileStart_ = InspectXmlFileStart(bytes);
     if (!fileStart_.unsupported.empty()) throw Exception(TRELLIS_HERE, 4114, {Path(), fileStart_.unsupported});
     // Until a declaration names one, the bytes decide: UTF-16 in their own
     // byte order, else UTF-8.
     updater_.SetEncoding(ResolveXmlEncoding(fileStart_, u""));
     // The bytes the edits change are the bytes parsed: the file is read once.
-    Read(updater_.Bytes());
-    contentStart_ = ByteOrderMarkLength(updater_.Bytes());
+    Read(bytes);
+    open_ = {};
+    openTexts_ = {};
+    openRanges_ = {};
+    AssignKeys();
+    contentStart_ = ByteOrderMarkLength(bytes);
     const std::int32_t unit = updater_.UnitSize();
     for (std::int32_t p = contentStart_; p < updater_.Size(); p += unit) {
-        const char16_t c = updater_.UnitAt(p);
+        const char16_t c = OriginalUnitAt(p);
         if (c == u'\n' || c == u'\r') {
-            firstLineEnd_ = c == u'\r' && updater_.UnitAt(p + unit) == u'\n' ? u"\r\n" : WideString(1, c);
+            firstLineEnd_ = c == u'\r' && OriginalUnitAt(p + unit) == u'\n' ? u"\r\n" : WideString(1, c);
             break;
         }
     }
@@ -172,7 +138,7 @@ void XmlTargetDatabase::OnXmlDecl(const std::optional<WideString>& version, cons
 void XmlTargetDatabase::ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const {
     const std::int32_t unit = updater_.UnitSize();
     for (char16_t c : markup) {
-        if (updater_.UnitAt(pos) != c) {
+        if (OriginalUnitAt(pos) != c) {
             throw Exception(TRELLIS_HERE, 4119,
                             {Path(), u"an entity reference stands for markup", ToWideUnsigned(CurrentLine()),
                              ToWideUnsigned(CurrentColumn())});
@@ -181,19 +147,320 @@ void XmlTargetDatabase::ExpectMarkupAt(std::int32_t pos, std::u16string_view mar
     }
 }
 
-WideString XmlTargetDatabase::MakeNodeKey(const WideString& name) {
-    if (nodes_.count(name) == 0) return name;
-    // Keys are never removed, so the smallest free suffix only grows.
-    std::uint32_t& next = nextKeySuffix_[name];
-    if (next == 0) next = 1;
-    while (nodes_.count(name + u"_" + ToWideUnsigned(next)) != 0) ++next;
-    return name + u"_" + ToWideUnsigned(next++);
+XmlTargetDatabase::NameId XmlTargetDatabase::Intern(std::u16string_view name) {
+    // Siblings mostly share their name: the last one is tried first.
+    if (lastName_ != kNoName && names_[lastName_] == name) return lastName_;
+    const auto found = nameIds_.find(name);
+    if (found != nameIds_.end()) return lastName_ = found->second;
+    const auto id = static_cast<NameId>(names_.size());
+    names_.emplace_back(name);
+    nameIds_.emplace(names_.back(), id);
+    nameCounts_.push_back(0);
+    return lastName_ = id;
 }
 
-void XmlTargetDatabase::ScanStartTag(TargetNode& node) const {
+XmlTargetDatabase::NameId XmlTargetDatabase::FindName(std::u16string_view name) const {
+    const auto found = nameIds_.find(name);
+    return found == nameIds_.end() ? kNoName : found->second;
+}
+
+void XmlTargetDatabase::OnStartElement(std::u16string_view name, const XmlReaderAttributes& attributes) {
+    // Detect and prevent overflow: ids are 32-bit, and kNoNode is none.
+    if (nodes_.size() >= kNoNode - 1) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    const auto id = static_cast<NodeId>(nodes_.size());
+    NodeData node{};
+    node.parent = open_.empty() ? kNoNode : open_.back().id;
+    node.nextSibling = kNoNode;
+    node.name = Intern(name);
+    node.ordinal = nameCounts_[node.name]++;
+    node.index = open_.empty() ? 0 : open_.back().children++;
+    node.start = static_cast<std::int32_t>(CurrentByteIndex());
+    ExpectMarkupAt(node.start, u"<");
+    // Expat's event is the whole tag; "/>" ends an empty-element tag. A ">"
+    // inside a quoted attribute value does not end the tag.
+    const std::int32_t unit = updater_.UnitSize();
+    std::int32_t gt = node.start + CurrentByteCount() - unit;
+    if (gt <= node.start || OriginalUnitAt(gt) != u'>') {
+        char16_t quote = 0;
+        for (gt = node.start + unit; gt < updater_.Size(); gt += unit) {
+            const char16_t c = OriginalUnitAt(gt);
+            if (quote != 0) {
+                if (c == quote) quote = 0;
+            } else if (c == u'"' || c == u'\'') {
+                quote = c;
+            } else if (c == u'>') {
+                break;
+            }
+        }
+        if (gt >= updater_.Size()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    }
+    node.startTagEnd = OriginalUnitAt(gt - unit) == u'/' ? gt - unit : gt;
+    if (!open_.empty()) {
+        OpenElement& parent = open_.back();
+        if (parent.lastChild != kNoNode) nodes_[parent.lastChild].nextSibling = id;
+        parent.lastChild = id;
+    }
+    nodes_.push_back(node);
+    open_.push_back({id, kNoNode, 0});
+    if (openTexts_.size() < open_.size()) {
+        openTexts_.resize(open_.size());
+        openRanges_.resize(open_.size());
+    }
+    openTexts_[open_.size() - 1].clear();
+    openRanges_[open_.size() - 1].clear();
+    // Without a DTD, the bytes of a tag give Expat's values exactly; with
+    // one, a declared type or entity may change them.
+    if (hasDoctype_) CheckAttributesOf(id, attributes);
+}
+
+void XmlTargetDatabase::OnStartCdata() { ExpectMarkupAt(static_cast<std::int32_t>(CurrentByteIndex()), u"<![CDATA["); }
+
+void XmlTargetDatabase::OnEndElement() {
+    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    const NodeId id = open_.back().id;
+    NodeData& node = nodes_[id];
+    const std::int32_t unit = updater_.UnitSize();
+    if (OriginalUnitAt(node.startTagEnd) == u'/') {
+        // An empty-element tag: it ends with its "/>".
+        node.end = node.startTagEnd + 2 * unit;
+        node.endTagStart = node.end;
+    } else {
+        // Expat reports the "<" of the end tag; the element ends past its ">".
+        node.endTagStart = static_cast<std::int32_t>(CurrentByteIndex());
+        std::int32_t p = node.endTagStart + CurrentByteCount() - unit;
+        if (p <= node.endTagStart || OriginalUnitAt(p) != u'>') {
+            p = node.endTagStart;
+            while (p < updater_.Size() && OriginalUnitAt(p) != u'>') p += unit;
+        }
+        node.end = std::min(p + unit, updater_.Size());
+    }
+    const std::size_t depth = open_.size() - 1;
+    std::vector<TextRange>& runs = openRanges_[depth];
+    node.firstRange = static_cast<std::uint32_t>(ranges_.size());
+    for (TextRange r : runs) {
+        while (r.begin < r.end && IsWhite(OriginalUnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsWhite(OriginalUnitAt(r.end - unit))) r.end -= unit;
+        if (r.end > r.begin) ranges_.push_back(r);
+    }
+    node.rangeCount = static_cast<std::uint32_t>(ranges_.size() - node.firstRange);
+    std::u16string_view text = openTexts_[depth];
+    while (!text.empty() && IsXmlBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsXmlBlank(text.back())) text.remove_suffix(1);
+    CheckTextOf(id, text);
+    open_.pop_back();
+}
+
+void XmlTargetDatabase::OnCharacterData(std::u16string_view text) {
+    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
+    const std::size_t depth = open_.size() - 1;
+    // Blanks before the first other character would be trimmed away: the
+    // many lines between an element's children are never copied.
+    WideString& collected = openTexts_[depth];
+    if (!collected.empty() ||
+        !std::all_of(text.begin(), text.end(), [](char16_t c) { return IsXmlBlank(c); }))
+        collected += text;
+    // The raw bytes of this event: a run of characters, a line end, or a
+    // reference as written in the file. Inside an internal entity every
+    // event reports the reference itself, so the ranges overlap and merge.
+    const std::int64_t begin = CurrentByteIndex();
+    const std::int32_t count = CurrentByteCount();
+    if (begin < 0 || count <= 0) return;
+    const TextRange run{static_cast<std::int32_t>(begin), static_cast<std::int32_t>(begin + count), InCdata()};
+    std::vector<TextRange>& runs = openRanges_[depth];
+    if (!runs.empty()) {
+        TextRange& last = runs.back();
+        if (last.cdata == run.cdata && run.begin >= last.begin && run.begin <= last.end) {
+            last.end = std::max(last.end, run.end);
+            return;
+        }
+    }
+    runs.push_back(run);
+}
+
+void XmlTargetDatabase::OnComment(const WideString& text) {
+    const NodeId parent = open_.empty() ? kNoNode : open_.back().id;
+    auto start = static_cast<std::int32_t>(CurrentByteIndex());
+    std::int32_t end = start + CurrentByteCount();
+    // A comment that an entity reference brings in has no bytes of its own.
+    const std::int32_t unit = updater_.UnitSize();
+    if (start < 0 || OriginalUnitAt(start) != u'<' || OriginalUnitAt(start + unit) != u'!' ||
+        OriginalUnitAt(end - unit) != u'>') {
+        start = end = -1;
+    }
+    commentsByText_.emplace(NormalisedComment(text), comments_.size());
+    comments_.push_back({parent, start, end, false});
+}
+
+void XmlTargetDatabase::AssignKeys() {
+    // The second and later elements of a name take the name, "_" and their
+    // number among them, unless an element is itself named that way: then
+    // every key is worked out in document order as it was given.
+    bool collide = false;
+    for (NameId n = 0; n < names_.size() && !collide; ++n) {
+        if (nameCounts_[n] == 0) continue;
+        const std::size_t underscore = names_[n].rfind(u'_');
+        if (underscore == WideString::npos || !IsDigits(std::u16string_view(names_[n]).substr(underscore + 1)))
+            continue;
+        const NameId base = FindName(std::u16string_view(names_[n]).substr(0, underscore));
+        collide = base != kNoName && nameCounts_[base] > 0;
+    }
+    if (!collide) return;
+    std::unordered_set<WideString> taken;
+    std::unordered_map<NameId, std::uint32_t> next;
+    keys_.reserve(nodes_.size());
+    for (NodeId id = 0; id < nodes_.size(); ++id) {
+        const NodeData& node = nodes_[id];
+        const WideString& name = names_[node.name];
+        WideString key = name;
+        if (taken.count(key) != 0) {
+            std::uint32_t& suffix = next[node.name];
+            if (suffix == 0) suffix = 1;
+            while (taken.count(name + u"_" + ToWideUnsigned(suffix)) != 0) ++suffix;
+            key = name + u"_" + ToWideUnsigned(suffix++);
+        }
+        taken.insert(key);
+        keys_.push_back(std::move(key));
+    }
+}
+
+WideString XmlTargetDatabase::KeyOf(NodeId id) const {
+    if (!keys_.empty()) return keys_[id];
+    const NodeData& node = nodes_[id];
+    if (node.ordinal == 0) return names_[node.name];
+    return names_[node.name] + u"_" + ToWideUnsigned(node.ordinal);
+}
+
+const std::vector<NodeId>& XmlTargetDatabase::ChildrenOf(NodeId id) const {
+    const auto known = children_.find(id);
+    if (known != children_.end()) return known->second;
+    std::vector<NodeId> children;
+    for (NodeId child = FirstChild(id); child != kNoNode; child = NextSibling(child)) children.push_back(child);
+    return children_.emplace(id, std::move(children)).first->second;
+}
+
+std::int32_t XmlTargetDatabase::OriginalAttrStart(const NodeData& node) const {
+    const std::int32_t unit = updater_.UnitSize();
+    std::int32_t p = node.start + unit;
+    for (char16_t c = OriginalUnitAt(p); p < node.startTagEnd && !IsTagBlank(c) && c != u'/' && c != u'>';
+         c = OriginalUnitAt(p += unit)) {
+    }
+    return p < node.startTagEnd && IsTagBlank(OriginalUnitAt(p)) ? p + unit : node.startTagEnd;
+}
+
+std::int32_t XmlTargetDatabase::Place(NodeId id, NodePlace place) const {
+    const NodeData& node = nodes_[id];
+    if (node.flags & kPlacesSet) {
+        const PlaceEdits& edits = placeEdits_.at(id);
+        const auto i = static_cast<std::size_t>(place);
+        if (edits.set & (1u << i)) return updater_.Resolve(edits.places[i]);
+    }
+    switch (place) {
+    case NodePlace::Start: return updater_.Resolve(PieceTable::OriginalBefore(node.start));
+    case NodePlace::AttrStart: return updater_.Resolve(PieceTable::OriginalAfter(OriginalAttrStart(node)));
+    case NodePlace::StartTagEnd: return updater_.Resolve(PieceTable::OriginalBefore(node.startTagEnd));
+    case NodePlace::EndTagStart: return updater_.Resolve(PieceTable::OriginalBefore(node.endTagStart));
+    case NodePlace::End: return updater_.Resolve(PieceTable::OriginalBefore(node.end));
+    }
+    return -1;
+}
+
+void XmlTargetDatabase::SetPlace(NodeId id, NodePlace place, std::int32_t pos) {
+    PlaceEdits& edits = placeEdits_[id];
+    nodes_[id].flags |= kPlacesSet;
+    const auto i = static_cast<std::size_t>(place);
+    edits.set = static_cast<std::uint8_t>(edits.set | (1u << i));
+    // Text inserted exactly at the start of the attributes goes in front
+    // of them: that place is held by the byte before it.
+    if (pos < 0) {
+        edits.places[i] = ByteStreamUpdater::Anchor{};
+    } else if (place == NodePlace::AttrStart) {
+        edits.places[i] = updater_.AnchorAfter(pos);
+    } else {
+        edits.places[i] = updater_.AnchorBefore(pos);
+    }
+}
+
+std::vector<TextRange> XmlTargetDatabase::TextRangesOf(NodeId id) const {
+    const NodeData& node = nodes_[id];
+    std::vector<TextRange> ranges;
+    if (node.flags & kPlacesSet) {
+        const PlaceEdits& edits = placeEdits_.at(id);
+        if (edits.rangesSet) {
+            for (const PlaceEdits::Range& r : edits.ranges)
+                ranges.push_back({updater_.Resolve(r.begin), updater_.Resolve(r.end), r.cdata});
+            return ranges;
+        }
+    }
+    for (std::uint32_t i = node.firstRange; i < node.firstRange + node.rangeCount; ++i) {
+        const TextRange& r = ranges_[i];
+        ranges.push_back({updater_.Resolve(PieceTable::OriginalBefore(r.begin)),
+                          updater_.Resolve(PieceTable::OriginalBefore(r.end)), r.cdata});
+    }
+    return ranges;
+}
+
+void XmlTargetDatabase::SetTextRanges(NodeId id, const std::vector<TextRange>& ranges) {
+    PlaceEdits& edits = placeEdits_[id];
+    nodes_[id].flags |= kPlacesSet;
+    edits.rangesSet = true;
+    edits.ranges.clear();
+    const auto anchor = [this](std::int32_t pos) {
+        return pos < 0 ? ByteStreamUpdater::Anchor{} : updater_.AnchorBefore(pos);
+    };
+    for (const TextRange& r : ranges) edits.ranges.push_back({anchor(r.begin), anchor(r.end), r.cdata});
+}
+
+void XmlTargetDatabase::TightenTextRanges(NodeId id) {
+    const std::int32_t unit = updater_.UnitSize();
+    std::vector<TextRange> kept;
+    for (TextRange r : TextRangesOf(id)) {
+        while (r.begin < r.end && IsWhite(updater_.UnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsWhite(updater_.UnitAt(r.end - unit))) r.end -= unit;
+        if (r.end > r.begin) kept.push_back(r);
+    }
+    SetTextRanges(id, kept);
+}
+
+void XmlTargetDatabase::SetProcessed(NodeId id, bool on) {
+    nodes_[id].flags = static_cast<std::uint8_t>(on ? nodes_[id].flags | kProcessedFlag
+                                                    : nodes_[id].flags & ~kProcessedFlag);
+}
+
+std::uint64_t XmlTargetDatabase::LineOf(std::int32_t offset) const {
+    if (!linesKnown_) {
+        // Expat's line ends: "\r\n", "\n" and a lone "\r".
+        const std::int32_t unit = updater_.UnitSize();
+        const auto size = static_cast<std::int32_t>(updater_.Original().size());
+        for (std::int32_t p = 0; p < size; p += unit) {
+            const char16_t c = OriginalUnitAt(p);
+            if (c == u'\n' || (c == u'\r' && OriginalUnitAt(p + unit) != u'\n')) lineStarts_.push_back(p + unit);
+        }
+        linesKnown_ = true;
+    }
+    return 1 + static_cast<std::uint64_t>(std::upper_bound(lineStarts_.begin(), lineStarts_.end(), offset) -
+                                          lineStarts_.begin());
+}
+
+WideString XmlTargetDatabase::NodePath(NodeId id, bool withoutIndex) const {
+    std::vector<NodeId> chain;
+    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) chain.push_back(n);
+    WideString path = NameOf(chain.back());
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        path += u"/" + NameOf(*it);
+        if (!withoutIndex) path += u"[" + ToWideDecimal(IndexOf(*it)) + u"]";
+    }
+    return path;
+}
+
+WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const {
+    if (begin < 0 || end <= begin) return WideString();
+    return DecodeXmlText(updater_.Encoding(), updater_.Slice(begin, std::min(end, updater_.Size())));
+}
+
+void XmlTargetDatabase::ScanStartTag(NodeId id) {
     const std::int32_t unit = updater_.UnitSize();
     const std::int32_t size = updater_.Size();
-    std::int32_t p = node.start + unit;
+    std::int32_t p = Place(id, NodePlace::Start) + unit;
     for (char16_t c = updater_.UnitAt(p); p < size && !IsTagBlank(c) && c != u'/' && c != u'>';
          c = updater_.UnitAt(p += unit)) {
     }
@@ -211,239 +478,9 @@ void XmlTargetDatabase::ScanStartTag(TargetNode& node) const {
         }
     }
     if (p >= size) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
-    node.startTagEnd = updater_.UnitAt(p - unit) == u'/' ? p - unit : p;
-    node.attrStart = afterName < node.startTagEnd && IsTagBlank(updater_.UnitAt(afterName)) ? afterName + unit
-                                                                                             : node.startTagEnd;
-}
-
-void XmlTargetDatabase::OnStartElement(const WideString& name, const XmlReaderAttributes& attributes) {
-    TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
-    TargetNode node;
-    node.key = MakeNodeKey(name);
-    node.name = name;
-    node.index = open_.empty() ? 0 : open_.back().children++;
-    node.parent = parent;
-    for (std::size_t i = 0; i < attributes.size(); ++i) {
-        node.attributes.push_back({kAttributeFromTarget, attributes[i].first, attributes[i].second, 0,
-                                   static_cast<std::int32_t>(i)});
-    }
-    node.start = static_cast<std::int32_t>(CurrentByteIndex());
-    node.startLine = CurrentLine();
-    node.startColumn = CurrentColumn();
-    ExpectMarkupAt(node.start, u"<");
-    ScanStartTag(node);
-
-    const WideString key = node.key;
-    TargetNode* stored = &nodes_.emplace(key, std::move(node)).first->second;
-    open_.push_back({stored, 0});
-    if (parent == nullptr && root_ == nullptr) root_ = stored;
-    if (parent != nullptr) parent->children.push_back(stored);
-    childrenByName_[ChildKey{parent, stored->name}].push_back(stored);
-}
-
-void XmlTargetDatabase::OnStartCdata() { ExpectMarkupAt(static_cast<std::int32_t>(CurrentByteIndex()), u"<![CDATA["); }
-
-const std::vector<TargetNode*>& XmlTargetDatabase::ChildrenNamed(const TargetNode* parent,
-                                                                  std::u16string_view name) const {
-    static const std::vector<TargetNode*> kNone;
-    const auto found = childrenByName_.find(ChildKey{parent, name});
-    return found == childrenByName_.end() ? kNone : found->second;
-}
-
-void XmlTargetDatabase::OnEndElement(const WideString& /*name*/) {
-    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
-    TargetNode& node = *open_.back().node;
-    const std::int32_t unit = updater_.UnitSize();
-    if (updater_.UnitAt(node.startTagEnd) == u'/') {
-        // An empty-element tag: it ends with its "/>".
-        node.end = node.startTagEnd + 2 * unit;
-        node.endTagStart = node.end;
-    } else {
-        // Expat reports the "<" of the end tag; the element ends past its ">".
-        node.endTagStart = static_cast<std::int32_t>(CurrentByteIndex());
-        std::int32_t p = node.endTagStart;
-        while (p < updater_.Size() && updater_.UnitAt(p) != u'>') p += unit;
-        node.end = std::min(p + unit, updater_.Size());
-    }
-    node.endLine = CurrentLine();
-    node.endColumn = CurrentColumn();
-    node.text = TrimXmlBlanks(node.text);
-    TightenTextRanges(node);
-    open_.pop_back();
-}
-
-void XmlTargetDatabase::TightenTextRanges(TargetNode& node) const {
-    const std::int32_t unit = updater_.UnitSize();
-    std::vector<TextRange> kept;
-    for (TextRange r : node.textRanges) {
-        while (r.begin < r.end && IsWhite(updater_.UnitAt(r.begin))) r.begin += unit;
-        while (r.end > r.begin && IsWhite(updater_.UnitAt(r.end - unit))) r.end -= unit;
-        if (r.end > r.begin) kept.push_back(r);
-    }
-    node.textRanges = std::move(kept);
-}
-
-void XmlTargetDatabase::OnCharacterData(const WideString& text) {
-    if (open_.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
-    TargetNode& node = *open_.back().node;
-    node.text += text;
-    // The raw bytes of this event: a run of characters, a line end, or a
-    // reference as written in the file. Inside an internal entity every
-    // event reports the reference itself, so the ranges overlap and merge.
-    const std::int64_t begin = CurrentByteIndex();
-    const std::int32_t count = CurrentByteCount();
-    if (begin < 0 || count <= 0) return;
-    const TextRange run{static_cast<std::int32_t>(begin), static_cast<std::int32_t>(begin + count), InCdata()};
-    if (!node.textRanges.empty()) {
-        TextRange& last = node.textRanges.back();
-        if (last.cdata == run.cdata && run.begin >= last.begin && run.begin <= last.end) {
-            last.end = std::max(last.end, run.end);
-            return;
-        }
-    }
-    node.textRanges.push_back(run);
-}
-
-void XmlTargetDatabase::OnComment(const WideString& text) {
-    TargetNode* parent = open_.empty() ? nullptr : open_.back().node;
-    auto start = static_cast<std::int32_t>(CurrentByteIndex());
-    std::int32_t end = start + CurrentByteCount();
-    // A comment that an entity reference brings in has no bytes of its own.
-    const std::int32_t unit = updater_.UnitSize();
-    if (start < 0 || updater_.UnitAt(start) != u'<' || updater_.UnitAt(start + unit) != u'!' ||
-        updater_.UnitAt(end - unit) != u'>') {
-        start = end = -1;
-    }
-    commentsByText_.emplace(NormalisedComment(text), comments_.size());
-    comments_.push_back({parent, start, end});
-}
-
-void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out) {
-    out.clear();
-    std::vector<const XmlNodeRecord*> path;  // the root record first
-    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path.push_back(r);
-    std::reverse(path.begin(), path.end());
-
-    // The nodes at each level of the path whose ancestors all carry the
-    // keys of the records above; children lists keep document order.
-    std::vector<TargetNode*> level = ChildrenNamed(nullptr, path.front()->name);
-    std::vector<TargetNode*> next;
-    for (std::size_t depth = 0; depth + 1 < path.size() && !level.empty(); ++depth) {
-        next.clear();
-        for (const TargetNode* node : level) {
-            if (!HasKeysOfAncestor(*path[depth], *node)) continue;
-            const std::vector<TargetNode*>& children = ChildrenNamed(node, path[depth + 1]->name);
-            next.insert(next.end(), children.begin(), children.end());
-        }
-        level.swap(next);
-    }
-
-    std::vector<const XmlAttributeRecord*> keys;
-    for (const XmlAttributeRecord& a : source.attributes) {
-        if (IsKeyOfElement(a, mode)) keys.push_back(&a);
-    }
-    const WideString sourceText = mode == XML_UPDATE_UNINSTALL ? TrimXmlBlanks(source.text) : WideString();
-    for (TargetNode* node : level) {
-        if (mode == XML_UPDATE_UNINSTALL && TrimXmlBlanks(node->text) != sourceText) continue;
-        if (node->attributes.size() < keys.size()) continue;
-        if (!std::all_of(keys.begin(), keys.end(), [&](const XmlAttributeRecord* k) { return HasAttribute(*node, *k); }))
-            continue;
-        out.push_back(node);
-    }
-}
-
-int XmlTargetDatabase::CountChildren(const XmlNodeRecord* parent, const WideString& name) const {
-    if (parent == nullptr) return 0;
-    return static_cast<int>(std::count_if(nodes_.begin(), nodes_.end(), [&](const auto& entry) {
-        return entry.second.parent == parent && (name.empty() || entry.second.name == name);
-    }));
-}
-
-bool XmlTargetDatabase::CommentExists(const XmlNodeRecord& comment) const {
-    // Line ends compare alike however the row writes them, so that a
-    // repair never adds a comment with line ends a second time.
-    const auto range = commentsByText_.equal_range(NormalisedComment(comment.text));
-    return std::any_of(range.first, range.second,
-                       [&](const auto& entry) { return SamePath(comment.parent, comments_[entry.second].parent); });
-}
-
-TargetNode* XmlTargetDatabase::FindNodeAtIndexPath(std::u16string_view path) const {
-    std::size_t slash = path.find(u'/');
-    TargetNode* node = root_;
-    if (node == nullptr || node->name != path.substr(0, slash)) return nullptr;
-    while (slash != std::u16string_view::npos) {
-        const std::size_t from = slash + 1;
-        slash = path.find(u'/', from);
-        const std::u16string_view step = path.substr(from, slash == std::u16string_view::npos ? slash : slash - from);
-        const std::size_t open = step.rfind(u'[');
-        if (open == std::u16string_view::npos || step.size() < open + 3 || step.back() != u']') return nullptr;
-        std::size_t index = 0;
-        for (char16_t c : step.substr(open + 1, step.size() - open - 2)) {
-            // Detect and prevent overflow: no file has this many children.
-            if (c < u'0' || c > u'9' || index > node->children.size()) return nullptr;
-            index = index * 10 + (c - u'0');
-        }
-        if (index >= node->children.size() || node->children[index]->name != step.substr(0, open)) return nullptr;
-        node = node->children[index];
-    }
-    return node;
-}
-
-WideString XmlTargetDatabase::IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const {
-    std::vector<const TargetNode*> chain;
-    for (const TargetNode* n = &node; n != nullptr; n = n->Parent()) chain.push_back(n);
-    WideString path = chain.back()->name;
-    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        if (indices.count(*it) == 0) {
-            // All siblings at once, so that many entries below one parent
-            // count its children once.
-            std::int64_t index = 0;
-            for (const TargetNode* sibling : (*it)->Parent()->children) {
-                indices[sibling] = index;
-                if (sibling->start != -1) ++index;
-            }
-        }
-        path += u"/" + (*it)->name + u"[" + ToWideDecimal(indices[*it]) + u"]";
-    }
-    return path;
-}
-
-WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const {
-    if (begin < 0 || end <= begin) return WideString();
-    const std::string_view bytes(updater_.Bytes());
-    return DecodeXmlText(updater_.Encoding(),
-                         bytes.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
-}
-
-void XmlTargetDatabase::OnErase(std::int32_t start, std::int32_t end) {
-    for (auto& entry : nodes_) {
-        TargetNode& n = entry.second;
-        for (std::int32_t* p : {&n.start, &n.attrStart, &n.startTagEnd, &n.endTagStart, &n.end})
-            MoveAfterErase(*p, start, end);
-        for (TextRange& r : n.textRanges) {
-            MoveAfterErase(r.begin, start, end);
-            MoveAfterErase(r.end, start, end);
-        }
-    }
-    for (TargetComment& c : comments_) {
-        MoveAfterErase(c.start, start, end);
-        MoveAfterErase(c.end, start, end);
-    }
-}
-
-void XmlTargetDatabase::OnInsert(std::int32_t at, std::int32_t count) {
-    for (auto& entry : nodes_) {
-        TargetNode& n = entry.second;
-        for (std::int32_t* p : {&n.start, &n.startTagEnd, &n.endTagStart, &n.end}) MoveAfterInsert(*p, at, count);
-        // Text inserted exactly at attrStart goes in front of the old attributes.
-        if (n.attrStart > at) n.attrStart += count;
-        for (TextRange& r : n.textRanges) {
-            MoveAfterInsert(r.begin, at, count);
-            MoveAfterInsert(r.end, at, count);
-        }
-    }
-    for (TargetComment& c : comments_) {
-        MoveAfterInsert(c.start, at, count);
-        MoveAfterInsert(c.end, at, count);
-    }
+    const std::int32_t startTagEnd = updater_.UnitAt(p - unit) == u'/' ? p - unit : p;
+    SetPlace(id, NodePlace::StartTagEnd, startTagEnd);
+    SetPlace(id, NodePlace::AttrStart, afterName < startTagEnd && IsTagBlank(updater_.UnitAt(afterName))
+                                           ? afterName + unit
+                                           : startTagEnd);
 }

@@ -1,11 +1,17 @@
-// An XML file that already exists on the machine, held twice: as its raw
-// bytes, which edits change in place, and as a table of its elements, each
-// knowing where its tags, attributes and texts lie in those bytes. The
-// positions follow every edit, so bytes no edit touches never change.
+// An XML file that already exists on the machine: its bytes, held once by
+// the ByteStreamUpdater together with every edit made to them, and a
+// compact table of its elements in document order, each knowing where its
+// tags and texts lay in the bytes as read. A position is worked out when it
+// is asked for and follows every edit made since; names are interned;
+// attribute values and texts are decoded from the bytes when asked for,
+// except those the bytes alone cannot give (references to a DTD's
+// entities, mixed content) and those an edit of this run has set. Bytes no
+// edit touches never change.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +20,7 @@
 #include <vector>
 
 #include "custact/XML/src/util/ByteStreamUpdater.h"
+#include "custact/XML/src/util/ChunkedVector.h"
 #include "custact/XML/src/xml/AddedMarkup.h"
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "platform/os/XmlReader.h"
@@ -28,34 +35,44 @@ struct TextRange {
     bool cdata = false;
 };
 
-// An element of the target file. Byte offsets are -1 when the bytes they
-// pointed at have been erased.
+// Elements are numbered by their start tags in document order, from 0.
+using NodeId = std::uint32_t;
+constexpr NodeId kNoNode = 0xFFFFFFFFu;
+
+class XmlTargetDatabase;
+
+// An element of the target file as a record, for tests and the locators:
+// Nodes() and Root() build one for every element on first use and bring
+// them up to date each time they are asked for, and so do the node edits
+// that take one. Byte offsets are -1 when the bytes they pointed at have
+// been erased.
 class TargetNode : public XmlNodeRecord {
 public:
     TargetNode* Parent() const { return static_cast<TargetNode*>(parent); }
+    // The database's own mark, so that it never goes stale.
+    bool IsProcessed() const override;
+    void SetProcessed(bool on) override;
 
+    NodeId id = kNoNode;
     std::int32_t start = -1;        // "<" of the start tag
     std::uint64_t startLine = 0;    // from 1
-    std::uint64_t startColumn = 0;  // from 0
     std::int32_t attrStart = -1;    // after the blank that follows the name; else startTagEnd
     std::int32_t startTagEnd = -1;  // ">" of the start tag, or "/" of "/>"
     std::int32_t endTagStart = -1;  // "<" of "</name>"; equals end for an empty-element tag
     std::int32_t end = -1;          // just past the element
     std::uint64_t endLine = 0;
-    std::uint64_t endColumn = 0;
     std::vector<TextRange> textRanges;
     std::vector<TargetNode*> children;  // in document order
+
+private:
+    friend class XmlTargetDatabase;
+    XmlTargetDatabase* db_ = nullptr;
 };
 
 using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
 
-// A comment of the target file: its bytes from "<!--" to past "-->" (-1
-// once erased), and the element holding it (null outside the root).
-struct TargetComment {
-    TargetNode* parent = nullptr;
-    std::int32_t start = -1;
-    std::int32_t end = -1;
-};
+// The places of an element that positions name (see TargetNode).
+enum class NodePlace : std::uint8_t { Start, AttrStart, StartTagEnd, EndTagStart, End };
 
 // The text without " \t\r\n" at either end.
 WideString TrimXmlBlanks(std::u16string_view text);
@@ -75,34 +92,72 @@ WideString MakeIndent(const XmlFileRecord& file, int depth);
 class XmlTargetDatabase : public XmlReader, public ByteStreamObserver {
 public:
     explicit XmlTargetDatabase(WideString path);
+    ~XmlTargetDatabase() override;
 
-    // Loads the bytes and parses the file; once, before anything else.
+    // Loads the bytes and parses them; once, before anything else.
     void Parse();
     // The same over bytes already in memory, taken as the file's content;
     // the path only names the file in messages.
     void Parse(std::string bytes);
 
+    // The elements (XmlTargetDatabase.cpp).
+    NodeId RootId() const { return nodes_.empty() ? kNoNode : 0; }
+    std::size_t NodeCount() const { return nodes_.size(); }
+    NodeId ParentOf(NodeId id) const { return nodes_[id].parent; }
+    const WideString& NameOf(NodeId id) const { return names_[nodes_[id].name]; }
+    // The position among its parent's children (0 for the root).
+    std::int32_t IndexOf(NodeId id) const { return nodes_[id].index; }
+    // The element name, or for the second and later elements of a name,
+    // the name followed by "_" and the smallest number that no other key
+    // took ("a", "a_1", "a_2").
+    WideString KeyOf(NodeId id) const;
+    // Its children in document order: a list kept once built, or one by one.
+    const std::vector<NodeId>& ChildrenOf(NodeId id) const;
+    NodeId FirstChild(NodeId id) const {
+        return id + 1 < nodes_.size() && nodes_[id + 1].parent == id ? id + 1 : kNoNode;
+    }
+    NodeId NextSibling(NodeId id) const { return nodes_[id].nextSibling; }
+    // Where it is now; -1 once its bytes are gone.
+    std::int32_t Place(NodeId id, NodePlace place) const;
+    bool IsGone(NodeId id) const { return Place(id, NodePlace::Start) == -1; }
+    std::vector<TextRange> TextRangesOf(NodeId id) const;
+    // All character data directly inside it, trimmed of " \t\r\n", as
+    // parsed or as this run's text updates set it.
+    WideString TextOf(NodeId id) const;
+    // Its attributes in tag order, as parsed or as this run wrote them.
+    std::vector<XmlAttributeRecord> AttributesOf(NodeId id) const;
+    bool IsProcessed(NodeId id) const { return (nodes_[id].flags & kProcessedFlag) != 0; }
+    void SetProcessed(NodeId id, bool on);
+    // The line of an offset into the bytes as read, as Expat counts lines.
+    std::uint64_t LineOf(std::int32_t offset) const;
+    // GetNodePath of the element.
+    WideString NodePath(NodeId id, bool withoutIndex) const;
+
+    // Matching (XmlMatching.cpp).
+
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
     // key attributes of the element and of its ancestors found with equal
-    // values. Walks down from the root along the element's path, so the cost
-    // grows with its depth and the nodes on that path, not with the file.
+    // values. Walks down from the root along the element's path through
+    // indexes of children by name and of key values, so the cost grows with
+    // the depth and the matches, not with the file.
+    void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out);
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out);
-    // Children of parent with this name (any name when empty); 0 for null.
+    // Children of parent with this name (any name when empty); 0 for none.
+    int CountChildren(NodeId parent, std::u16string_view name) const;
     int CountChildren(const XmlNodeRecord* parent, const WideString& name) const;
-    // The children of parent with this name in document order; the root
-    // for a null parent and the root's name.
-    const std::vector<TargetNode*>& ChildrenNamed(const TargetNode* parent, std::u16string_view name) const;
     // Whether the file has a comment with this record's text in the element
     // at its parent's path.
     bool CommentExists(const XmlNodeRecord& comment) const;
     // The node at a path with indices ("root/a[0]/b[3]", indices counting
-    // the parent's element children); null when there is none.
-    TargetNode* FindNodeAtIndexPath(std::u16string_view path) const;
+    // the parent's element children); kNoNode when there is none.
+    NodeId FindNodeAtIndexPath(std::u16string_view path) const;
 
-    TargetNode* Root() const { return root_; }
-    TargetNodeMap& Nodes() { return nodes_; }
-    const TargetNodeMap& Nodes() const { return nodes_; }
+    // The elements as records (TargetNodeRecords.cpp).
+    TargetNode* Root() const;
+    TargetNodeMap& Nodes();
+    const TargetNodeMap& Nodes() const;
+
     const WideString& Version() const { return version_; }
     const WideString& EncodingName() const { return encodingName_; }
     // As Expat reports it: -1 not given, 0 "no", 1 "yes".
@@ -112,13 +167,15 @@ public:
     ByteStreamUpdater& Updater() { return updater_; }
     const ByteStreamUpdater& Updater() const { return updater_; }
 
-    // Node edits (XmlNodeEdits.cpp): each turns one decision of the update
-    // driver into byte edits through Updater(). A node whose start is -1
-    // went with an earlier removal and is left alone.
+    // Node edits (XmlNodeEdits.cpp, XmlAttributeEdits.cpp): each turns one
+    // decision of the update driver into byte edits through Updater(). A
+    // node whose start is -1 went with an earlier removal and is left alone.
+    // Those that take a TargetNode bring the records up to date afterwards.
 
     // Erases the element with the blanks before it and the white space
     // after it up to the next content or through the next line feed; the
     // node and its direct children become processed.
+    void RemoveNodeAndChildren(NodeId node);
     void RemoveNodeAndChildren(TargetNode& node);
     // Inserts the record with everything below it as the last child of the
     // first node that matches the record's parent.
@@ -128,14 +185,17 @@ public:
     void InsertComment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& comment,
                        const XmlElementRecord* next, int mode);
     // Attributes, and in install runs the text; the source becomes processed.
+    void UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode);
     void UpdateXmlNode(const XmlFileRecord& file, TargetNode& target, XmlElementRecord& source, int mode);
+    void UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode);
     void UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode);
     // The target's attribute list after the source's attributes of this
     // mode; false, with merged empty, when nothing changes.
-    bool CombineAttributes(TargetNode& target, const XmlElementRecord& source, int mode, WideString& merged);
+    bool CombineAttributes(NodeId target, const XmlElementRecord& source, int mode, WideString& merged);
     // Replaces the element's one text run, or adds the text after its last
     // content. Text for a CDATA run stays raw inside the section unless it
     // holds "]]>"; then the whole section becomes escaped text.
+    void UpdateNodeText(const XmlFileRecord& file, NodeId target, const XmlElementRecord& source);
     void UpdateNodeText(const XmlFileRecord& file, TargetNode& target, const XmlElementRecord& source);
 
     // What the insertions of this run added that removing elements would not
@@ -160,13 +220,13 @@ public:
     // The indentation a new last child of parent gets: that of its last
     // child that starts a line, else the parent's line indentation and one
     // unit.
-    WideString ChildIndent(const TargetNode& parent, const XmlFileRecord& file);
+    WideString ChildIndent(NodeId parent, const XmlFileRecord& file);
     // One level of indentation near node: the step from an element's line
     // to its children's, the nearest one up the ancestors that is not empty,
     // else the file's first; "" when every step in the file is empty; the
     // file record's unit when the file has no element and child that start
     // lines of their own.
-    WideString IndentUnitNear(const TargetNode& node, const XmlFileRecord& file);
+    WideString IndentUnitNear(NodeId node, const XmlFileRecord& file);
     // The text of the bytes [begin, end).
     WideString TextAt(std::int32_t begin, std::int32_t end) const;
 
@@ -178,89 +238,214 @@ public:
     std::int32_t SkipSpaceForward(std::int32_t pos, bool stopAfterLineFeed) const;
     // After the node's end tag was rewritten: the "<" of "</name>" that
     // ends at the node's end.
-    void RefreshEndTagStart(TargetNode& node);
+    void RefreshEndTagStart(NodeId node);
     // Erases the markup [start, end) of an element or comment and the white
     // space that would be left without purpose: its whole line when it
     // stands alone on it; the blanks after it when it starts its line and
     // more follows; else the blanks before it.
     void EraseMarkup(std::int32_t start, std::int32_t end);
 
-    void OnErase(std::int32_t start, std::int32_t end) override;
-    void OnInsert(std::int32_t at, std::int32_t count) override;
+    // Positions follow edits through anchors: nothing to do per edit.
+    void OnErase(std::int32_t /*start*/, std::int32_t /*end*/) override {}
+    void OnInsert(std::int32_t /*at*/, std::int32_t /*count*/) override {}
 
 protected:
     void OnXmlDecl(const std::optional<WideString>& version, const std::optional<WideString>& encoding,
                    int standalone) override;
-    void OnStartElement(const WideString& name, const XmlReaderAttributes& attributes) override;
-    void OnEndElement(const WideString& name) override;
-    void OnCharacterData(const WideString& text) override;
+    void OnStartElement(std::u16string_view name, const XmlReaderAttributes& attributes) override;
+    void OnEndElement() override;
+    void OnCharacterData(std::u16string_view text) override;
     void OnComment(const WideString& text) override;
     void OnStartCdata() override;
+    void OnStartDoctype() override { hasDoctype_ = true; }
 
 private:
+    friend class TargetNode;
+    friend class EndsKeptAt;
+    using NameId = std::uint32_t;
+    static constexpr NameId kNoName = 0xFFFFFFFFu;
+
+    static constexpr std::uint8_t kProcessedFlag = 1;
+    static constexpr std::uint8_t kTextKept = 2;        // texts_ holds its text
+    static constexpr std::uint8_t kAttributesKept = 4;  // attributeLists_ holds its attributes
+    static constexpr std::uint8_t kPlacesSet = 8;       // placeEdits_ holds positions an edit set
+
+    // One element as parsed: 48 bytes, whatever its names and values.
+    struct NodeData {
+        NodeId parent;
+        NodeId nextSibling;
+        NameId name;
+        std::uint32_t ordinal;  // among the elements of its name, for the key
+        std::int32_t index;
+        std::int32_t start;
+        std::int32_t startTagEnd;
+        std::int32_t endTagStart;
+        std::int32_t end;
+        std::uint32_t firstRange;  // into ranges_
+        std::uint32_t rangeCount;
+        std::uint8_t flags;
+    };
+    // Positions that this run's edits set on one element, held as anchors.
+    struct PlaceEdits {
+        struct Range {
+            ByteStreamUpdater::Anchor begin;
+            ByteStreamUpdater::Anchor end;
+            bool cdata;
+        };
+        std::uint8_t set = 0;  // one bit per NodePlace
+        ByteStreamUpdater::Anchor places[5];
+        bool rangesSet = false;
+        std::vector<Range> ranges;
+    };
+    struct CommentData {
+        NodeId parent;
+        std::int32_t start;  // -1: an entity brought it, it has no bytes
+        std::int32_t end;
+        bool erased;
+    };
     struct OpenElement {
-        TargetNode* node;
+        NodeId id;
+        NodeId lastChild;
         std::int32_t children;
     };
-
-    struct ChildKey {
-        const TargetNode* parent;
-        std::u16string_view name;  // into the first such child's name
-        bool operator==(const ChildKey& other) const { return parent == other.parent && name == other.name; }
-    };
-    struct ChildKeyHash {
-        std::size_t operator()(const ChildKey& key) const;
-    };
-
+    // Parses what the updater holds: the file's bytes or bytes set in memory.
     void ParseLoadedBytes();
     // A change of this run that only the record can undo.
     struct EndRewrite {
-        TargetNode* node;
+        NodeId node;
         bool wasEmpty;
         WideString tail;
     };
     struct CommentAdded {
-        const TargetNode* parent;
+        NodeId parent;
         WideString text;
     };
+    // Key values of the children of one parent with one name.
+    struct ValueIndexKey {
+        NodeId parent;
+        NameId name;
+        NameId attribute;
+        bool operator==(const ValueIndexKey& o) const {
+            return parent == o.parent && name == o.name && attribute == o.attribute;
+        }
+    };
+    struct ValueIndexKeyHash {
+        std::size_t operator()(const ValueIndexKey& k) const;
+    };
+    // Hashes of key values, as the file's bytes hold them.
+    using ValueIndex = std::unordered_multimap<std::uint64_t, NodeId>;
+    // A key attribute with its name and value in the file's encoding, so
+    // that start tags can be searched without decoding them.
+    struct KeyProbe {
+        const XmlAttributeRecord* key;
+        std::string name;
+        std::string value;
+    };
 
+    NameId Intern(std::u16string_view name);
+    NameId FindName(std::u16string_view name) const;
+    void AssignKeys();
+    void CheckTextOf(NodeId id, std::u16string_view text);
+    void CheckAttributesOf(NodeId id, const XmlReaderAttributes& attributes);
+    // Scans of the start tag and its attributes in the bytes as read.
+    std::int32_t OriginalAttrStart(const NodeData& node) const;
+    std::optional<WideString> AttributeValue(NodeId id, std::u16string_view name) const;
+    KeyProbe ProbeFor(const XmlAttributeRecord& key) const;
+    bool HasKey(NodeId id, const KeyProbe& probe) const;
+    // The hash of the value of the attribute with this encoded name, as
+    // the file's bytes hold it; none when the element has no such attribute.
+    std::optional<std::uint64_t> ValueHash(NodeId id, const std::string& name) const;
+    std::size_t AttributeCount(NodeId id) const;
+    std::optional<WideString> DecodedRange(const TextRange& range) const;
+    void SetPlace(NodeId id, NodePlace place, std::int32_t pos);
+    void SetTextRanges(NodeId id, const std::vector<TextRange>& ranges);
+    void SetText(NodeId id, WideString text);
+    void SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes);
+
+    // Matching (XmlMatching.cpp).
+    const std::vector<NodeId>& ChildrenNamed(NodeId parent, NameId name) const;
+    void SelectChildren(NodeId parent, NameId name, const std::vector<KeyProbe>& keys, std::vector<NodeId>& out);
+    bool HasKeys(NodeId node, const std::vector<KeyProbe>& keys) const;
+    ValueIndex& IndexOfValues(NodeId parent, NameId name, const KeyProbe& key);
+    void ReindexValues(NodeId node, const std::vector<XmlAttributeRecord>& before,
+                       const std::vector<XmlAttributeRecord>& after);
+
+    // The records (TargetNodeRecords.cpp).
+    void BuildRecords() const;
+    void RefreshRecords() const;
+
+    // Node edits.
     // After the bytes between two text runs of the node went: one run, as
     // a parse of the edited bytes would see it.
-    static void JoinTouchingRuns(TargetNode& node);
+    void JoinTouchingRuns(NodeId node);
     // Notes the first rewrite of the node's end in this run.
-    void NoteEndRewrite(TargetNode& node, bool wasEmpty, std::int32_t from);
-
-    WideString MakeNodeKey(const WideString& name);
-    void ScanStartTag(TargetNode& node) const;
+    void NoteEndRewrite(NodeId node, bool wasEmpty, std::int32_t from);
+    void ScanStartTag(NodeId node);
     // The node's path with indices among the siblings still in the file;
     // the indices found on the way are kept for the next call.
-    using SiblingIndices = std::unordered_map<const TargetNode*, std::int64_t>;
-    WideString IndexPathAfterEdits(const TargetNode& node, SiblingIndices& indices) const;
+    using SiblingIndices = std::unordered_map<NodeId, std::int64_t>;
+    WideString IndexPathAfterEdits(NodeId node, SiblingIndices& indices) const;
     bool RemoveAddedComment(const AddedComment& added);
     bool RestoreEnd(const RewrittenEnd& rewritten);
-    std::optional<WideString> StepToChildren(const TargetNode& node) const;
+    std::optional<WideString> StepToChildren(NodeId node) const;
+    // Its text runs without the white space at their ends, in the bytes as
+    // they are now; runs of white space alone go.
+    void TightenTextRanges(NodeId node);
     WideString FileIndentUnit(const XmlFileRecord& file);
-    void TightenTextRanges(TargetNode& node) const;
     // Bytes an entity reference stands for carry the reference's position,
     // not their own: such a file cannot be edited in place (4119).
     void ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const;
+    // The code unit at pos in the bytes as read; 0 outside them.
+    char16_t OriginalUnitAt(std::int32_t pos) const {
+        const std::string& bytes = updater_.Original();
+        if (pos < 0 || static_cast<std::size_t>(pos) >= bytes.size()) return 0;
+        const auto low = static_cast<unsigned char>(bytes[static_cast<std::size_t>(pos)]);
+        if (!IsUtf16(updater_.Encoding())) return low;
+        if (static_cast<std::size_t>(pos) + 1 >= bytes.size()) return 0;
+        const auto high = static_cast<unsigned char>(bytes[static_cast<std::size_t>(pos) + 1]);
+        if (updater_.Encoding() == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
+        return static_cast<char16_t>(low | (high << 8));
+    }
 
-    std::deque<OpenElement> open_;
-    TargetNodeMap nodes_;
-    std::unordered_map<WideString, std::uint32_t> nextKeySuffix_;
-    std::unordered_map<ChildKey, std::vector<TargetNode*>, ChildKeyHash> childrenByName_;
-    TargetNode* root_ = nullptr;
-    std::vector<TargetComment> comments_;
+    ChunkedVector<NodeData> nodes_;
+    ChunkedVector<TextRange> ranges_;
+    std::deque<WideString> names_;
+    std::unordered_map<std::u16string_view, NameId> nameIds_;
+    NameId lastName_ = kNoName;
+    std::vector<WideString> keys_;  // only when names could collide with keys
+    std::unordered_map<NodeId, WideString> texts_;
+    std::unordered_map<NodeId, std::vector<XmlAttributeRecord>> attributeLists_;
+    std::unordered_map<NodeId, PlaceEdits> placeEdits_;
+    std::vector<CommentData> comments_;
     // Normalised comment text -> its index in comments_.
     std::unordered_multimap<WideString, std::size_t> commentsByText_;
-    std::int32_t contentStart_ = 0;    // past a byte order mark
+    std::vector<std::uint32_t> nameCounts_;
+    bool hasDoctype_ = false;
+
+    // Built when first needed.
+    mutable std::unordered_map<NodeId, std::vector<NodeId>> children_;
+    mutable std::unordered_map<NodeId, std::unordered_map<NameId, std::vector<NodeId>>> childrenByName_;
+    std::unordered_map<ValueIndexKey, ValueIndex, ValueIndexKeyHash> valueIndexes_;
+    // The attribute names indexed under each parent and name.
+    std::unordered_map<std::uint64_t, std::vector<NameId>> indexedAttributes_;
+    mutable std::vector<std::int32_t> lineStarts_;
+    mutable bool linesKnown_ = false;
+    mutable std::unique_ptr<TargetNodeMap> records_;
+    mutable std::vector<TargetNode*> recordById_;
+
+    // While parsing.
+    std::vector<OpenElement> open_;
+    std::vector<WideString> openTexts_;  // the text of each open element, by depth
+    std::vector<std::vector<TextRange>> openRanges_;
+
+    std::int32_t contentStart_ = 0;  // past a byte order mark
     WideString firstLineEnd_ = u"\r\n";
     // Layouts learned so far, by node.
-    std::unordered_map<const TargetNode*, WideString> childIndents_;
-    std::unordered_map<const TargetNode*, std::optional<WideString>> unitsNear_;
+    std::unordered_map<NodeId, WideString> childIndents_;
+    std::unordered_map<NodeId, std::optional<WideString>> unitsNear_;
     std::optional<WideString> fileUnit_;
     std::vector<EndRewrite> endRewrites_;
-    std::unordered_set<const TargetNode*> endRewritten_;
+    std::unordered_set<NodeId> endRewritten_;
     std::vector<CommentAdded> commentsAdded_;
     XmlFileStart fileStart_;
     WideString version_ = u"1.0";

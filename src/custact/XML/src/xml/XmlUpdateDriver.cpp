@@ -65,15 +65,16 @@ bool StopsAfterFirstAlone(std::uint32_t flags) {
 bool SelectsByIndexAlone(std::uint32_t flags) { return HasFlags(flags, kSelectIndex, kSelectFirst | kSelectAll); }
 
 // The node and every node below it whose bytes are still there.
-int CountPresentNodes(const TargetNode& node) {
+int CountPresentNodes(const XmlTargetDatabase& db, NodeId node) {
     int count = 0;
-    std::vector<const TargetNode*> pending = {&node};
+    std::vector<NodeId> pending = {node};
     while (!pending.empty()) {
-        const TargetNode* next = pending.back();
+        const NodeId next = pending.back();
         pending.pop_back();
-        if (next->start == -1) continue;
+        if (db.IsGone(next)) continue;
         ++count;
-        pending.insert(pending.end(), next->children.begin(), next->children.end());
+        for (NodeId child = db.FirstChild(next); child != kNoNode; child = db.NextSibling(child))
+            pending.push_back(child);
     }
     return count;
 }
@@ -90,7 +91,7 @@ public:
         : data_(manager.data), file_(file), db_(db), mode_(mode), changes_(changes) {}
 
     void VisitAll(const std::vector<XmlElementRecord*>& records) {
-        std::vector<TargetNode*> matches;
+        std::vector<NodeId> matches;
         for (std::size_t i = 0; i < records.size(); ++i) {
             XmlElementRecord& record = *records[i];
             Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
@@ -132,38 +133,39 @@ private:
         db_.InsertNodeAndChildren(data_, file_, record, mode_);
     }
 
-    void Remove(XmlElementRecord& record, TargetNode& target) {
+    void Remove(XmlElementRecord& record, NodeId target) {
         Log(u"REMOVE target node and all its children...");
-        changes_.elementsRemoved += CountPresentNodes(target);
+        changes_.elementsRemoved += CountPresentNodes(db_, target);
         db_.RemoveNodeAndChildren(target);
         MarkRemovedRecord(data_, record);
     }
 
     // The node's attributes and text as written, compared before and after.
-    void Update(XmlElementRecord& record, TargetNode& target) {
-        const std::vector<XmlAttributeRecord> before = target.attributes;
-        const WideString textBefore = target.text;
+    void Update(XmlElementRecord& record, NodeId target) {
+        const std::vector<XmlAttributeRecord> before = db_.AttributesOf(target);
+        const WideString textBefore = db_.TextOf(target);
         db_.UpdateXmlNode(file_, target, record, mode_);
+        const std::vector<XmlAttributeRecord> after = db_.AttributesOf(target);
         const auto valueIn = [](const std::vector<XmlAttributeRecord>& list, const WideString& name) {
             const auto found = std::find_if(list.begin(), list.end(),
                                             [&](const XmlAttributeRecord& a) { return a.name == name; });
             return found == list.end() ? nullptr : &found->value;
         };
         int set = 0, removed = 0;
-        for (const XmlAttributeRecord& a : target.attributes) {
+        for (const XmlAttributeRecord& a : after) {
             const WideString* old = valueIn(before, a.name);
             if (old == nullptr || *old != a.value) ++set;
         }
         for (const XmlAttributeRecord& a : before) {
-            if (valueIn(target.attributes, a.name) == nullptr) ++removed;
+            if (valueIn(after, a.name) == nullptr) ++removed;
         }
         changes_.attributesSet += set;
         changes_.attributesRemoved += removed;
-        if (set > 0 || removed > 0 || target.text != textBefore) ++changes_.elementsUpdated;
+        if (set > 0 || removed > 0 || db_.TextOf(target) != textBefore) ++changes_.elementsUpdated;
     }
 
     // False when the remaining matches are to be left alone.
-    bool VisitMatch(XmlElementRecord& record, TargetNode& target) {
+    bool VisitMatch(XmlElementRecord& record, NodeId target) {
         const std::uint32_t flags = record.flags;
         if (record.parent == nullptr) {
             Log(u"UPDATE ROOT node with the source changes...");
@@ -173,7 +175,7 @@ private:
         if (mode_ == XML_UPDATE_UNINSTALL) {
             if (flags & kXmlElementRemoveOnUninstall) {
                 Remove(record, target);
-            } else if (SelectsByIndexAlone(flags) && record.updateIndex != target.index) {
+            } else if (SelectsByIndexAlone(flags) && record.updateIndex != db_.IndexOf(target)) {
                 return true;
             } else {
                 Log(u"UPDATE target node with the source changes...");
@@ -193,7 +195,7 @@ private:
         }
         const int selectors = !!(flags & kSelectFirst) + !!(flags & kSelectAll) + !!(flags & kSelectIndex);
         if (selectors != 1) return true;
-        if ((flags & kSelectIndex) && record.updateIndex != target.index) return true;
+        if ((flags & kSelectIndex) && record.updateIndex != db_.IndexOf(target)) return true;
         Log(u"UPDATE target node with the source changes...");
         Update(record, target);
         return !SkipOthers((flags & kSelectFirst) != 0);
@@ -204,14 +206,14 @@ private:
         return skip;
     }
 
-    void VisitMatches(XmlElementRecord& record, const std::vector<TargetNode*>& matches) {
-        for (TargetNode* target : matches) {
-            Log(u"Matching Target Node: [" + target->key + u"]->XPath: " + GetNodePath(*target, false));
-            if (target->IsProcessed()) {
+    void VisitMatches(XmlElementRecord& record, const std::vector<NodeId>& matches) {
+        for (NodeId target : matches) {
+            Log(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
+            if (db_.IsProcessed(target)) {
                 Log(u"Target Node was already processed, skipping...");
                 continue;
             }
-            if (!VisitMatch(record, *target)) break;
+            if (!VisitMatch(record, target)) break;
         }
     }
 
@@ -269,15 +271,15 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
 
     XmlTargetDatabase db(path);
     db.Parse();
-    const std::string original = db.Updater().Bytes();
+    const std::string& original = db.Updater().Original();
 
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
         Log(u"Source and Target XML encodings DON'T match !");
 
-    const TargetNode* targetRoot = db.Root();
-    if (targetRoot == nullptr || targetRoot->name != file.root->name) {
+    const NodeId targetRoot = db.RootId();
+    if (targetRoot == kNoNode || db.NameOf(targetRoot) != file.root->name) {
         Log(u"Source and Target ROOT elements DON'T match !");
-        throw Exception(TRELLIS_HERE, 4117, {targetRoot ? targetRoot->name : WideString(), path});
+        throw Exception(TRELLIS_HERE, 4117, {targetRoot != kNoNode ? db.NameOf(targetRoot) : WideString(), path});
     }
     // Names and comments go into the file as they are: they must fit its
     // encoding before the first edit.
@@ -291,7 +293,7 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
 
     // Every edit was made in memory: a file whose bytes come out the same
     // is neither backed up nor written.
-    if (!db.Updater().IsModified() || db.Updater().Bytes() == original) {
+    if (!db.Updater().IsModified() || db.Updater().SameAsOriginal()) {
         Log(u"Nothing to change in the XML file.");
         Log(u"XML file update completed.");
         return XmlFileChanges();
