@@ -486,6 +486,9 @@ TEST_F(XmlNodeEditsTest, RandomEditRunsKeepEveryElementWhereAParseFindsIt) {
             std::ostringstream what;
             what << "step " << step << ": op " << op << " on " << Narrow(node.key);
             SCOPED_TRACE(what.str());
+            if (op == 3) comment.parent = parent->Parent();
+            // The records were made anew: the children index must see them.
+            data.IndexChildren();
             if (op == 0 && node.Parent() != nullptr) {
                 db->RemoveNodeAndChildren(node);
             } else if (op == 1) {
@@ -496,7 +499,6 @@ TEST_F(XmlNodeEditsTest, RandomEditRunsKeepEveryElementWhereAParseFindsIt) {
                                       {0, u"a" + ToWideDecimal(pick(3)), u"", kRemove, 1}};
                 db->UpdateXmlNode(file, node, *parent, XML_UPDATE_INSTALL);
             } else if (op == 3 && node.Parent() != nullptr) {
-                comment.parent = parent->Parent();
                 db->InsertComment(data, file, comment, pick(2) ? parent : nullptr, XML_UPDATE_INSTALL);
             }
             const auto fresh = Parse(db->Updater().Bytes());
