@@ -1,11 +1,11 @@
 #include "custact/XML/src/xml/SourceFragments.h"
 
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/FolderPath.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
+#include "platform/os/XmlEncoding.h"
 #include "platform/os/XmlWriter.h"
 
 namespace {

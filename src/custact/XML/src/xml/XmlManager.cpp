@@ -34,12 +34,7 @@ bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 // ("\x") or a device ("\\.\pipe\x") would resolve against whatever the
 // installer's process has as its current folder, or not name a file.
 bool IsAbsolutePath(const WideString& path) {
-    WideString rest = path;
-    if (rest.compare(0, 8, u"\\\\?\\UNC\\") == 0) {
-        rest = u"\\\\" + rest.substr(8);
-    } else if (rest.compare(0, 4, u"\\\\?\\") == 0) {
-        rest = rest.substr(4);
-    }
+    const WideString rest = StripLongPathPrefix(path);
     if (rest.size() >= 3 && IsDriveLetter(rest[0]) && rest[1] == u':' && IsSeparator(rest[2])) return true;
     if (rest.size() < 3 || !IsSeparator(rest[0]) || !IsSeparator(rest[1])) return false;
     const std::size_t server = 2, serverEnd = rest.find_first_of(u"\\/", server);
