@@ -37,10 +37,7 @@ WideString Exception::LogText() const {
     return text + u"ERROR: " + ToWideDecimal(errorNumber_);
 }
 
-void Exception::Log() const {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(LogText());
-}
+void Exception::Log() const { LogIfEnabled(LogText()); }
 
 void Exception::Show(InstallerHandle install) const {
     if (install == 0) return;

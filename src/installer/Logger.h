@@ -71,7 +71,9 @@ WideString MaskValues(const WideString& text, const std::vector<WideString>& val
 std::vector<WideString> ReadHiddenPropertyNames(InstallerHandle install);
 std::vector<WideString> ReadHiddenValues(InstallerHandle install);
 
-// The usual log site in one call, for code that logs plain lines.
+// The usual log site in one call, and the one every engine file uses. Only
+// sites whose line is costly to build (a system message, a hot edit path)
+// ask IsEnabled() themselves before building it.
 inline void LogIfEnabled(const WideString& line) {
     const Logger& log = Logger::Instance();
     if (log.IsEnabled()) log.Send(line);

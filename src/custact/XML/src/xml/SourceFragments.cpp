@@ -10,16 +10,11 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // Writer reports become the engine's numbered errors, raised where the
 // writer found the failure. Other levels are not failures: the writer goes on.
 void ThrowWriterError(const char* source, std::uint32_t line, int level, const WideString& path,
                       const WideString& message) {
-    Log(message);
+    LogIfEnabled(message);
     switch (level) {
     case kXmlOutputNoEncoding:
         throw Exception(source, line, 4114, {path, message});
@@ -36,7 +31,7 @@ void ThrowWriterError(const char* source, std::uint32_t line, int level, const W
 
 void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int mode,
                              const std::function<void()>& beforeWrite) {
-    Log(u"BuildXmlFileFromScratch start.");
+    LogIfEnabled(u"BuildXmlFileFromScratch start.");
     // Everything is checked before the folders are made.
     CheckXmlFileRows(data, file);
     CheckNewXmlFile(file);
@@ -70,7 +65,7 @@ void BuildXmlFileFromScratch(XmlUpdateData& data, const XmlFileRecord& file, int
         RemoveCreatedFolders(folders);
         throw;
     }
-    Log(u"BuildXmlFileFromScratch end.");
+    LogIfEnabled(u"BuildXmlFileFromScratch end.");
 }
 
 WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& source, int mode) {
@@ -78,7 +73,7 @@ WideString BuildXmlFragment(XmlUpdateData& data, const XmlFileRecord& file, XmlE
 }
 
 WideString BuildXmlFragment(XmlUpdateData& data, XmlElementRecord& source, int mode, const FragmentLayout& layout) {
-    Log(u"BuildXmlFragment start.");
+    LogIfEnabled(u"BuildXmlFragment start.");
     // "~" marks a writer whose text is read back and never flushed.
     XmlWriter writer(u"~", ThrowWriterError);
     writer.SetIndentUnit(layout.unit);
@@ -87,6 +82,6 @@ WideString BuildXmlFragment(XmlUpdateData& data, XmlElementRecord& source, int m
     // An existing file keeps every attribute we insert, empty ones included:
     // skipping empty values is a choice for new files only.
     writer.WriteRecord(data, source, mode, false);
-    Log(u"BuildXmlFragment end.");
+    LogIfEnabled(u"BuildXmlFragment end.");
     return writer.Buffer();
 }
