@@ -86,7 +86,7 @@ void Exception::SendToInstaller(InstallerHandle install) const {
     platform::MsiProcessMessage(install, platform::kInstallMessageError | platform::kMbIconError, record.Get());
 }
 
-void ReportCurrentException(InstallerHandle install, const char*, std::uint32_t) {
+void ReportCurrentException(InstallerHandle install) {
     try {
         throw;
     } catch (const std::exception& e) {

@@ -157,7 +157,7 @@ bool CheckRowsOfEveryFile(XmlManager& manager) {
         try {
             CheckXmlFileRows(manager.data, file);
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
             return false;
         }
     }
@@ -197,7 +197,7 @@ bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
         if (mode == XML_UPDATE_UNINSTALL) {
             WarnLeftAsItIs(manager, path);
         } else {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
         LogIfEnabled(summary);
         return false;
@@ -227,7 +227,7 @@ std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode) {
             if (manager.removeAll) DeleteProductBackupKey(manager.productKey);
         }
     } catch (...) {
-        ReportCurrentException(manager.install, TRELLIS_HERE);
+        ReportCurrentException(manager.install);
         return platform::kErrorInstallFailure;
     }
     LogIfEnabled(u"ExecuteXmlUpdates end.");

@@ -119,7 +119,7 @@ void RollbackXmlFile(XmlManager& manager, const XmlFileRecord& file) {
             LogIfEnabled(u"Not changed by this installation.");
         }
     } catch (...) {
-        ReportCurrentException(manager.install, TRELLIS_HERE);
+        ReportCurrentException(manager.install);
     }
     LogIfEnabled(u"RollbackXmlFile end.");
 }
@@ -147,7 +147,7 @@ int CommitXmlUpdates(XmlManager& manager) {
             CommitAddedMarkup(manager.productKey, manager.runId, path);
             WriteBackupValue(manager.productKey, changes.recordName, path, BackupValue());
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
     }
     DeleteProductBackupKeyIfEmpty(manager.productKey);
@@ -167,7 +167,7 @@ void DeleteUnwantedBackups(XmlManager& manager) {
                 DropBackup(manager.productKey, path, piece);
             }
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
     }
 }
