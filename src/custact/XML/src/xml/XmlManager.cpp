@@ -12,7 +12,6 @@
 #include "custact/XML/src/xml/XmlUpdateDriver.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
-#include "permissions/FilePermissions.h"
 #include "permissions/Icacls.h"
 #include "platform/Files.h"
 #include "platform/Msi.h"
@@ -173,6 +172,11 @@ void WarnLeftAsItIs(const XmlManager& manager, const WideString& path) {
 }
 
 }  // namespace
+
+bool ApplyFilePermissions(const XmlManager& manager, const XmlFileRecord& file) {
+    const auto set = manager.permissions.find(&file);
+    return set == manager.permissions.end() || ApplyPermissionRules(set->second) == 0;
+}
 
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
