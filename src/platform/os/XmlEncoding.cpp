@@ -3,10 +3,10 @@
 #include <initializer_list>
 #include <utility>
 
+#include "platform/CodePage1252.h"
 #include "platform/Strings.h"
 #include "platform/Text.h"
 #include "platform/TextEncode.h"
-#include "platform/os/CodePage1252.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
-#include "platform/os/CodePage1252.h"
+#include "platform/CodePage1252.h"
 
 namespace {
 
