@@ -179,11 +179,21 @@ void RecordedEntry::Undo() noexcept {
     }
 }
 
+namespace {
+
+// The product's key goes (with its values when force), then every key above
+// it that is left empty.
+void RemoveProductBackupKey(const WideString& productKey, bool force) {
+    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
+    if (parent.Create()) parent.DeleteSubkey(productKey, force);
+    CleanUpBackupRegistry();
+}
+
+}  // namespace
+
 void DeleteProductBackupKey(const WideString& productKey) {
     if (!RegistryKey(ProductBackupKey(productKey), platform::kHKeyCurrentUser, false).IsOpen()) return;
-    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
-    if (parent.Create()) parent.DeleteSubkey(productKey, true);
-    CleanUpBackupRegistry();
+    RemoveProductBackupKey(productKey, true);
 }
 
 void DeleteProductBackupKeyIfEmpty(const WideString& productKey) {
@@ -191,9 +201,7 @@ void DeleteProductBackupKeyIfEmpty(const WideString& productKey) {
     if (!key.IsOpen()) return;
     std::uint32_t values = 0;
     if (platform::RegQueryInfoKeyW(key.Handle(), nullptr, &values) != platform::kRegSuccess || values > 0) return;
-    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
-    if (parent.Create()) parent.DeleteSubkey(productKey, false);
-    CleanUpBackupRegistry();
+    RemoveProductBackupKey(productKey, false);
 }
 
 void DeleteSavedPermissionsValue(const WideString& upgradeCode) {
