@@ -63,8 +63,10 @@ char16_t CodeUnitAt(XmlEncoding encoding, std::int64_t size, std::int64_t pos, c
                                             : static_cast<char16_t>(low | (high << 8));
 }
 inline char16_t CodeUnitAt(XmlEncoding encoding, std::string_view bytes, std::int64_t pos) {
-    return CodeUnitAt(encoding, static_cast<std::int64_t>(bytes.size()), pos,
-                      [bytes](std::int64_t i) { return static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]); });
+    const auto byteAt = [bytes](std::int64_t i) {
+        return static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
+    };
+    return CodeUnitAt(encoding, static_cast<std::int64_t>(bytes.size()), pos, byteAt);
 }
 
 // Whether a file in this encoding holds the character as bytes of its own:
