@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/os/CodePage1252.h"
+#include "platform/CodePage1252.h"
 
 namespace fuzz {
 

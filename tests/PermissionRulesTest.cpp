@@ -7,8 +7,8 @@
 #include <set>
 
 #include "custact/XML/src/xml/XmlCollect.h"
+#include "custact/XML/src/xml/XmlManager.h"
 #include "installer/Logger.h"
-#include "permissions/FilePermissions.h"
 #include "permissions/PermissionRules.h"
 #include "permissions/WellKnownAccounts.h"
 #include "platform/Security.h"

@@ -2,11 +2,11 @@
 // indentation, skipped records, and the errors the writer reports.
 #include <gtest/gtest.h>
 
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/FolderPath.h"
 #include "custact/XML/src/xml/SourceFragments.h"
 #include "installer/Exception.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/XmlEncoding.h"
 #include "support/ScratchFolder.h"
 
 namespace {

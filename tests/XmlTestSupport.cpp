@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "platform/os/CodePage1252.h"
+#include "platform/CodePage1252.h"
 
 namespace xmltest {
 namespace {

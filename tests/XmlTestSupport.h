@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "platform/os/XmlEncoding.h"
 
 namespace xmltest {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "XmlTestSupport.h"
+#include "custact/XML/src/xml/SourceFragments.h"
 #include "platform/os/FileSystem.h"
 #include "platform/os/XmlWriter.h"
 #include "support/ScratchFolder.h"
@@ -56,7 +57,7 @@ TEST_F(XmlWriterTest, NewFileByteForByte) {
     XmlWriter writer(path, Collect());
     writer.SetEncodingName(u"UTF-8");
     writer.Write(writer.GetDeclaration() + u"\r\n");
-    writer.WriteRecord(data, config, XML_UPDATE_INSTALL, true);
+    WriteRecord(writer, data, config, XML_UPDATE_INSTALL, true);
     writer.Flush();
     EXPECT_EQ(ReadBack(path),
               "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
@@ -142,7 +143,7 @@ TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
     XmlElementRecord& below = Add(u"below", u"gone", 0);
     XmlWriter writer(u"~", Collect());
     writer.SetDepth(1);
-    writer.WriteRecord(data, list, XML_UPDATE_INSTALL, true);
+    WriteRecord(writer, data, list, XML_UPDATE_INSTALL, true);
     EXPECT_EQ(writer.Buffer(),
               u"  <list set=\"s\" both=\"b\" late=\"3\">\r\n"
               u"    <first/>\r\n"
@@ -153,10 +154,10 @@ TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
     EXPECT_FALSE(below.IsProcessed());
 
     XmlWriter uninstall(u"~", Collect());
-    uninstall.WriteRecord(data, data.elements.at(u"first"), XML_UPDATE_UNINSTALL, false);
+    WriteRecord(uninstall, data, data.elements.at(u"first"), XML_UPDATE_UNINSTALL, false);
     XmlElementRecord& only = Add(u"only", nullptr, 0);
     only.attributes = {{kAttributeFromUpdate, u"x", u"", kXmlAttributeBelongs | kXmlAttributeUninstall, 0}};
-    uninstall.WriteRecord(data, only, XML_UPDATE_UNINSTALL, true);
+    WriteRecord(uninstall, data, only, XML_UPDATE_UNINSTALL, true);
     EXPECT_EQ(uninstall.Buffer(), u"<first/>\r\n<only/>\r\n");
 }
 

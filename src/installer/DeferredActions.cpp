@@ -31,7 +31,7 @@ std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operati
         result = operation(manager);
         LogIfEnabled(WideString(name) + u" end.");
     } catch (...) {
-        ReportCurrentException(install, TRELLIS_HERE);
+        ReportCurrentException(install);
         result = platform::kErrorInstallFailure;
     }
     return resultCounts ? result : platform::kErrorSuccess;

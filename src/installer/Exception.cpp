@@ -37,10 +37,7 @@ WideString Exception::LogText() const {
     return text + u"ERROR: " + ToWideDecimal(errorNumber_);
 }
 
-void Exception::Log() const {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(LogText());
-}
+void Exception::Log() const { LogIfEnabled(LogText()); }
 
 void Exception::Show(InstallerHandle install) const {
     if (install == 0) return;
@@ -89,7 +86,7 @@ void Exception::SendToInstaller(InstallerHandle install) const {
     platform::MsiProcessMessage(install, platform::kInstallMessageError | platform::kMbIconError, record.Get());
 }
 
-void ReportCurrentException(InstallerHandle install, const char*, std::uint32_t) {
+void ReportCurrentException(InstallerHandle install) {
     try {
         throw;
     } catch (const std::exception& e) {

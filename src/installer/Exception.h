@@ -1,7 +1,7 @@
 // The engine's failures: numbered errors (rows of the package's Error table)
 // and text errors. The engine makes no COM calls and its text layer reports
-// no HRESULTs, so those two error types of the original design do not exist
-// here; std::bad_alloc and the like arrive as standard exceptions.
+// no HRESULTs, so it has no error types for them; std::bad_alloc and the
+// like arrive as standard exceptions.
 //
 // Failures are thrown and caught only at the few operations that own a
 // file or a run; those call ReportCurrentException from their catch (...)
@@ -52,10 +52,8 @@ private:
 
 // Call only inside a catch block. Logs and shows the exception being handled
 // in this order: standard-library exception (logged), Exception (logged and
-// shown), anything else ("Unknown exception !"). The source and line of the
-// catching code are not used now that nothing is wrapped into an Exception of
-// its own.
-void ReportCurrentException(InstallerHandle install, const char* source, std::uint32_t line);
+// shown), anything else ("Unknown exception !").
+void ReportCurrentException(InstallerHandle install);
 // Call only inside a catch block: the exception being handled as one line
 // of text, in the same catch order ("error 4113: C:\web.config, 3, 5, ..."
 // for a numbered error).

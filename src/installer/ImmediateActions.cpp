@@ -56,7 +56,7 @@ std::uint32_t RunImmediate(InstallerHandle install, const char16_t* name, RowMod
                 return platform::kErrorInstallFailure;
         }
     } catch (...) {
-        ReportCurrentException(install, TRELLIS_HERE);
+        ReportCurrentException(install);
         return platform::kErrorInstallFailure;
     }
     LogIfEnabled(WideString(name) + u" end.");
@@ -87,7 +87,7 @@ std::uint32_t RunTestXmlUpdateDataReader(InstallerHandle install) {
         const WideString data = BuildXmlUpdateData(install, RowMode::Install, nullptr);
         platform::MsiSetPropertyW(install, u"CustomActionData", data.c_str());
     } catch (...) {
-        ReportCurrentException(install, TRELLIS_HERE);
+        ReportCurrentException(install);
     }
     return platform::kErrorSuccess;
 }

@@ -1,10 +1,12 @@
 // The library's lines in the Windows Installer log.
 //
-// Every log site asks IsEnabled() first, so that a line is not even built
-// while logging is off, then builds the whole line and calls Send():
+// A log site hands its whole line to LogIfEnabled (below):
 //
-//   Logger& log = Logger::Instance();
-//   if (log.IsEnabled()) log.Send(u"UpdateXmlNode start.");
+//   LogIfEnabled(u"UpdateXmlNode start.");
+//
+// A site whose line is costly to build (a system message, a hot edit path)
+// asks IsEnabled() first, so that the line is not even built while logging
+// is off, and then calls Send().
 //
 // Logging is switched on per entry point with a LogSession: while one is
 // alive, lines go to that installer session as INFO messages, which
@@ -71,7 +73,7 @@ WideString MaskValues(const WideString& text, const std::vector<WideString>& val
 std::vector<WideString> ReadHiddenPropertyNames(InstallerHandle install);
 std::vector<WideString> ReadHiddenValues(InstallerHandle install);
 
-// The usual log site in one call, for code that logs plain lines.
+// The usual log site in one call: Send() when logging is on.
 inline void LogIfEnabled(const WideString& line) {
     const Logger& log = Logger::Instance();
     if (log.IsEnabled()) log.Send(line);

@@ -8,10 +8,6 @@ namespace {
 
 constexpr std::size_t kModuleIdLength = 36;
 
-bool EndsWith(const WideString& text, const WideString& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 }  // namespace
 
 bool IsValidModuleId(const WideString& text) {
@@ -45,13 +41,13 @@ ModuleIdScope::ModuleIdScope(InstallerHandle install) : install_(install) {
 ModuleIdScope::~ModuleIdScope() { platform::MsiSetPropertyW(install_, u"QM_CA_MODULE_ID", u""); }
 
 WideString ModuleIdScope::Decorate(const WideString& baseName) const {
-    if (baseName.empty() || moduleId_.empty() || EndsWith(baseName, moduleId_)) return baseName;
+    if (baseName.empty() || moduleId_.empty() || strings::EndsWith(baseName, moduleId_)) return baseName;
     return baseName + u"." + moduleId_;
 }
 
 bool ModuleIdScope::BelongsToOtherModule(const WideString& fileKey) const {
     if (!moduleId_.empty()) {
-        if (EndsWith(fileKey, moduleId_)) return false;
+        if (strings::EndsWith(fileKey, moduleId_)) return false;
         LogIfEnabled(u"Skipping ROW: [" + fileKey + u"] because it doesn't belong to the current Module[" + moduleId_ +
                 u"]");
         return true;

@@ -12,16 +12,13 @@ WideString Quoted(const WideString& path) { return u"\"" + ToLongPath(path) + u"
 }  // namespace
 
 bool RunIcacls(const WideString& parameters) {
-    Logger& log = Logger::Instance();
     std::uint32_t exitCode = 0;
     if (!platform::RunProcessAndWait(u"icacls", parameters, &exitCode)) {
         const std::uint32_t error = platform::GetLastError();
-        if (log.IsEnabled()) {
-            log.Send(u"[ERR] icacls could not be started: " + parameters + u" LastError= " + ToWideUnsigned(error));
-        }
+        LogIfEnabled(u"[ERR] icacls could not be started: " + parameters + u" LastError= " + ToWideUnsigned(error));
         return false;
     }
-    if (log.IsEnabled()) log.Send(u"[INFO] icacls " + parameters + u" exited with " + ToWideUnsigned(exitCode));
+    LogIfEnabled(u"[INFO] icacls " + parameters + u" exited with " + ToWideUnsigned(exitCode));
     return exitCode == 0;
 }
 

@@ -9,11 +9,6 @@
 
 namespace {
 
-void LogInfo(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(u"[INFO] " + line);
-}
-
 // "[ERR] " lines go to the set's handler; a set without one stays silent
 // and its caller reports the failure in its own words.
 void ReportError(const PermissionSet& set, const WideString& message) {
@@ -95,17 +90,17 @@ bool PermissionObjectExists(const PermissionSet& set) {
 
 int ApplyPermissionRules(const PermissionSet& set) {
     if (set.rules.empty()) return 0;
-    LogInfo(u"Updating access control rules for object: " + set.objectName);
+    LogIfEnabled(u"[INFO] Updating access control rules for object: " + set.objectName);
 
     if (!PermissionObjectExists(set)) {
         if (set.objectKind == kPermissionObjectRegistryKey || !IsNetworkPath(set.objectName)) {
-            LogInfo(u"Object does not physically exist. Skipping ACL rule update operation.");
+            LogIfEnabled(u"[INFO] Object does not physically exist. Skipping ACL rule update operation.");
             return 0;
         }
         for (;;) {
             const int answer = Ask(set, set.objectName, kAskMissingNetworkObject);
             if (answer == kIdIgnore) {
-                LogInfo(u"Object does not physically exist. Skipping ACL rule update operation.");
+                LogIfEnabled(u"[INFO] Object does not physically exist. Skipping ACL rule update operation.");
                 return 0;
             }
             if (answer != kIdRetry) {
@@ -145,7 +140,7 @@ int ApplyPermissionRules(const PermissionSet& set) {
         return 1;
     }
     const std::uint32_t result = platform::SetNamedSecurityDacl(name, type, merged);
-    LogInfo(u"Object access control rules updated. Operation result: " + ToWideUnsigned(result));
+    LogIfEnabled(u"[INFO] Object access control rules updated. Operation result: " + ToWideUnsigned(result));
     if (result != 0) {
         ReportError(set, u"Failed to update permissions, ErrCode = " + ToWideUnsigned(result));
         return 1;

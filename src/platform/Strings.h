@@ -1,7 +1,7 @@
 // Text helpers that need nothing but the standard library, shared by every
 // layer: the engine, both platform backends, the installer stand-in and the
-// tools. UTF-8 and UTF-16 conversion, UTF-16LE bytes, and splitting on a
-// separator. Header-only, so that the platform uses them without depending
+// tools. UTF-8 and UTF-16 conversion, UTF-16LE bytes, prefixes and
+// splitting on a separator. Header-only, so that the platform uses them without depending
 // on the engine.
 #pragma once
 
@@ -16,8 +16,6 @@ constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-namespace detail {
 
 struct Utf8Sequence {
     bool valid;
@@ -87,6 +85,20 @@ inline void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+// The character at text[i], and in *units how many code units it takes; a
+// lone surrogate reads as U+FFFD.
+inline char32_t CodePointAt(std::u16string_view text, std::size_t i, std::size_t* units) {
+    const char16_t c = text[i];
+    *units = 1;
+    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+        *units = 2;
+        return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    }
+    return IsHighSurrogate(c) || IsLowSurrogate(c) ? kReplacementCharacter : c;
+}
+
+namespace detail {
+
 template <typename Char>
 std::vector<std::basic_string<Char>> Split(std::basic_string_view<Char> text, Char separator) {
     std::vector<std::basic_string<Char>> pieces;
@@ -107,8 +119,8 @@ inline std::u16string FromUtf8(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const detail::Utf8Sequence sequence = detail::DecodeUtf8(bytes, i);
-        detail::AppendUtf16(out, sequence.valid ? sequence.codePoint : kReplacementCharacter);
+        const Utf8Sequence sequence = DecodeUtf8(bytes, i);
+        AppendUtf16(out, sequence.valid ? sequence.codePoint : kReplacementCharacter);
         i += sequence.length;
     }
     return out;
@@ -121,9 +133,9 @@ inline std::u16string FromUtf8OrLatin1(std::string_view bytes) {
     std::u16string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        const detail::Utf8Sequence sequence = detail::DecodeUtf8(bytes, i);
+        const Utf8Sequence sequence = DecodeUtf8(bytes, i);
         if (sequence.valid) {
-            detail::AppendUtf16(out, sequence.codePoint);
+            AppendUtf16(out, sequence.codePoint);
             i += sequence.length;
         } else {
             out.push_back(static_cast<unsigned char>(bytes[i++]));
@@ -138,16 +150,10 @@ inline std::string ToUtf8(std::u16string_view text, bool* exact = nullptr) {
     if (exact != nullptr) *exact = true;
     std::string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            detail::AppendUtf8(out, 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[++i] - 0xDC00));
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            detail::AppendUtf8(out, kReplacementCharacter);
-            if (exact != nullptr) *exact = false;
-        } else {
-            detail::AppendUtf8(out, c);
-        }
+    std::size_t units = 1;
+    for (std::size_t i = 0; i < text.size(); i += units) {
+        AppendUtf8(out, CodePointAt(text, i, &units));
+        if (exact != nullptr && units == 1 && (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i]))) *exact = false;
     }
     return out;
 }
@@ -161,6 +167,13 @@ inline std::string ToUtf16Le(std::u16string_view text) {
         bytes.push_back(static_cast<char>(c >> 8));
     }
     return bytes;
+}
+
+inline bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+inline bool EndsWith(std::u16string_view text, std::u16string_view tail) {
+    return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
 // The pieces between the separators, empty ones included: n separators give

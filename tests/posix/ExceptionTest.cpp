@@ -139,7 +139,7 @@ TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
         try {
             thrower();
         } catch (...) {
-            ReportCurrentException(session.Handle(), "custact/XML/src/xml/XmlManager.cpp", 120);
+            ReportCurrentException(session.Handle());
         }
     };
 

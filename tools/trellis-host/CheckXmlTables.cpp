@@ -8,10 +8,10 @@
 #include <set>
 
 #include "CheckRules.h"
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/XmlCollect.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlUpdateFlags.h"
+#include "platform/os/XmlEncoding.h"
 
 namespace host::check {
 

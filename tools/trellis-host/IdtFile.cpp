@@ -1,7 +1,7 @@
 #include "IdtFile.h"
 
+#include "platform/CodePage1252.h"
 #include "platform/Strings.h"
-#include "platform/os/CodePage1252.h"
 
 namespace host {
 

@@ -50,11 +50,6 @@ const std::set<std::u16string>& StandardActions() {
     return actions;
 }
 
-std::u16string WithBackslash(std::u16string path) {
-    if (!path.empty() && path.back() != u'\\') path += u'\\';
-    return path;
-}
-
 std::u16string UserName() {
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_name != nullptr) {
         return FromUtf8(entry->pw_name);
@@ -391,7 +386,7 @@ std::uint32_t Installation::Execute(const CustomActionRow& row) {
         break;
     }
     case kTypeSetDirectory: {
-        const std::u16string value = WithBackslash(Format(row.target));
+        const std::u16string value = platform::posix::WithBackslash(Format(row.target));
         log_.Engine(u"Directory " + row.source + u" set to '" + value + u"'");
         fixedDirectories_[row.source] = value;
         session_.SetProperty(row.source, value);

@@ -112,6 +112,20 @@ LibmsiDatabase* OpenDatabase(const char* path, guint flags, const char* output, 
     return database;
 }
 
+// The query prepared and executed with the parameters; null, with the
+// error set, when either step fails.
+QueryPtr RunQuery(LibmsiDatabase* database, const std::string& sql, const Row& parameters, std::string* error) {
+    GError* gerror = nullptr;
+    QueryPtr query(libmsi_query_new(database, sql.c_str(), &gerror));
+    RecordPtr params = ToRecord(parameters);
+    if (!query || !libmsi_query_execute(query.get(), params.get(), &gerror)) {
+        SetError(error, Message(&gerror, "cannot run " + sql));
+        if (query) libmsi_query_close(query.get(), nullptr);
+        return nullptr;
+    }
+    return query;
+}
+
 }  // namespace
 
 Cell Cell::Of(std::u16string value) {
@@ -224,17 +238,9 @@ bool PackageFile::Read(const std::string& table, Table* out, std::string* error)
 
 bool PackageFile::Query(const std::string& sql, const Row& parameters, Table* out, std::string* error) const {
     *out = Table();
+    const QueryPtr query = RunQuery(database_, sql, parameters, error);
+    if (!query) return false;
     GError* gerror = nullptr;
-    QueryPtr query(libmsi_query_new(database_, sql.c_str(), &gerror));
-    if (!query) {
-        SetError(error, Message(&gerror, "cannot run " + sql));
-        return false;
-    }
-    RecordPtr params = ToRecord(parameters);
-    if (!libmsi_query_execute(query.get(), params.get(), &gerror)) {
-        SetError(error, Message(&gerror, "cannot run " + sql));
-        return false;
-    }
     out->columns = ColumnInfo(query.get(), LIBMSI_COL_INFO_NAMES);
     out->types = ColumnInfo(query.get(), LIBMSI_COL_INFO_TYPES);
     std::vector<char> kinds;
@@ -255,18 +261,10 @@ bool PackageFile::Query(const std::string& sql, const Row& parameters, Table* ou
 }
 
 bool PackageFile::Execute(const std::string& sql, const Row& parameters, std::string* error) {
-    GError* gerror = nullptr;
-    QueryPtr query(libmsi_query_new(database_, sql.c_str(), &gerror));
-    if (!query) {
-        SetError(error, Message(&gerror, "cannot run " + sql));
-        return false;
-    }
-    RecordPtr params = ToRecord(parameters);
-    const bool ok = libmsi_query_execute(query.get(), params.get(), &gerror);
-    if (!ok) SetError(error, Message(&gerror, "cannot run " + sql));
+    const QueryPtr query = RunQuery(database_, sql, parameters, error);
+    if (!query) return false;
     libmsi_query_close(query.get(), nullptr);
-    g_clear_error(&gerror);
-    return ok;
+    return true;
 }
 
 bool PackageFile::Commit(std::string* error) {

@@ -12,13 +12,9 @@ const WideString kLongUncPrefix = u"\\\\?\\UNC\\";
 const char16_t kLocalSystemSid[] = u"S-1-5-18";
 const char16_t kAdministratorsSid[] = u"S-1-5-32-544";
 
-bool StartsWith(const WideString& text, const WideString& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool DeleteLogged(const WideString& path, bool directory) {
     const WideString target =
-        path.size() >= 260 && !StartsWith(path, kLongPrefix) ? kLongPrefix + path : path;
+        path.size() >= 260 && !strings::StartsWith(path, kLongPrefix) ? kLongPrefix + path : path;
     if (directory ? platform::RemoveDirectoryW(target) : platform::DeleteFileW(target)) return true;
     const std::uint32_t error = platform::GetLastError();
     Logger& log = Logger::Instance();
@@ -48,19 +44,19 @@ WideString ComputeSecureTempFolder() {
 
 WideString ToLongPath(const WideString& path) {
     if (path.size() < 248) return path;
-    const bool rooted = StartsWith(path, u"\\\\") || (path.size() > 1 && path[1] == u':');
+    const bool rooted = strings::StartsWith(path, u"\\\\") || (path.size() > 1 && path[1] == u':');
     if (!rooted) return path;
     if (platform::PathIsUNCW(path)) {
-        if (StartsWith(path, kLongUncPrefix)) return path;
+        if (strings::StartsWith(path, kLongUncPrefix)) return path;
         return kLongUncPrefix + path.substr(2);
     }
-    if (StartsWith(path, kLongPrefix)) return path;
+    if (strings::StartsWith(path, kLongPrefix)) return path;
     return kLongPrefix + path;
 }
 
 WideString StripLongPathPrefix(const WideString& path) {
-    if (StartsWith(path, kLongUncPrefix)) return u"\\\\" + path.substr(kLongUncPrefix.size());
-    if (StartsWith(path, kLongPrefix)) return path.substr(kLongPrefix.size());
+    if (strings::StartsWith(path, kLongUncPrefix)) return u"\\\\" + path.substr(kLongUncPrefix.size());
+    if (strings::StartsWith(path, kLongPrefix)) return path.substr(kLongPrefix.size());
     return path;
 }
 
@@ -84,7 +80,7 @@ WideString NormalizeBackslashes(const WideString& path) {
 WideString GetParentPath(const WideString& path) {
     const std::size_t last = path.rfind(u'\\');
     if (last == WideString::npos || last == 0) return WideString();
-    if (StartsWith(path, u"\\\\") && last == 1) return WideString();
+    if (strings::StartsWith(path, u"\\\\") && last == 1) return WideString();
     return path.substr(0, last);
 }
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <functional>
 
-#include "custact/XML/src/util/XmlEncoding.h"
-#include "platform/os/AtomicFile.h"
 #include "installer/WideString.h"
+#include "platform/os/AtomicFile.h"
+#include "platform/os/XmlEncoding.h"
 
 // Failure levels given to the error handler.
 constexpr int kXmlOutputNoEncoding = 0;

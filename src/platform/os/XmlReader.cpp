@@ -7,7 +7,7 @@
 #include <type_traits>
 
 #include "installer/Exception.h"
-#include "platform/os/CodePage1252.h"
+#include "platform/CodePage1252.h"
 
 namespace {
 

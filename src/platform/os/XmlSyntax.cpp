@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "installer/WideString.h"
+#include "platform/Strings.h"
 
 namespace {
 
@@ -46,20 +46,9 @@ bool ExpatReadsName(std::u16string_view name, bool utf8) {
     static const XML_Char kUtf8[] = {'U', 'T', 'F', '-', '8', 0};
     std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(utf8 ? kUtf8 : kUtf16));
     if (!parser) return false;
-    std::string bytes;
-    if (utf8) {
-        // A lone surrogate comes back as U+FFFD, and so is no name.
-        bytes = "<" + Narrow(name) + "/>";
-    } else {
-        const auto append = [&](char16_t c) {
-            bytes.push_back(static_cast<char>(c & 0xFF));
-            bytes.push_back(static_cast<char>(c >> 8));
-        };
-        append(u'<');
-        for (char16_t c : name) append(c);
-        append(u'/');
-        append(u'>');
-    }
+    // In UTF-8 a lone surrogate comes back as U+FFFD, and so is no name.
+    const std::u16string tag = u"<" + std::u16string(name) + u"/>";
+    const std::string bytes = utf8 ? strings::ToUtf8(tag) : strings::ToUtf16Le(tag);
     ReadName read;
     XML_SetUserData(parser.get(), &read);
     XML_SetStartElementHandler(parser.get(), &KeepName);
@@ -87,9 +76,9 @@ std::optional<char32_t> FindDisallowedXmlCharacter(std::u16string_view text) {
         const char16_t c = text[i];
         if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') return c;
         if (c == 0xFFFE || c == 0xFFFF) return c;
-        if (c >= 0xDC00 && c <= 0xDFFF) return c;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return c;
+        if (strings::IsLowSurrogate(c)) return c;
+        if (strings::IsHighSurrogate(c)) {
+            if (i + 1 >= text.size() || !strings::IsLowSurrogate(text[i + 1])) return c;
             ++i;
         }
     }

@@ -1,12 +1,13 @@
 // Writes XML markup into an XmlOutput: new files and the fragments that are
 // inserted into existing ones. Line ends are "\r\n" unless set otherwise;
 // each line is indented by the base indentation and the unit once per
-// depth.
+// depth. It knows elements, attributes and comments, not the engine's
+// records: WriteRecord (SourceFragments.h) walks those.
 #pragma once
 
 #include <vector>
 
-#include "custact/XML/src/xml/XmlUpdateData.h"
+#include "installer/WideString.h"
 #include "platform/os/XmlOutput.h"
 
 class XmlWriter : public XmlOutput {
@@ -38,9 +39,6 @@ public:
     bool WriteEndElement(const WideString& name);
     // The text is written as it is.
     void WriteComment(const WideString& text);
-    // The record with everything below it, as this mode writes it; every
-    // record visited becomes processed.
-    void WriteRecord(XmlUpdateData& data, XmlElementRecord& record, int mode, bool skipEmptyValues);
 
 private:
     WideString Indent() const;

@@ -148,14 +148,7 @@ bool ParseRights(const std::u16string& text, std::uint32_t* mask) {
 
 // One "(type;flags;rights;;;account)" without its parentheses.
 bool ParseEntry(const std::u16string& text, AccessEntry* entry) {
-    std::vector<std::u16string> fields;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        if (i == text.size() || text[i] == u';') {
-            fields.push_back(text.substr(start, i - start));
-            start = i + 1;
-        }
-    }
+    const std::vector<std::u16string> fields = strings::Split(text, u';');
     if (fields.size() != 6 || !fields[3].empty() || !fields[4].empty()) return false;
     if (fields[0] == u"A") entry->mode = kGrantAccess;
     else if (fields[0] == u"D") entry->mode = kDenyAccess;

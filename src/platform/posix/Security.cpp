@@ -90,15 +90,11 @@ const std::vector<KnownAccount>& KnownAccounts() {
     return accounts;
 }
 
-bool StartsWith(const std::u16string& text, const std::u16string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // The account type Windows reports for a well-known SID that the table
 // above does not name.
 std::uint32_t WellKnownType(const std::u16string& sid) {
-    if (StartsWith(sid, u"S-1-5-32-")) return kSidTypeAlias;
-    if (StartsWith(sid, u"S-1-16-")) return kSidTypeLabel;
+    if (strings::StartsWith(sid, u"S-1-5-32-")) return kSidTypeAlias;
+    if (strings::StartsWith(sid, u"S-1-16-")) return kSidTypeLabel;
     return kSidTypeWellKnownGroup;
 }
 
@@ -134,7 +130,7 @@ bool LookupAccountSidW(const std::u16string& sidText, Account* account) {
             return true;
         }
     }
-    if (StartsWith(sid, u"S-1-5-21-")) {
+    if (strings::StartsWith(sid, u"S-1-5-21-")) {
         SetLastError(kErrorNoneMapped);
         return false;
     }

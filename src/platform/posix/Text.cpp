@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "platform/CodePage1252.h"
 #include "platform/Files.h"
 #include "platform/Strings.h"
-#include "platform/os/CodePage1252.h"
 #include "platform/posix/CaseFolding.h"
 
 namespace platform {

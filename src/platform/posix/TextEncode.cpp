@@ -2,9 +2,9 @@
 // byte for byte.
 #include "platform/TextEncode.h"
 
+#include "platform/CodePage1252.h"
 #include "platform/Strings.h"
 #include "platform/Text.h"
-#include "platform/os/CodePage1252.h"
 
 namespace platform {
 

@@ -31,6 +31,11 @@ bool ReparseTag(const std::u16string& path, DWORD* tag) {
 // A file on a disk, not a console, a pipe or another device.
 bool IsDiskFile(HANDLE handle) { return ::GetFileType(handle) == FILE_TYPE_DISK; }
 
+// CreateFileW with normal attributes and no security or template.
+HANDLE OpenHandle(const std::u16string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags = 0) {
+    return ::CreateFileW(W(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
 }  // namespace
 
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -59,8 +64,7 @@ File& File::operator=(File&& other) noexcept {
 
 File File::OpenForRead(const std::u16string& path) {
     File file;
-    *file.impl_->handle.Out() = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    *file.impl_->handle.Out() = OpenHandle(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     return file;
 }
 
@@ -69,8 +73,8 @@ File File::OpenForRead(const std::u16string& path) {
 // gives the file's data.
 File File::OpenRegularForRead(const std::u16string& path) {
     File file;
-    win32::FileHandle handle(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    win32::FileHandle handle(
+        OpenHandle(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT));
     if (!handle.Valid()) return file;
     FILE_ATTRIBUTE_TAG_INFO info;
     if (!::GetFileInformationByHandleEx(handle.Get(), FileAttributeTagInfo, &info, sizeof info)) return file;
@@ -79,8 +83,7 @@ File File::OpenRegularForRead(const std::u16string& path) {
             ::SetLastError(kErrorStoppedOnSymlink);  // ERROR_STOPPED_ON_SYMLINK
             return file;
         }
-        *handle.Out() = ::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        *handle.Out() = OpenHandle(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
         if (!handle.Valid()) return file;
     }
     if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsDiskFile(handle.Get())) {
@@ -94,15 +97,13 @@ File File::OpenRegularForRead(const std::u16string& path) {
 
 File File::CreateNew(const std::u16string& path) {
     File file;
-    *file.impl_->handle.Out() = ::CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    *file.impl_->handle.Out() = OpenHandle(path, GENERIC_WRITE, 0, CREATE_NEW);
     return file;
 }
 
 File File::Create(const std::u16string& path) {
     File file;
-    *file.impl_->handle.Out() = ::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    *file.impl_->handle.Out() = OpenHandle(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS);
     return file;
 }
 

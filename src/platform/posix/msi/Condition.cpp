@@ -12,6 +12,7 @@
 #include "platform/Msi.h"
 #include "platform/posix/CaseFolding.h"
 #include "platform/posix/msi/InstallerSession.h"
+#include "platform/posix/msi/MsiInternal.h"
 
 namespace platform::posix {
 
@@ -71,22 +72,6 @@ int LeadingInteger(const std::u16string& text) {
         if (value > std::int64_t{INT_MAX} + 1) value = std::int64_t{INT_MAX} + 1;
     }
     return Clamp(negative ? -value : value);
-}
-
-// A text that is an integer as a whole: optional '-', digits, in range.
-bool ParseInteger(const std::u16string& text, bool allowMinus, int* value) {
-    std::size_t i = allowMinus && !text.empty() && text[0] == u'-' ? 1 : 0;
-    if (i == text.size()) return false;
-    std::int64_t result = 0;
-    for (; i < text.size(); ++i) {
-        if (!IsDigit(text[i])) return false;
-        result = result * 10 + (text[i] - u'0');
-        if (result > std::int64_t{INT_MAX} + 1) return false;
-    }
-    if (text[0] == u'-') result = -result;
-    if (result > INT_MAX || result < INT_MIN) return false;
-    *value = static_cast<int>(result);
-    return true;
 }
 
 class Lexer {
@@ -209,7 +194,7 @@ bool AsInteger(const Value& v, int* out) {
         *out = v.integer;
         return true;
     }
-    return v.type == Value::Type::Symbol && ParseInteger(v.text, true, out);
+    return v.type == Value::Type::Symbol && msi::ParseInteger(v.text, true, out);
 }
 
 bool CompareIntegers(int a, Op op, int b) {
@@ -284,8 +269,8 @@ bool Compare(const Value& a, Op op, const Value& b, bool ignoreCase) {
     }
     // Two texts, one of them a symbol: digit strings compare by value.
     int x = 0, y = 0;
-    if ((a.type == Value::Type::Symbol || b.type == Value::Type::Symbol) && ParseInteger(a.text, false, &x) &&
-        ParseInteger(b.text, false, &y)) {
+    if ((a.type == Value::Type::Symbol || b.type == Value::Type::Symbol) && msi::ParseInteger(a.text, false, &x) &&
+        msi::ParseInteger(b.text, false, &y)) {
         return CompareIntegers(x, op, y);
     }
     return CompareTexts(a.text, op, b.text, ignoreCase);

@@ -31,6 +31,10 @@ std::uint32_t CopyOut(const std::u16string& text, char16_t* buffer, std::uint32_
 // A NUL-terminated API string; a null pointer reads as empty.
 std::u16string FromApi(const char16_t* text);
 
+// A text that is an int as a whole: decimal digits, after a minus sign
+// when allowMinus, within the int range.
+bool ParseInteger(const std::u16string& text, bool allowMinus, int* value);
+
 struct Field {
     enum class Kind { Null, Integer, String, Stream };
     Kind kind = Kind::Null;

@@ -18,26 +18,23 @@ constexpr std::uint32_t kErrorInvalidData = 13;
 // msi.dll refuses records above this many fields.
 constexpr std::uint32_t kMaxFieldCount = 65535;
 
-// msi.dll's reading of a string field as an integer: an optional minus sign
-// and decimal digits, nothing else, within the int range.
-bool ParseInteger(const std::u16string& text, int* value) {
-    std::size_t i = 0;
-    const bool negative = !text.empty() && text[0] == u'-';
-    if (negative) i = 1;
+}  // namespace
+
+bool posix::msi::ParseInteger(const std::u16string& text, bool allowMinus, int* value) {
+    std::size_t i = allowMinus && !text.empty() && text[0] == u'-' ? 1 : 0;
     if (i == text.size()) return false;
-    long long result = 0;
+    std::int64_t result = 0;
     for (; i < text.size(); ++i) {
         if (text[i] < u'0' || text[i] > u'9') return false;
         result = result * 10 + (text[i] - u'0');
-        if (result > static_cast<long long>(std::numeric_limits<int>::max()) + 1) return false;
+        // Detect and prevent overflow: past INT_MAX + 1 no digit brings it back.
+        if (result > std::int64_t{std::numeric_limits<int>::max()} + 1) return false;
     }
-    if (negative) result = -result;
-    if (result > std::numeric_limits<int>::max() || result == kMsiNullInteger) return false;
+    if (i > 0 && text[0] == u'-') result = -result;
+    if (result > std::numeric_limits<int>::max()) return false;
     *value = static_cast<int>(result);
     return true;
 }
-
-}  // namespace
 
 MSIHANDLE MsiCreateRecord(std::uint32_t fieldCount) {
     if (fieldCount > kMaxFieldCount) return 0;
@@ -69,7 +66,9 @@ int MsiRecordGetInteger(MSIHANDLE record, std::uint32_t field) {
         case Field::Kind::Integer:
             return f.integer;
         case Field::Kind::String:
-            return ParseInteger(f.text, &value) ? value : kMsiNullInteger;
+            // msi.dll reads a string field as an integer only when the
+            // whole text is one ("-2147483648" is the null value itself).
+            return posix::msi::ParseInteger(f.text, true, &value) ? value : kMsiNullInteger;
         case Field::Kind::Null:
         case Field::Kind::Stream:
             break;

@@ -17,11 +17,6 @@ using msi::Integer;
 using msi::Rows;
 using msi::Text;
 
-std::u16string WithBackslash(std::u16string path) {
-    if (!path.empty() && path.back() != u'\\') path += u'\\';
-    return path;
-}
-
 // The target half of "target:source".
 std::u16string TargetPart(const std::u16string& value) {
     const std::size_t colon = value.find(u':');
@@ -67,6 +62,11 @@ std::vector<std::u16string> SplitList(const std::u16string& text, char16_t separ
         if (first != std::u16string::npos) items.push_back(item.substr(first, item.find_last_not_of(u' ') + 1 - first));
     }
     return items;
+}
+
+std::u16string WithBackslash(std::u16string path) {
+    if (!path.empty() && path.back() != u'\\') path += u'\\';
+    return path;
 }
 
 std::u16string LongTargetName(const std::u16string& value) {

@@ -74,6 +74,9 @@ PackageTables ReadPackageTables(const InstallerSession& session);
 // empty ones dropped.
 std::vector<std::u16string> SplitList(const std::u16string& text, char16_t separator);
 
+// A folder path as the installer gives it: ending in a backslash, unless empty.
+std::u16string WithBackslash(std::u16string path);
+
 // The target name in a DefaultDir or FileName value: the part before a colon
 // ("target:source"), and of "short|long" the long or the short name. In a
 // DefaultDir, "." means the parent directory itself.

@@ -13,23 +13,18 @@ namespace {
 
 WideString Offset(std::int32_t value) { return ToWideUnsigned(static_cast<std::uint32_t>(value)); }
 
-// The reason behind a numbered error, which names only the file.
-void LogFailure(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // The message std::string gives on Windows, so that both builds say the same.
 [[noreturn]] void ThrowInvalidPosition() { throw std::out_of_range("invalid string position"); }
 
 }  // namespace
 
 void ByteStreamUpdater::LoadFile(const WideString& path) {
+    // The numbered errors name only the file: the log line gives the reason.
     // Never through a link, never from a pipe or a device (which could hold
     // the installation forever).
     platform::File file = platform::File::OpenRegularForRead(ToLongPath(path));
     if (!file.IsOpen()) {
-        LogFailure(u"Cannot open " + path + u": " + SystemErrorText(platform::GetLastError()));
+        LogIfEnabled(u"Cannot open " + path + u": " + SystemErrorText(platform::GetLastError()));
         throw Exception(TRELLIS_HERE, 4111, {path});
     }
     std::uint64_t size = 0;
@@ -40,7 +35,7 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
     std::string bytes(static_cast<std::size_t>(size), '\0');
     std::uint32_t read = 0;
     if (size > 0 && (!file.Read(&bytes[0], static_cast<std::uint32_t>(size), &read) || read != size)) {
-        LogFailure(u"Cannot read " + path + u": " + SystemErrorText(platform::GetLastError()));
+        LogIfEnabled(u"Cannot read " + path + u": " + SystemErrorText(platform::GetLastError()));
         throw Exception(TRELLIS_HERE, 4112, {path});
     }
     SetBytes(std::move(bytes));
@@ -52,7 +47,7 @@ void ByteStreamUpdater::LoadFile(const WideString& path) {
 void ByteStreamUpdater::SaveFile(const WideString& path) const {
     FileWriteFailure failure;
     if (AtomicReplaceFile(path, pieces_.Pieces(), ReplaceMode::ExistingFile, &failure)) return;
-    LogFailure(DescribeFailure(failure));
+    LogIfEnabled(DescribeFailure(failure));
     const bool opened =
         failure.stage == FileWriteFailure::Stage::Write || failure.stage == FileWriteFailure::Stage::Replace;
     if (!opened) throw Exception(TRELLIS_HERE, 4115, {path});

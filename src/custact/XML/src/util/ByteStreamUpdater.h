@@ -10,8 +10,8 @@
 #include <string>
 
 #include "custact/XML/src/util/PieceTable.h"
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "installer/WideString.h"
+#include "platform/os/XmlEncoding.h"
 
 class ByteStreamObserver {
 public:
@@ -75,13 +75,8 @@ public:
     std::int32_t UnitSize() const { return IsUtf16(encoding_) ? 2 : 1; }
     // The code unit at pos; 0 outside the buffer.
     char16_t UnitAt(std::int32_t pos) const {
-        if (pos < 0 || pos >= Size()) return 0;
-        const unsigned char low = pieces_.ByteAt(pos);
-        if (encoding_ != XmlEncoding::Utf16 && encoding_ != XmlEncoding::Utf16BE) return low;
-        if (pos + 1 >= Size()) return 0;
-        const unsigned char high = pieces_.ByteAt(pos + 1);
-        if (encoding_ == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
-        return static_cast<char16_t>(low | (high << 8));
+        return CodeUnitAt(encoding_, Size(), pos,
+                          [this](std::int64_t at) { return pieces_.ByteAt(static_cast<std::int32_t>(at)); });
     }
 
 private:

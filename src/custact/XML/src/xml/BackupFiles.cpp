@@ -11,11 +11,6 @@ namespace {
 // Far beyond any folder a person keeps; only a broken file system gets here.
 constexpr int kMaxBackupCounter = 100000;
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 bool IsSeparator(char16_t c) { return WideString(kBackupSeparators).find(c) != WideString::npos; }
 
 }  // namespace
@@ -53,7 +48,7 @@ WideString BuildBackupFileName(const WideString& targetPath, const WideString& p
 }
 
 WideString BackupTargetFile(const WideString& targetPath, const WideString& pattern, const std::string& bytes) {
-    Log(u"BackupTargetFile start.");
+    LogIfEnabled(u"BackupTargetFile start.");
     for (int counter = 0; counter <= kMaxBackupCounter; ++counter) {
         const WideString name = BuildBackupFileName(targetPath, pattern, counter);
         // The name in long-path form too: it can pass 260 characters where
@@ -81,7 +76,7 @@ WideString BackupTargetFile(const WideString& targetPath, const WideString& patt
             throw Exception(TRELLIS_HERE, u"Failed to back up the XML file " + targetPath + u" to " + name +
                                               u". LastError= " + SystemErrorText(error));
         }
-        Log(u"BackupTargetFile end. Saved file to: " + name);
+        LogIfEnabled(u"BackupTargetFile end. Saved file to: " + name);
         return name;
     }
     throw Exception(TRELLIS_HERE, u"Failed to back up the XML file " + targetPath +
@@ -90,9 +85,9 @@ WideString BackupTargetFile(const WideString& targetPath, const WideString& patt
 }
 
 bool RestoreBackupFile(const WideString& targetPath, const WideString& backupPath) {
-    Log(u"RestoreBackupFile start.");
-    Log(u"Original path: " + targetPath);
-    Log(u"Backup path: " + backupPath);
+    LogIfEnabled(u"RestoreBackupFile start.");
+    LogIfEnabled(u"Original path: " + targetPath);
+    LogIfEnabled(u"Backup path: " + backupPath);
     if (backupPath.empty()) return false;
     std::string bytes;
     FileWriteFailure failure;
@@ -107,12 +102,12 @@ bool RestoreBackupFile(const WideString& targetPath, const WideString& backupPat
             platform::SetFileAttributesW(target, attributes & ~platform::kFileAttributeReadOnly);
         }
         if (AtomicReplaceFile(targetPath, bytes, ReplaceMode::EitherWay, &failure)) {
-            Log(u"Restore backup file successfull.");
+            LogIfEnabled(u"Restore backup file successfull.");
             return true;
         }
     }
-    Log(u"Failed to restore the XML backup file !");
-    Log(DescribeFailure(failure));
+    LogIfEnabled(u"Failed to restore the XML backup file !");
+    LogIfEnabled(DescribeFailure(failure));
     return false;
 }
 
@@ -120,7 +115,7 @@ bool DeleteBuiltFile(const WideString& targetPath) {
     const WideString target = ToLongPath(targetPath);
     platform::PathKind kind;
     if (!platform::GetPathKind(target, &kind)) {
-        Log(u"Cannot tell what is at " + targetPath + u": " + SystemErrorText(platform::GetLastError()));
+        LogIfEnabled(u"Cannot tell what is at " + targetPath + u": " + SystemErrorText(platform::GetLastError()));
         return false;
     }
     switch (kind) {
@@ -130,6 +125,6 @@ bool DeleteBuiltFile(const WideString& targetPath) {
     case platform::PathKind::Folder:
     case platform::PathKind::Device: break;
     }
-    Log(u"Not a file, so not deleted: " + targetPath);
+    LogIfEnabled(u"Not a file, so not deleted: " + targetPath);
     return false;
 }

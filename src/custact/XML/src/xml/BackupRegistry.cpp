@@ -5,6 +5,7 @@
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/os/FileSystem.h"
 #include "platform/os/RegistryKey.h"
 
@@ -13,11 +14,6 @@ const char16_t kBackupRegistryKey[] = u"Software\\Norrvik\\Quillmark\\Trellis";
 namespace {
 
 constexpr char16_t kSeparator = u'|';
-
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
 
 WideString RegistryErrorText(long status) { return SystemErrorText(static_cast<std::uint32_t>(status)); }
 
@@ -43,9 +39,9 @@ WideString ExtendedValue(const WideString& targetPath, const WideString& oldValu
         } else if (entry == kBuiltFromScratch) {
             // The target was missing, so this backup belongs to an earlier
             // file of that name; it stays on disk, unrecorded.
-            Log(u"Backup of an earlier file left in place: " + piece);
+            LogIfEnabled(u"Backup of an earlier file left in place: " + piece);
         } else if (!BackupExists(piece, targetPath)) {
-            Log(u"Backup entry of " + targetPath + u" dropped, the backup no longer exists: " + piece);
+            LogIfEnabled(u"Backup entry of " + targetPath + u" dropped, the backup no longer exists: " + piece);
         } else if (piece != entry && std::find(kept.begin(), kept.end(), piece) == kept.end()) {
             kept.push_back(piece);
         }
@@ -68,15 +64,8 @@ WideString ProductBackupKey(const WideString& productKey) {
 }
 
 std::vector<WideString> SplitBackupValue(const WideString& value) {
-    std::vector<WideString> pieces;
-    if (value.empty()) return pieces;
-    std::size_t start = 0;
-    for (std::size_t at = value.find(kSeparator); at != WideString::npos; at = value.find(kSeparator, start)) {
-        pieces.push_back(value.substr(start, at - start));
-        start = at + 1;
-    }
-    pieces.push_back(value.substr(start));
-    return pieces;
+    if (value.empty()) return {};
+    return strings::Split(value, kSeparator);
 }
 
 WideString JoinBackupValue(const std::vector<WideString>& pieces) {
@@ -190,11 +179,21 @@ void RecordedEntry::Undo() noexcept {
     }
 }
 
+namespace {
+
+// The product's key goes (with its values when force), then every key above
+// it that is left empty.
+void RemoveProductBackupKey(const WideString& productKey, bool force) {
+    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
+    if (parent.Create()) parent.DeleteSubkey(productKey, force);
+    CleanUpBackupRegistry();
+}
+
+}  // namespace
+
 void DeleteProductBackupKey(const WideString& productKey) {
     if (!RegistryKey(ProductBackupKey(productKey), platform::kHKeyCurrentUser, false).IsOpen()) return;
-    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
-    if (parent.Create()) parent.DeleteSubkey(productKey, true);
-    CleanUpBackupRegistry();
+    RemoveProductBackupKey(productKey, true);
 }
 
 void DeleteProductBackupKeyIfEmpty(const WideString& productKey) {
@@ -202,9 +201,7 @@ void DeleteProductBackupKeyIfEmpty(const WideString& productKey) {
     if (!key.IsOpen()) return;
     std::uint32_t values = 0;
     if (platform::RegQueryInfoKeyW(key.Handle(), nullptr, &values) != platform::kRegSuccess || values > 0) return;
-    RegistryKey parent(kBackupRegistryKey, platform::kHKeyCurrentUser, true);
-    if (parent.Create()) parent.DeleteSubkey(productKey, false);
-    CleanUpBackupRegistry();
+    RemoveProductBackupKey(productKey, false);
 }
 
 void DeleteSavedPermissionsValue(const WideString& upgradeCode) {

@@ -4,31 +4,12 @@
 
 #include "installer/Logger.h"
 #include "platform/Files.h"
+#include "platform/Strings.h"
 #include "platform/os/FileSystem.h"
-
-namespace {
-
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-std::vector<WideString> SplitOnBackslash(const WideString& path) {
-    std::vector<WideString> pieces;
-    std::size_t start = 0;
-    for (std::size_t at = path.find(u'\\'); at != WideString::npos; at = path.find(u'\\', start)) {
-        pieces.push_back(path.substr(start, at - start));
-        start = at + 1;
-    }
-    pieces.push_back(path.substr(start));
-    return pieces;
-}
-
-}  // namespace
 
 std::vector<WideString> CreateFolderPath(const WideString& filePath) {
     if (PathExists(filePath)) return {};
-    std::vector<WideString> pieces = SplitOnBackslash(filePath);
+    std::vector<WideString> pieces = strings::Split(filePath, u'\\');
     // \\server\share\...: the walk starts at "\\server".
     if (pieces.size() >= 3 && pieces[0].empty() && pieces[1].empty()) {
         pieces.erase(pieces.begin(), pieces.begin() + 2);
@@ -39,13 +20,13 @@ std::vector<WideString> CreateFolderPath(const WideString& filePath) {
     for (std::size_t i = 1; i + 1 < pieces.size(); ++i) {
         folder += u"\\" + pieces[i];
         if (platform::CreateDirectoryW(ToLongPath(folder))) {
-            Log(u"Folder created: [" + folder + u"].");
+            LogIfEnabled(u"Folder created: [" + folder + u"].");
             created.push_back(folder);
             continue;
         }
         const std::uint32_t error = platform::GetLastError();
         if (error == platform::kErrorAlreadyExists) continue;
-        Log(u"Failed to create folder: [" + folder + u"]. LastError= " + ToWideUnsigned(error));
+        LogIfEnabled(u"Failed to create folder: [" + folder + u"]. LastError= " + ToWideUnsigned(error));
         RemoveCreatedFolders(created);
         return {};
     }

@@ -7,6 +7,13 @@
 
 #include "custact/XML/src/xml/XmlUpdateData.h"
 
+class XmlWriter;
+
+// The record with everything below it, as this mode writes it, at the
+// writer's depth; every record visited becomes processed. Empty attribute
+// values are left out when skipEmptyValues is set.
+void WriteRecord(XmlWriter& writer, XmlUpdateData& data, XmlElementRecord& record, int mode, bool skipEmptyValues);
+
 // Writes the file at GetFullPath(file), creating its folders. The file comes
 // into existence complete or not at all, and never in the place of one that
 // appeared meanwhile. beforeWrite, when given, runs once the text is ready

@@ -6,22 +6,12 @@
 
 #include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
-#include "platform/os/CodePage1252.h"
+#include "platform/CodePage1252.h"
 
 namespace {
 
 std::string_view Span(const std::string& bytes, std::int32_t begin, std::int32_t end) {
     return std::string_view(bytes).substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
-}
-
-void AppendCodePoint(WideString& out, char32_t c) {
-    if (c > 0xFFFF) {
-        c -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(c));
-    }
 }
 
 // The character a reference between "&" and ";" stands for: one of the
@@ -72,7 +62,7 @@ std::optional<WideString> Unescape(std::u16string_view raw, bool attribute, bool
             if (semicolon == std::u16string_view::npos) return std::nullopt;
             const std::optional<char32_t> character = ResolveReference(raw.substr(i + 1, semicolon - i - 1));
             if (!character) return std::nullopt;
-            AppendCodePoint(out, *character);
+            strings::AppendUtf16(out, *character);
             i = semicolon;
         }
     }
@@ -86,22 +76,23 @@ std::optional<WideString> Unescape(std::u16string_view raw, bool attribute, bool
 bool ReadsAs(std::string_view raw, XmlEncoding encoding, bool cdata, std::u16string_view text) {
     std::size_t t = 0;
     for (std::size_t i = 0; i < raw.size();) {
-        const auto c = static_cast<unsigned char>(raw[i++]);
+        const auto c = static_cast<unsigned char>(raw[i]);
         if (c == '\r' || (c == '&' && !cdata)) return false;
         char32_t character = c;
+        std::size_t length = 1;
         if (c >= 0x80) {
             if (encoding == XmlEncoding::Windows1252) {
                 character = codepage1252::ToUnicode(c);
             } else if (encoding == XmlEncoding::Utf8) {
-                const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
-                if (more < 0 || i + static_cast<std::size_t>(more) > raw.size()) return false;
-                character = c & (0x3F >> more);
-                for (int k = 0; k < more; ++k)
-                    character = (character << 6) | (static_cast<unsigned char>(raw[i++]) & 0x3F);
+                const strings::Utf8Sequence sequence = strings::DecodeUtf8(raw, i);
+                if (!sequence.valid) return false;
+                character = sequence.codePoint;
+                length = sequence.length;
             } else if (encoding != XmlEncoding::Iso88591) {
                 return false;
             }
         }
+        i += length;
         if (character > 0xFFFF) {
             if (t + 1 >= text.size() || text[t] != 0xD800 + ((character - 0x10000) >> 10) ||
                 text[t + 1] != 0xDC00 + ((character - 0x10000) & 0x3FF))
@@ -157,15 +148,7 @@ template <typename Visit>
 void ForEachOriginalAttribute(const std::string& bytes, XmlEncoding encoding, std::int32_t start,
                               std::int32_t startTagEnd, const Visit& visit) {
     const std::int32_t unit = IsUtf16(encoding) ? 2 : 1;
-    const auto size = static_cast<std::int32_t>(bytes.size());
-    const auto unitAt = [&](std::int32_t p) -> char16_t {
-        if (p < 0 || p + unit > size) return 0;
-        const auto low = static_cast<unsigned char>(bytes[static_cast<std::size_t>(p)]);
-        if (unit == 1) return low;
-        const auto high = static_cast<unsigned char>(bytes[static_cast<std::size_t>(p) + 1]);
-        return encoding == XmlEncoding::Utf16BE ? static_cast<char16_t>((low << 8) | high)
-                                                : static_cast<char16_t>(low | (high << 8));
-    };
+    const auto unitAt = [&](std::int32_t p) { return CodeUnitAt(encoding, bytes, p); };
     ForEachAttribute(unitAt, unit, start, startTagEnd, visit);
 }
 

@@ -14,11 +14,6 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // The target's attribute list after the source's attributes of this mode,
 // in the order it is written: the target's own attributes by their place
 // in the start tag, then the added ones by their order.
@@ -67,16 +62,16 @@ WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, b
 
 bool CombineInto(const std::vector<XmlAttributeRecord>& target, const XmlElementRecord& source, int mode,
                  std::vector<XmlAttributeRecord>& list, WideString& merged) {
-    Log(u"CombineAttributes start.");
+    LogIfEnabled(u"CombineAttributes start.");
     merged.clear();
     if (!MergeAttributes(target, source, mode, list)) {
-        Log(u"NO changes in attribute list.");
-        Log(u"CombineAttributes end.");
+        LogIfEnabled(u"NO changes in attribute list.");
+        LogIfEnabled(u"CombineAttributes end.");
         return false;
     }
     merged = FormatAttributes(list, target.empty());
-    Log(u"Merged Attribute List: [" + merged + u"]");
-    Log(u"CombineAttributes end.");
+    LogIfEnabled(u"Merged Attribute List: [" + merged + u"]");
+    LogIfEnabled(u"CombineAttributes end.");
     return true;
 }
 
@@ -112,7 +107,7 @@ std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, NodeId n
 }  // namespace
 
 void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
-    Log(u"UpdateNodeAttributes start.");
+    LogIfEnabled(u"UpdateNodeAttributes start.");
     std::vector<XmlAttributeRecord> list;
     WideString merged;
     const bool gone = IsGone(target);
@@ -167,5 +162,5 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
         }
         SetAttributes(target, std::move(written));
     }
-    Log(u"UpdateNodeAttributes end.");
+    LogIfEnabled(u"UpdateNodeAttributes end.");
 }

@@ -5,11 +5,6 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // The long name of a "short|long" file name.
 WideString LongFileName(const WideString& field) {
     const std::size_t bar = field.find(u'|');
@@ -99,12 +94,12 @@ void CollectPermissionRules(XmlManager& manager, const XmlUpdateDataReader& read
 }  // namespace
 
 void AddXmlFile(XmlUpdateData& data, const XmlFileRecord& file) {
-    Log(u"Adding XML file: " + GetFullPath(file));
+    LogIfEnabled(u"Adding XML file: " + GetFullPath(file));
     data.files[file.key] = file;
 }
 
 void ValidateXmlData(XmlUpdateData& data) {
-    Log(u"ValidateXmlData start.");
+    LogIfEnabled(u"ValidateXmlData start.");
     for (auto& [key, file] : data.files) {
         const auto root = data.elements.find(file.rootElementKey);
         file.root = root == data.elements.end() ? nullptr : &root->second;
@@ -117,11 +112,11 @@ void ValidateXmlData(XmlUpdateData& data) {
         SortAttributesByOrder(element.attributes);
     }
     data.IndexChildren();
-    Log(u"ValidateXmlData end.");
+    LogIfEnabled(u"ValidateXmlData end.");
 }
 
 void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
-    Log(u"CollectXmlData start.");
+    LogIfEnabled(u"CollectXmlData start.");
     manager.productKey = PropertyOf(reader, u"ProductCode");
     const WideString& moduleId = PropertyOf(reader, u"QM_CA_MODULE_ID");
     if (!moduleId.empty()) manager.productKey += u"." + moduleId;
@@ -137,5 +132,5 @@ void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
     CollectAttributes(manager, reader);
     CollectPermissionRules(manager, reader);
     ValidateXmlData(manager.data);
-    Log(u"CollectXmlData end.");
+    LogIfEnabled(u"CollectXmlData end.");
 }

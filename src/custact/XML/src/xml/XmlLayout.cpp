@@ -3,12 +3,10 @@
 // that new markup looks like the lines around it.
 #include <algorithm>
 
+#include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 
 namespace {
-
-bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
 // How far a scan for the end or the start of a line goes. A longer line
 // counts as having no line end and no indentation of its own, so that a
@@ -36,7 +34,7 @@ WideString XmlTargetDatabase::LineIndentAt(std::int32_t pos) const {
     while (lineStart > limit && !IsLineEnd(updater_.UnitAt(lineStart - unit))) lineStart -= unit;
     if (lineStart > contentStart_ && !IsLineEnd(updater_.UnitAt(lineStart - unit))) return WideString();
     std::int32_t p = lineStart;
-    while (p < pos && IsBlank(updater_.UnitAt(p))) p += unit;
+    while (p < pos && IsIndentBlank(updater_.UnitAt(p))) p += unit;
     return TextAt(lineStart, p);
 }
 

@@ -8,23 +8,16 @@
 #include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
+#include "custact/XML/src/xml/XmlUpdateFlags.h"
 #include "custact/XML/src/xml/XmlUpdateDriver.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
-#include "permissions/FilePermissions.h"
 #include "permissions/Icacls.h"
 #include "platform/Files.h"
 #include "platform/Msi.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
-
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-bool HasFlags(std::uint32_t flags, std::uint32_t set) { return (flags & set) == set; }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
@@ -34,12 +27,7 @@ bool IsDriveLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' &
 // ("\x") or a device ("\\.\pipe\x") would resolve against whatever the
 // installer's process has as its current folder, or not name a file.
 bool IsAbsolutePath(const WideString& path) {
-    WideString rest = path;
-    if (rest.compare(0, 8, u"\\\\?\\UNC\\") == 0) {
-        rest = u"\\\\" + rest.substr(8);
-    } else if (rest.compare(0, 4, u"\\\\?\\") == 0) {
-        rest = rest.substr(4);
-    }
+    const WideString rest = StripLongPathPrefix(path);
     if (rest.size() >= 3 && IsDriveLetter(rest[0]) && rest[1] == u':' && IsSeparator(rest[2])) return true;
     if (rest.size() < 3 || !IsSeparator(rest[0]) || !IsSeparator(rest[1])) return false;
     const std::size_t server = 2, serverEnd = rest.find_first_of(u"\\/", server);
@@ -97,10 +85,10 @@ bool TargetExists(const WideString& path) {
 // The file's line of the run comes back in summary; false when the file failed.
 bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path, WideString& summary) {
     if (TargetExists(path)) {
-        Log(u"The XML file was found on target (XML_UPDATE_INSTALL).");
+        LogIfEnabled(u"The XML file was found on target (XML_UPDATE_INSTALL).");
         summary = DescribeXmlFileChanges(path, UpdateXmlFile(manager, file, XML_UPDATE_INSTALL));
     } else {
-        Log(u"The XML file was NOT found on target (XML_UPDATE_INSTALL).");
+        LogIfEnabled(u"The XML file was NOT found on target (XML_UPDATE_INSTALL).");
         if (file.flags & kXmlFileCreateIfMissing) {
             // The marker is in the registry before the file appears.
             std::unique_ptr<RecordedEntry> record;
@@ -119,7 +107,7 @@ bool InstallFile(XmlManager& manager, const XmlFileRecord& file, const WideStrin
         }
     }
     if (!ApplyFilePermissions(manager, file)) {
-        Log(u"Failed to update xml file permissions: " + path);
+        LogIfEnabled(u"Failed to update xml file permissions: " + path);
         summary += u"; failed: its access rules could not be applied";
         return false;
     }
@@ -135,22 +123,22 @@ bool HasNoChildElements(const WideString& path) {
 
 void UninstallFile(XmlManager& manager, const XmlFileRecord& file, const WideString& path, WideString& summary) {
     if (!TargetExists(path)) {
-        Log(u"The XML file was NOT found on target (XML_UPDATE_UNINSTALL).");
+        LogIfEnabled(u"The XML file was NOT found on target (XML_UPDATE_UNINSTALL).");
         summary = path + u": not found, nothing to take back";
         return;
     }
-    Log(u"The XML file was found on target (XML_UPDATE_UNINSTALL).");
+    LogIfEnabled(u"The XML file was found on target (XML_UPDATE_UNINSTALL).");
     const WideString entry = EntryToActOn(ReadBackupValue(manager.productKey, path, path).text);
     if (HasFlags(file.flags, kXmlFileCreateIfMissing | kXmlFileDeleteIfBuilt) && entry == kBuiltFromScratch) {
         // The product built this file: it goes as a whole, unparsed.
         if (manager.isUpgrading) SaveFilePermissions(manager.savedPermissions, ToLongPath(path));
-        Log(u"Deleting file from disk...");
+        LogIfEnabled(u"Deleting file from disk...");
         if (!DeleteBuiltFile(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" cannot be deleted.");
         summary = path + u": deleted, the product built it";
     } else {
         summary = DescribeXmlFileChanges(path, UpdateXmlFile(manager, file, XML_UPDATE_UNINSTALL));
         if ((file.flags & kXmlFileDeleteIfEmpty) && HasNoChildElements(path)) {
-            Log(u"Deleting XML file from disk ...");
+            LogIfEnabled(u"Deleting XML file from disk ...");
             summary += DeleteFileLogged(ToLongPath(path)) ? u"; deleted, its root element is empty"
                                                           : u"; its root element is empty, but it cannot be deleted";
         }
@@ -168,7 +156,7 @@ bool CheckRowsOfEveryFile(XmlManager& manager) {
         try {
             CheckXmlFileRows(manager.data, file);
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
             return false;
         }
     }
@@ -185,18 +173,23 @@ void WarnLeftAsItIs(const XmlManager& manager, const WideString& path) {
 
 }  // namespace
 
+bool ApplyFilePermissions(const XmlManager& manager, const XmlFileRecord& file) {
+    const auto set = manager.permissions.find(&file);
+    return set == manager.permissions.end() || ApplyPermissionRules(set->second) == 0;
+}
+
 bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
     // One line per file and run says what happened to it.
     WideString summary;
     try {
-        Log(u"Processing XML file: " + path);
+        LogIfEnabled(u"Processing XML file: " + path);
         // Progress only: a cancel coming back does not stop the file.
         SendActionData(manager.install, {path});
         CheckTargetPath(file, path);
         if (mode == XML_UPDATE_INSTALL) {
             if (!InstallFile(manager, file, path, summary)) {
-                Log(summary);
+                LogIfEnabled(summary);
                 return false;
             }
         } else {
@@ -208,18 +201,18 @@ bool ProcessXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
         if (mode == XML_UPDATE_UNINSTALL) {
             WarnLeftAsItIs(manager, path);
         } else {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
-        Log(summary);
+        LogIfEnabled(summary);
         return false;
     }
-    Log(summary);
-    Log(u"XML file processed successfully.");
+    LogIfEnabled(summary);
+    LogIfEnabled(u"XML file processed successfully.");
     return true;
 }
 
 std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode) {
-    Log(u"ExecuteXmlUpdates start.");
+    LogIfEnabled(u"ExecuteXmlUpdates start.");
     try {
         if (mode == XML_UPDATE_INSTALL && !CheckRowsOfEveryFile(manager)) return platform::kErrorInstallFailure;
         // Files the new version rebuilds get the access rules the old
@@ -238,9 +231,9 @@ std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode) {
             if (manager.removeAll) DeleteProductBackupKey(manager.productKey);
         }
     } catch (...) {
-        ReportCurrentException(manager.install, TRELLIS_HERE);
+        ReportCurrentException(manager.install);
         return platform::kErrorInstallFailure;
     }
-    Log(u"ExecuteXmlUpdates end.");
+    LogIfEnabled(u"ExecuteXmlUpdates end.");
     return platform::kErrorSuccess;
 }

@@ -40,6 +40,10 @@ struct XmlManager {
 // uninstallation goes on past a file it cannot revert, which stays as it
 // is with a warning, and always removes the product's records at the end.
 std::uint32_t ExecuteXmlUpdates(XmlManager& manager, int mode);
+// The permission rules of one planned XML file, applied after the file was
+// written: true when the file has no rules, or when they were applied or
+// skipped.
+bool ApplyFilePermissions(const XmlManager& manager, const XmlFileRecord& file);
 // One file in this mode; false, with the failure reported, when it failed.
 // The target path must be absolute, stay inside its folder and name a
 // regular file or nothing: a link, a folder or a device fails the file.

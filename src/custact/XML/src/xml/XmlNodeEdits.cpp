@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "custact/XML/src/xml/SourceFragments.h"
+#include "custact/XML/src/xml/XmlTagScan.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
@@ -13,25 +14,13 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-bool IsBlank(char16_t c, bool anyWhiteSpace) {
-    if (anyWhiteSpace) return c == u' ' || (c >= u'\t' && c <= u'\r');
-    return c == u' ' || c == u'\t';
-}
-
-bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
-
 // What may stand where an element's end was: blanks and "/>", or blanks,
 // ">", blanks and the end tag, when it was empty; else blanks and the end
 // tag. A record that holds anything else is not written into the file.
 bool IsEndOf(const WideString& name, std::u16string_view tail, bool wasEmpty) {
     std::size_t i = 0;
     const auto blanks = [&] {
-        while (i < tail.size() && IsBlank(tail[i], true)) ++i;
+        while (i < tail.size() && IsCSpace(tail[i])) ++i;
     };
     const auto take = [&](std::u16string_view text) {
         if (tail.substr(i, text.size()) != text) return false;
@@ -113,7 +102,8 @@ WideString MakeIndent(const XmlFileRecord& file, int depth) {
 
 std::int32_t XmlTargetDatabase::SkipSpaceBackward(std::int32_t pos, bool anyWhiteSpace) const {
     const std::int32_t unit = updater_.UnitSize();
-    while (pos - unit >= 0 && IsBlank(updater_.UnitAt(pos - unit), anyWhiteSpace)) pos -= unit;
+    const auto blank = anyWhiteSpace ? IsCSpace : IsIndentBlank;
+    while (pos - unit >= 0 && blank(updater_.UnitAt(pos - unit))) pos -= unit;
     return pos;
 }
 
@@ -121,7 +111,7 @@ std::int32_t XmlTargetDatabase::SkipSpaceForward(std::int32_t pos, bool stopAfte
     const std::int32_t unit = updater_.UnitSize();
     while (pos < updater_.Size()) {
         const char16_t c = updater_.UnitAt(pos);
-        if (!IsBlank(c, true)) break;
+        if (!IsCSpace(c)) break;
         pos += unit;
         if (stopAfterLineFeed && c == u'\n') break;
     }
@@ -137,7 +127,7 @@ void XmlTargetDatabase::EraseMarkup(std::int32_t start, std::int32_t end) {
     const std::int32_t unit = updater_.UnitSize();
     const std::int32_t before = SkipSpaceBackward(start, false);
     std::int32_t after = end;
-    while (after < updater_.Size() && IsBlank(updater_.UnitAt(after), false)) after += unit;
+    while (after < updater_.Size() && IsIndentBlank(updater_.UnitAt(after))) after += unit;
     const bool startsLine = before == contentStart_ || IsLineEnd(updater_.UnitAt(before - unit));
     const bool endsLine = after >= updater_.Size() || IsLineEnd(updater_.UnitAt(after));
     if (startsLine && endsLine) {
@@ -169,7 +159,7 @@ void XmlTargetDatabase::JoinTouchingRuns(NodeId node) {
 }
 
 void XmlTargetDatabase::RemoveNodeAndChildren(NodeId node) {
-    Log(u"RemoveNodeAndChildren start.");
+    LogIfEnabled(u"RemoveNodeAndChildren start.");
     if (!IsGone(node)) {
         EraseMarkup(Place(node, NodePlace::Start), Place(node, NodePlace::End));
         // Its descendants now point nowhere; so does the node itself, which
@@ -182,7 +172,7 @@ void XmlTargetDatabase::RemoveNodeAndChildren(NodeId node) {
     }
     SetProcessed(node, true);
     for (NodeId child : ChildrenOf(node)) SetProcessed(child, true);
-    Log(u"RemoveNodeAndChildren end.");
+    LogIfEnabled(u"RemoveNodeAndChildren end.");
 }
 
 void XmlTargetDatabase::NoteEndRewrite(NodeId node, bool wasEmpty, std::int32_t from) {
@@ -192,14 +182,14 @@ void XmlTargetDatabase::NoteEndRewrite(NodeId node, bool wasEmpty, std::int32_t 
 
 void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFileRecord& file,
                                               XmlElementRecord& source, int mode) {
-    Log(u"InsertNodeAndChildren start.");
+    LogIfEnabled(u"InsertNodeAndChildren start.");
     if (source.parent == nullptr) return;
     std::vector<NodeId> matches;
     FindMatchingNodes(*source.parent, mode, matches);
     if (matches.empty()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
     const NodeId parent = matches.front();
     if (IsGone(parent)) {
-        Log(u"InsertNodeAndChildren end.");
+        LogIfEnabled(u"InsertNodeAndChildren end.");
         return;
     }
 
@@ -216,7 +206,7 @@ void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFile
     if (!empty) {
         empty = true;
         for (std::int32_t p = startTagEnd + unit; p < endTagStart && empty; p += unit)
-            empty = IsBlank(updater_.UnitAt(p), false);
+            empty = IsIndentBlank(updater_.UnitAt(p));
     }
     if (empty) {
         // "<x/>", "<x />" or "<x></x>" opens up: "<x>", the markup on the
@@ -248,14 +238,14 @@ void XmlTargetDatabase::InsertNodeAndChildren(XmlUpdateData& data, const XmlFile
     }
     if (source.flags & kXmlElementComment) commentsAdded_.push_back({parent, source.text});
     RefreshRecords();
-    Log(u"InsertNodeAndChildren end.");
+    LogIfEnabled(u"InsertNodeAndChildren end.");
 }
 
 void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& comment,
                                       const XmlElementRecord* next, int mode) {
-    Log(u"InsertComment start.");
+    LogIfEnabled(u"InsertComment start.");
     if (next == nullptr) {
-        Log(u"NO sibling node after this comment => insert comment as last element in parent...");
+        LogIfEnabled(u"NO sibling node after this comment => insert comment as last element in parent...");
         InsertNodeAndChildren(data, file, comment, mode);
         return;
     }
@@ -265,7 +255,8 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
     matches.erase(std::remove_if(matches.begin(), matches.end(), [this](NodeId n) { return IsGone(n); }),
                   matches.end());
     if (matches.empty()) {
-        Log(u"Sibling node after this comment was NOT found on target XML => insert comment as last element in "
+        LogIfEnabled(
+            u"Sibling node after this comment was NOT found on target XML => insert comment as last element in "
             u"parent...");
         InsertNodeAndChildren(data, file, comment, mode);
         return;
@@ -284,24 +275,24 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
     kept.Restore();
     if (ParentOf(sibling) != kNoNode) commentsAdded_.push_back({ParentOf(sibling), comment.text});
     RefreshRecords();
-    Log(u"InsertComment end.");
+    LogIfEnabled(u"InsertComment end.");
 }
 
 void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode) {
-    Log(u"UpdateXmlNode start.");
+    LogIfEnabled(u"UpdateXmlNode start.");
     if (!IsGone(target)) {
         UpdateNodeAttributes(target, source, mode);
         if (mode == XML_UPDATE_INSTALL) UpdateNodeText(file, target, source);
     }
     source.SetProcessed(true);
-    Log(u"UpdateXmlNode end.");
+    LogIfEnabled(u"UpdateXmlNode end.");
 }
 
 void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, NodeId target, const XmlElementRecord& source) {
-    Log(u"UpdateNodeText start.");
+    LogIfEnabled(u"UpdateNodeText start.");
     if (source.text.empty() && TextOf(target).empty()) return;
     if (IsGone(target)) {
-        Log(u"UpdateNodeText end.");
+        LogIfEnabled(u"UpdateNodeText end.");
         return;
     }
     const WideString escaped = EscapeText(source.text);
@@ -379,7 +370,7 @@ void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, NodeId target,
     // that started on a blank right after an element would otherwise lose
     // its start when that element is removed with the white space after it.
     TightenTextRanges(target);
-    Log(u"UpdateNodeText end.");
+    LogIfEnabled(u"UpdateNodeText end.");
 }
 
 AddedMarkup XmlTargetDatabase::AddedInThisRun() const {
@@ -404,11 +395,11 @@ void XmlTargetDatabase::GiveBackAddedMarkup(const AddedMarkup& added) {
     // element from being empty.
     for (const AddedComment& comment : added.comments) {
         if (!RemoveAddedComment(comment))
-            Log(u"Comment added by the installation NOT found in " + comment.parent + u": " + comment.text);
+            LogIfEnabled(u"Comment added by the installation NOT found in " + comment.parent + u": " + comment.text);
     }
     for (const RewrittenEnd& end : added.ends) {
         if (!RestoreEnd(end))
-            Log(u"Earlier end NOT restored, the element is missing or holds more than before: " + end.element);
+            LogIfEnabled(u"Earlier end NOT restored, the element is missing or holds more than before: " + end.element);
     }
     RefreshRecords();
 }
@@ -431,7 +422,7 @@ bool XmlTargetDatabase::RemoveAddedComment(const AddedComment& added) {
         }
     }
     if (found == nullptr) return false;
-    Log(u"REMOVE Comment: " + added.text);
+    LogIfEnabled(u"REMOVE Comment: " + added.text);
     EraseMarkup(foundStart, updater_.Resolve(PieceTable::OriginalBefore(found->end)));
     found->erased = true;
     JoinTouchingRuns(parent);
@@ -453,7 +444,7 @@ bool XmlTargetDatabase::RestoreEnd(const RewrittenEnd& rewritten) {
     const auto children = std::count_if(all.begin(), all.end(), [this](NodeId child) { return !IsGone(child); });
     if (rewritten.wasEmpty ? !empty : (empty || children != rewritten.children)) return false;
     const std::int32_t s = rewritten.wasEmpty ? SkipSpaceBackward(startTagEnd, true) : contentEnd;
-    Log(u"RESTORE the end the element had before the installation: <" + NameOf(node) + u"> at line " +
+    LogIfEnabled(u"RESTORE the end the element had before the installation: <" + NameOf(node) + u"> at line " +
         ToWideUnsigned(LineOf(nodes_[node].start)));
     const EndsKeptAt kept(*this, node, s);
     updater_.Update(s, Place(node, NodePlace::End), rewritten.tail);

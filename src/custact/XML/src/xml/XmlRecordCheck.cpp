@@ -83,11 +83,8 @@ void ThrowFirst(const XmlFileRecord& file, const std::vector<XmlRowProblem>& pro
     if (problems.empty()) return;
     const XmlRowProblem& p = problems.front();
     const WideString path = GetFullPath(file);
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) {
-        log.Send(u"Rows that cannot be written leave " + path + u" unchanged: " + p.table + u"." + p.column +
+    LogIfEnabled(u"Rows that cannot be written leave " + path + u" unchanged: " + p.table + u"." + p.column +
                  u" of row '" + p.row + u"' " + p.reason + u": " + p.text);
-    }
     throw Exception(TRELLIS_HERE, 4118, {path, p.table, p.row, p.column, p.text, p.reason});
 }
 

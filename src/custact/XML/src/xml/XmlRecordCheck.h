@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "custact/XML/src/util/XmlEncoding.h"
 #include "custact/XML/src/xml/XmlUpdateData.h"
+#include "platform/os/XmlEncoding.h"
 
 // How many levels of rows a file's root element may have below it. Deeper
 // rows are refused (a file being changed may nest deeper).

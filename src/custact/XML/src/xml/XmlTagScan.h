@@ -1,13 +1,49 @@
-// Where the attributes of a start tag lie in the bytes. The tag was
-// parsed, so its shape is known: the name, then blanks, a name, "=", a
-// quoted value, and so on up to ">" or "/>". Offsets step by code units
-// (two bytes in a UTF-16 file), read through a function, so that the same
-// scan serves the bytes as read and the bytes as edited.
+// Scans over the markup of a file that was parsed: the blanks the engine
+// tells apart, where a start tag ends and where its attributes lie. The
+// tag's shape is known: the name, then blanks, a name, "=", a quoted value,
+// and so on up to ">" or "/>". Offsets step by code units (two bytes in a
+// UTF-16 file), read through a function, so that the same scan serves the
+// bytes as read and the bytes as edited.
 #pragma once
 
 #include <cstdint>
 
+// XML's four blanks: between the parts of a tag, and around texts.
 inline bool IsTagBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+// White space as the C library knows it: also vertical tab and form feed.
+inline bool IsCSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+// The blanks of an indentation.
+inline bool IsIndentBlank(char16_t c) { return c == u' ' || c == u'\t'; }
+inline bool IsLineEnd(char16_t c) { return c == u'\n' || c == u'\r'; }
+
+// The ">" that ends the tag whose name starts at from, or stop when there
+// is none before it. A ">" inside a quoted attribute value does not end the
+// tag.
+template <typename UnitAt>
+std::int32_t FindTagClose(const UnitAt& unitAt, std::int32_t unit, std::int32_t from, std::int32_t stop) {
+    char16_t quote = 0;
+    for (; from < stop; from += unit) {
+        const char16_t c = unitAt(from);
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'>') {
+            break;
+        }
+    }
+    return from;
+}
+
+// Where the name of the tag whose "<" is at start ends: at the first blank,
+// "/" or ">", or at stop.
+template <typename UnitAt>
+std::int32_t TagNameEnd(const UnitAt& unitAt, std::int32_t unit, std::int32_t start, std::int32_t stop) {
+    std::int32_t p = start + unit;
+    for (char16_t c = unitAt(p); p < stop && !IsTagBlank(c) && c != u'/' && c != u'>'; c = unitAt(p += unit)) {
+    }
+    return p;
+}
 
 // One attribute: from its name to past its closing quote.
 struct AttributeBytes {

@@ -11,16 +11,6 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
-// White space as the C library knows it: also vertical tab and form feed.
-bool IsWhite(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
-// What TrimXmlBlanks takes away.
-bool IsXmlBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
-
 bool IsDigits(std::u16string_view text) {
     return !text.empty() && text[0] != u'0' &&
            std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
@@ -53,8 +43,8 @@ WideString NormalisedComment(std::u16string_view text) {
 WideString TrimXmlBlanks(std::u16string_view text) {
     std::size_t first = 0;
     std::size_t last = text.size();
-    while (first < last && IsXmlBlank(text[first])) ++first;
-    while (last > first && IsXmlBlank(text[last - 1])) --last;
+    while (first < last && IsTagBlank(text[first])) ++first;
+    while (last > first && IsTagBlank(text[last - 1])) --last;
     return WideString(text.substr(first, last - first));
 }
 
@@ -74,13 +64,13 @@ XmlTargetDatabase::XmlTargetDatabase(WideString path) : XmlReader(std::move(path
 XmlTargetDatabase::~XmlTargetDatabase() = default;
 
 void XmlTargetDatabase::Parse() {
-    Log(u"Target XML file -> Start parsing...");
+    LogIfEnabled(u"Target XML file -> Start parsing...");
     updater_.LoadFile(Path());
     ParseLoadedBytes();
 }
 
 void XmlTargetDatabase::Parse(std::string bytes) {
-    Log(u"Target XML file -> Start parsing...");
+    LogIfEnabled(u"Target XML file -> Start parsing...");
     // Positions are signed 32-bit offsets, as for a file.
     if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
         throw Exception(TRELLIS_HERE, 4115, {Path()});
@@ -110,7 +100,7 @@ void XmlTargetDatabase::ParseLoadedBytes() {
             break;
         }
     }
-    Log(u"XML File parsed successfully.");
+    LogIfEnabled(u"XML File parsed successfully.");
 }
 
 void XmlTargetDatabase::OnXmlDecl(const std::optional<WideString>& version, const std::optional<WideString>& encoding,
@@ -130,7 +120,7 @@ void XmlTargetDatabase::OnXmlDecl(const std::optional<WideString>& version, cons
         }
         updater_.SetEncoding(resolved);
         encodingName_ = *encoding;
-        Log(u"Target XML Encoding: [" + *encoding + u"].");
+        LogIfEnabled(u"Target XML Encoding: [" + *encoding + u"].");
     }
     standalone_ = standalone;
 }
@@ -181,17 +171,7 @@ void XmlTargetDatabase::OnStartElement(std::u16string_view name, const XmlReader
     const std::int32_t unit = updater_.UnitSize();
     std::int32_t gt = node.start + CurrentByteCount() - unit;
     if (gt <= node.start || OriginalUnitAt(gt) != u'>') {
-        char16_t quote = 0;
-        for (gt = node.start + unit; gt < updater_.Size(); gt += unit) {
-            const char16_t c = OriginalUnitAt(gt);
-            if (quote != 0) {
-                if (c == quote) quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                quote = c;
-            } else if (c == u'>') {
-                break;
-            }
-        }
+        gt = FindTagClose(OriginalAt(), unit, node.start + unit, updater_.Size());
         if (gt >= updater_.Size()) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
     }
     node.startTagEnd = OriginalUnitAt(gt - unit) == u'/' ? gt - unit : gt;
@@ -238,14 +218,14 @@ void XmlTargetDatabase::OnEndElement() {
     std::vector<TextRange>& runs = openRanges_[depth];
     node.firstRange = static_cast<std::uint32_t>(ranges_.size());
     for (TextRange r : runs) {
-        while (r.begin < r.end && IsWhite(OriginalUnitAt(r.begin))) r.begin += unit;
-        while (r.end > r.begin && IsWhite(OriginalUnitAt(r.end - unit))) r.end -= unit;
+        while (r.begin < r.end && IsCSpace(OriginalUnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsCSpace(OriginalUnitAt(r.end - unit))) r.end -= unit;
         if (r.end > r.begin) ranges_.push_back(r);
     }
     node.rangeCount = static_cast<std::uint32_t>(ranges_.size() - node.firstRange);
     std::u16string_view text = openTexts_[depth];
-    while (!text.empty() && IsXmlBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsXmlBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsTagBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsTagBlank(text.back())) text.remove_suffix(1);
     CheckTextOf(id, text);
     open_.pop_back();
 }
@@ -257,7 +237,7 @@ void XmlTargetDatabase::OnCharacterData(std::u16string_view text) {
     // many lines between an element's children are never copied.
     WideString& collected = openTexts_[depth];
     if (!collected.empty() ||
-        !std::all_of(text.begin(), text.end(), [](char16_t c) { return IsXmlBlank(c); }))
+        !std::all_of(text.begin(), text.end(), [](char16_t c) { return IsTagBlank(c); }))
         collected += text;
     // The raw bytes of this event: a run of characters, a line end, or a
     // reference as written in the file. Inside an internal entity every
@@ -340,10 +320,7 @@ const std::vector<NodeId>& XmlTargetDatabase::ChildrenOf(NodeId id) const {
 
 std::int32_t XmlTargetDatabase::OriginalAttrStart(const NodeData& node) const {
     const std::int32_t unit = updater_.UnitSize();
-    std::int32_t p = node.start + unit;
-    for (char16_t c = OriginalUnitAt(p); p < node.startTagEnd && !IsTagBlank(c) && c != u'/' && c != u'>';
-         c = OriginalUnitAt(p += unit)) {
-    }
+    const std::int32_t p = TagNameEnd(OriginalAt(), unit, node.start, node.startTagEnd);
     return p < node.startTagEnd && IsTagBlank(OriginalUnitAt(p)) ? p + unit : node.startTagEnd;
 }
 
@@ -414,8 +391,8 @@ void XmlTargetDatabase::TightenTextRanges(NodeId id) {
     const std::int32_t unit = updater_.UnitSize();
     std::vector<TextRange> kept;
     for (TextRange r : TextRangesOf(id)) {
-        while (r.begin < r.end && IsWhite(updater_.UnitAt(r.begin))) r.begin += unit;
-        while (r.end > r.begin && IsWhite(updater_.UnitAt(r.end - unit))) r.end -= unit;
+        while (r.begin < r.end && IsCSpace(updater_.UnitAt(r.begin))) r.begin += unit;
+        while (r.end > r.begin && IsCSpace(updater_.UnitAt(r.end - unit))) r.end -= unit;
         if (r.end > r.begin) kept.push_back(r);
     }
     SetTextRanges(id, kept);
@@ -460,23 +437,9 @@ WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const
 void XmlTargetDatabase::ScanStartTag(NodeId id) {
     const std::int32_t unit = updater_.UnitSize();
     const std::int32_t size = updater_.Size();
-    std::int32_t p = Place(id, NodePlace::Start) + unit;
-    for (char16_t c = updater_.UnitAt(p); p < size && !IsTagBlank(c) && c != u'/' && c != u'>';
-         c = updater_.UnitAt(p += unit)) {
-    }
-    const std::int32_t afterName = p;
-    // A ">" inside a quoted attribute value does not end the tag.
-    char16_t quote = 0;
-    for (; p < size; p += unit) {
-        const char16_t c = updater_.UnitAt(p);
-        if (quote != 0) {
-            if (c == quote) quote = 0;
-        } else if (c == u'"' || c == u'\'') {
-            quote = c;
-        } else if (c == u'>') {
-            break;
-        }
-    }
+    const auto unitAt = [this](std::int32_t at) { return updater_.UnitAt(at); };
+    const std::int32_t afterName = TagNameEnd(unitAt, unit, Place(id, NodePlace::Start), size);
+    const std::int32_t p = FindTagClose(unitAt, unit, afterName, size);
     if (p >= size) throw Exception(TRELLIS_HERE, u"Unexpected exception.");
     const std::int32_t startTagEnd = updater_.UnitAt(p - unit) == u'/' ? p - unit : p;
     SetPlace(id, NodePlace::StartTagEnd, startTagEnd);

@@ -397,14 +397,10 @@ private:
     void ExpectMarkupAt(std::int32_t pos, std::u16string_view markup) const;
     // The code unit at pos in the bytes as read; 0 outside them.
     char16_t OriginalUnitAt(std::int32_t pos) const {
-        const std::string& bytes = updater_.Original();
-        if (pos < 0 || static_cast<std::size_t>(pos) >= bytes.size()) return 0;
-        const auto low = static_cast<unsigned char>(bytes[static_cast<std::size_t>(pos)]);
-        if (!IsUtf16(updater_.Encoding())) return low;
-        if (static_cast<std::size_t>(pos) + 1 >= bytes.size()) return 0;
-        const auto high = static_cast<unsigned char>(bytes[static_cast<std::size_t>(pos) + 1]);
-        if (updater_.Encoding() == XmlEncoding::Utf16BE) return static_cast<char16_t>((low << 8) | high);
-        return static_cast<char16_t>(low | (high << 8));
+        return CodeUnitAt(updater_.Encoding(), updater_.Original(), pos);
+    }
+    auto OriginalAt() const {
+        return [this](std::int32_t pos) { return OriginalUnitAt(pos); };
     }
 
     ChunkedVector<NodeData> nodes_;

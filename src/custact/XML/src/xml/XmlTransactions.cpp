@@ -12,11 +12,6 @@
 
 namespace {
 
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
-
 // A warning for the log and the installer; the run goes on.
 void Warn(const XmlManager& manager, const WideString& text) {
     const Exception warning(TRELLIS_HERE, text);
@@ -68,14 +63,14 @@ bool DropRunBackups(const XmlManager& manager, const WideString& path, const Run
 void RollBackChanges(XmlManager& manager, const WideString& path, const RunChanges& changes) {
     const WideString& undo = changes.record.undo;
     if (undo == kBuiltFromScratch) {
-        Log(u"Deleting XML file built from scratch: " + path);
+        LogIfEnabled(u"Deleting XML file built from scratch: " + path);
         if (!DeleteBuiltFile(path)) {
             Warn(manager, u"The XML file " + path + u" that this installation built could not be deleted.");
             return;
         }
     } else if (!Contains(changes.backups, undo)) {
         // An earlier rollback restored the file and dropped that backup.
-        Log(u"Restored already: " + path);
+        LogIfEnabled(u"Restored already: " + path);
     } else if (RestoreBackupFile(path, undo)) {
         RestoreFilePermissions(manager.savedPermissions, NormalizeBackslashes(StripLongPathPrefix(path)));
     } else {
@@ -109,54 +104,54 @@ bool DropBackup(const WideString& productKey, const WideString& targetPath, cons
     }
     if (DeleteOwnFile(backupPath)) return true;
     WriteBackupValue(productKey, targetPath, targetPath, value);
-    Log(u"The backup " + backupPath + u" could not be deleted; it stays recorded.");
+    LogIfEnabled(u"The backup " + backupPath + u" could not be deleted; it stays recorded.");
     return false;
 }
 
 void RollbackXmlFile(XmlManager& manager, const XmlFileRecord& file) {
     const WideString path = GetFullPath(file);
-    Log(u"RollbackXmlFile: " + path);
+    LogIfEnabled(u"RollbackXmlFile: " + path);
     try {
         RunChanges changes;
         if (ReadRunChanges(manager, path, &changes)) {
             RollBackChanges(manager, path, changes);
         } else {
-            Log(u"Not changed by this installation.");
+            LogIfEnabled(u"Not changed by this installation.");
         }
     } catch (...) {
-        ReportCurrentException(manager.install, TRELLIS_HERE);
+        ReportCurrentException(manager.install);
     }
-    Log(u"RollbackXmlFile end.");
+    LogIfEnabled(u"RollbackXmlFile end.");
 }
 
 int RollbackXmlUpdates(XmlManager& manager) {
-    Log(u"RollbackXmlUpdates start.");
+    LogIfEnabled(u"RollbackXmlUpdates start.");
     for (const auto& [key, file] : manager.data.files) RollbackXmlFile(manager, file);
     DeleteSavedPermissionsValue(manager.upgradeCode);
     DeleteProductBackupKeyIfEmpty(manager.productKey);
-    Log(u"RollbackXmlUpdates end.");
+    LogIfEnabled(u"RollbackXmlUpdates end.");
     return 0;
 }
 
 int CommitXmlUpdates(XmlManager& manager) {
-    Log(u"CommitXmlUpdates start.");
+    LogIfEnabled(u"CommitXmlUpdates start.");
     for (const auto& [key, file] : manager.data.files) {
         const WideString path = GetFullPath(file);
         try {
             RunChanges changes;
             if (!ReadRunChanges(manager, path, &changes)) continue;
             if ((file.flags & kXmlFileKeepBackup) == 0 && !changes.backups.empty()) {
-                Log(u"User does NOT want an XML file Backup, deleting...");
+                LogIfEnabled(u"User does NOT want an XML file Backup, deleting...");
                 DropRunBackups(manager, path, changes);
             }
             CommitAddedMarkup(manager.productKey, manager.runId, path);
             WriteBackupValue(manager.productKey, changes.recordName, path, BackupValue());
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
     }
     DeleteProductBackupKeyIfEmpty(manager.productKey);
-    Log(u"CommitXmlUpdates end.");
+    LogIfEnabled(u"CommitXmlUpdates end.");
     return 0;
 }
 
@@ -168,11 +163,11 @@ void DeleteUnwantedBackups(XmlManager& manager) {
             for (const WideString& piece :
                  SplitBackupValue(ReadBackupValue(manager.productKey, path, path).text)) {
                 if (piece.empty() || piece == kBuiltFromScratch) continue;
-                Log(u"User does NOT want an XML file Backup, deleting...");
+                LogIfEnabled(u"User does NOT want an XML file Backup, deleting...");
                 DropBackup(manager.productKey, path, piece);
             }
         } catch (...) {
-            ReportCurrentException(manager.install, TRELLIS_HERE);
+            ReportCurrentException(manager.install);
         }
     }
 }

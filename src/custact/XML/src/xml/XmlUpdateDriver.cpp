@@ -8,17 +8,13 @@
 #include "custact/XML/src/xml/BackupRegistry.h"
 #include "custact/XML/src/xml/XmlRecordCheck.h"
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
+#include "custact/XML/src/xml/XmlUpdateFlags.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Files.h"
 #include "platform/os/FileSystem.h"
 
 namespace {
-
-void Log(const WideString& line) {
-    Logger& log = Logger::Instance();
-    if (log.IsEnabled()) log.Send(line);
-}
 
 // Deletes the files it still lists when it goes out of scope, so that a
 // failed update leaves no backup behind.
@@ -42,10 +38,6 @@ public:
 private:
     std::vector<WideString> paths_;
 };
-
-bool HasFlags(std::uint32_t flags, std::uint32_t set, std::uint32_t clear = 0) {
-    return (flags & set) == set && (flags & clear) == 0;
-}
 
 // A record whose match was removed takes its direct children with it.
 void MarkRemovedRecord(XmlUpdateData& data, XmlElementRecord& record) {
@@ -94,9 +86,9 @@ public:
         std::vector<NodeId> matches;
         for (std::size_t i = 0; i < records.size(); ++i) {
             XmlElementRecord& record = *records[i];
-            Log(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
+            LogIfEnabled(u"Source Element: [" + record.key + u"]->XPath: " + GetNodePath(record, false));
             if (record.IsProcessed()) {
-                Log(u"Source Node was already processed, skipping...");
+                LogIfEnabled(u"Source Node was already processed, skipping...");
                 continue;
             }
             if (record.flags & kXmlElementComment) {
@@ -107,9 +99,9 @@ public:
             }
             db_.FindMatchingNodes(record, mode_, matches);
             if (matches.empty()) {
-                Log(u"NO matching nodes on target file.");
+                LogIfEnabled(u"NO matching nodes on target file.");
                 if (mode_ == XML_UPDATE_INSTALL && (record.flags & kXmlElementInsertIfMissing)) {
-                    Log(u"INSERT node with all its children...");
+                    LogIfEnabled(u"INSERT node with all its children...");
                     Insert(record);
                 }
                 continue;
@@ -123,7 +115,7 @@ private:
         // Added once; an uninstall takes back the ones its installs
         // recorded (GiveBackAddedMarkup), never one that was there before.
         if (db_.CommentExists(comment) || mode_ != XML_UPDATE_INSTALL) return;
-        Log(u"INSERT Comment: [" + comment.text + u"]");
+        LogIfEnabled(u"INSERT Comment: [" + comment.text + u"]");
         db_.InsertComment(data_, file_, comment, next, XML_UPDATE_INSTALL);
         ++changes_.commentsAdded;
     }
@@ -134,7 +126,7 @@ private:
     }
 
     void Remove(XmlElementRecord& record, NodeId target) {
-        Log(u"REMOVE target node and all its children...");
+        LogIfEnabled(u"REMOVE target node and all its children...");
         changes_.elementsRemoved += CountPresentNodes(db_, target);
         db_.RemoveNodeAndChildren(target);
         MarkRemovedRecord(data_, record);
@@ -168,7 +160,7 @@ private:
     bool VisitMatch(XmlElementRecord& record, NodeId target) {
         const std::uint32_t flags = record.flags;
         if (record.parent == nullptr) {
-            Log(u"UPDATE ROOT node with the source changes...");
+            LogIfEnabled(u"UPDATE ROOT node with the source changes...");
             Update(record, target);
             return false;
         }
@@ -178,7 +170,7 @@ private:
             } else if (SelectsByIndexAlone(flags) && record.updateIndex != db_.IndexOf(target)) {
                 return true;
             } else {
-                Log(u"UPDATE target node with the source changes...");
+                LogIfEnabled(u"UPDATE target node with the source changes...");
                 Update(record, target);
             }
             return !SkipOthers(StopsAfterFirst(flags));
@@ -189,28 +181,28 @@ private:
         }
         if (HasFlags(flags, kSelectFirst | kSelectAll, kSelectIndex)) {
             // Another instance beside the ones that exist.
-            Log(u"INSERT node with all its children...");
+            LogIfEnabled(u"INSERT node with all its children...");
             Insert(record);
             return false;
         }
         const int selectors = !!(flags & kSelectFirst) + !!(flags & kSelectAll) + !!(flags & kSelectIndex);
         if (selectors != 1) return true;
         if ((flags & kSelectIndex) && record.updateIndex != db_.IndexOf(target)) return true;
-        Log(u"UPDATE target node with the source changes...");
+        LogIfEnabled(u"UPDATE target node with the source changes...");
         Update(record, target);
         return !SkipOthers((flags & kSelectFirst) != 0);
     }
 
     static bool SkipOthers(bool skip) {
-        if (skip) Log(u"Skipping other matching nodes.");
+        if (skip) LogIfEnabled(u"Skipping other matching nodes.");
         return skip;
     }
 
     void VisitMatches(XmlElementRecord& record, const std::vector<NodeId>& matches) {
         for (NodeId target : matches) {
-            Log(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
+            LogIfEnabled(u"Matching Target Node: [" + db_.KeyOf(target) + u"]->XPath: " + db_.NodePath(target, false));
             if (db_.IsProcessed(target)) {
-                Log(u"Target Node was already processed, skipping...");
+                LogIfEnabled(u"Target Node was already processed, skipping...");
                 continue;
             }
             if (!VisitMatch(record, target)) break;
@@ -265,7 +257,7 @@ WideString DescribeXmlFileChanges(const WideString& path, const XmlFileChanges& 
 
 XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int mode) {
     const WideString path = GetFullPath(file);
-    Log(u"Updating XML file: " + path);
+    LogIfEnabled(u"Updating XML file: " + path);
     // Rows that cannot be written leave the file alone, without a backup.
     CheckXmlFileRows(manager.data, file);
 
@@ -274,11 +266,11 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
     const std::string& original = db.Updater().Original();
 
     if (!EqualsIgnoreCaseAscii(file.encoding, db.EncodingName()))
-        Log(u"Source and Target XML encodings DON'T match !");
+        LogIfEnabled(u"Source and Target XML encodings DON'T match !");
 
     const NodeId targetRoot = db.RootId();
     if (targetRoot == kNoNode || db.NameOf(targetRoot) != file.root->name) {
-        Log(u"Source and Target ROOT elements DON'T match !");
+        LogIfEnabled(u"Source and Target ROOT elements DON'T match !");
         throw Exception(TRELLIS_HERE, 4117, {targetRoot != kNoNode ? db.NameOf(targetRoot) : WideString(), path});
     }
     // Names and comments go into the file as they are: they must fit its
@@ -294,8 +286,8 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
     // Every edit was made in memory: a file whose bytes come out the same
     // is neither backed up nor written.
     if (!db.Updater().IsModified() || db.Updater().SameAsOriginal()) {
-        Log(u"Nothing to change in the XML file.");
-        Log(u"XML file update completed.");
+        LogIfEnabled(u"Nothing to change in the XML file.");
+        LogIfEnabled(u"XML file update completed.");
         return XmlFileChanges();
     }
     if (IsReadOnly(path)) throw Exception(TRELLIS_HERE, u"The XML file " + path + u" is read-only.");
@@ -321,6 +313,6 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
         ForgetAddedMarkup(manager.productKey, path);
     }
     changes.written = true;
-    Log(u"XML file update completed.");
+    LogIfEnabled(u"XML file update completed.");
     return changes;
 }

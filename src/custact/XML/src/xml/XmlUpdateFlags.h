@@ -34,6 +34,11 @@ constexpr std::uint32_t kXmlAttributeSetOrRemove = 4; // with 2: set the value; 
 constexpr std::uint32_t kXmlAttributeInstall = 8;    // takes part in install runs
 constexpr std::uint32_t kXmlAttributeUninstall = 16; // takes part in uninstall runs
 
+// Whether the flags hold every bit of set and no bit of clear.
+constexpr bool HasFlags(std::uint32_t flags, std::uint32_t set, std::uint32_t clear = 0) {
+    return (flags & set) == set && (flags & clear) == 0;
+}
+
 // Whether an attribute with these flags takes part in a run of this mode.
 constexpr bool AttributeTakesPart(std::uint32_t flags, int mode) {
     const int mask = ((flags & kXmlAttributeInstall) ? XML_UPDATE_INSTALL : 0) |

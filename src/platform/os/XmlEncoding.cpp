@@ -1,33 +1,17 @@
-#include "custact/XML/src/util/XmlEncoding.h"
+#include "platform/os/XmlEncoding.h"
 
 #include <initializer_list>
+#include <utility>
 
+#include "platform/CodePage1252.h"
+#include "platform/Strings.h"
 #include "platform/Text.h"
 #include "platform/TextEncode.h"
-#include "platform/os/CodePage1252.h"
 
 namespace {
 
 constexpr const char16_t* kNames[] = {u"UTF-8", u"UTF-16", u"ISO-8859-1", u"Windows-1252", u"US-ASCII", u"UTF-16BE"};
 constexpr int kNameCount = static_cast<int>(sizeof(kNames) / sizeof(kNames[0]));
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// The character starting at text[i], and how many units it takes; a lone
-// surrogate is U+FFFD.
-char32_t CharacterAt(std::u16string_view text, std::size_t i, std::size_t* units) {
-    const char16_t c = text[i];
-    *units = 1;
-    if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-        *units = 2;
-        return 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-    }
-    if (IsHighSurrogate(c) || IsLowSurrogate(c)) return kReplacement;
-    return c;
-}
 
 // One byte per character for the single-byte encodings.
 bool SingleByte(XmlEncoding encoding, char32_t character, unsigned char* byte) {
@@ -122,7 +106,7 @@ bool CanEncode(XmlEncoding encoding, char32_t character) {
 std::optional<char32_t> FirstUnencodable(XmlEncoding encoding, std::u16string_view text) {
     std::size_t units = 1;
     for (std::size_t i = 0; i < text.size(); i += units) {
-        const char32_t character = CharacterAt(text, i, &units);
+        const char32_t character = strings::CodePointAt(text, i, &units);
         if (!CanEncode(encoding, character)) return character;
     }
     return std::nullopt;
@@ -134,24 +118,19 @@ std::string EncodeXmlText(XmlEncoding encoding, const WideString& text) {
     case XmlEncoding::Utf8:
         return platform::WideToCodePage(platform::kCodePageUtf8, text);
     case XmlEncoding::Utf16:
-    case XmlEncoding::Utf16BE: {
-        const bool bigEndian = encoding == XmlEncoding::Utf16BE;
-        bytes.reserve(text.size() * 2);
-        for (char16_t c : text) {
-            const auto low = static_cast<char>(c & 0xFF);
-            const auto high = static_cast<char>(c >> 8);
-            bytes.push_back(bigEndian ? high : low);
-            bytes.push_back(bigEndian ? low : high);
+    case XmlEncoding::Utf16BE:
+        bytes = strings::ToUtf16Le(text);
+        if (encoding == XmlEncoding::Utf16BE) {
+            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
         }
         return bytes;
-    }
     case XmlEncoding::Iso88591:
     case XmlEncoding::Windows1252:
     case XmlEncoding::UsAscii: {
         bytes.reserve(text.size());
         std::size_t units = 1;
         for (std::size_t i = 0; i < text.size(); i += units) {
-            const char32_t character = CharacterAt(text, i, &units);
+            const char32_t character = strings::CodePointAt(text, i, &units);
             unsigned char byte = 0;
             if (SingleByte(encoding, character, &byte)) {
                 bytes.push_back(static_cast<char>(byte));
@@ -173,14 +152,12 @@ WideString DecodeXmlText(XmlEncoding encoding, std::string_view bytes) {
     case XmlEncoding::Utf8:
         return Widen(bytes);
     case XmlEncoding::Utf16:
-    case XmlEncoding::Utf16BE:
-        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            const auto first = static_cast<unsigned char>(bytes[i]);
-            const auto second = static_cast<unsigned char>(bytes[i + 1]);
-            text.push_back(encoding == XmlEncoding::Utf16BE ? static_cast<char16_t>((first << 8) | second)
-                                                            : static_cast<char16_t>(first | (second << 8)));
-        }
+    case XmlEncoding::Utf16BE: {
+        const auto size = static_cast<std::int64_t>(bytes.size());
+        text.reserve(bytes.size() / 2);
+        for (std::int64_t i = 0; i + 1 < size; i += 2) text.push_back(CodeUnitAt(encoding, bytes, i));
         return text;
+    }
     case XmlEncoding::Windows1252:
         for (char c : bytes) text.push_back(codepage1252::ToUnicode(static_cast<unsigned char>(c)));
         return text;

@@ -49,6 +49,26 @@ WideString DescribeXmlFileStart(const XmlFileStart& start);
 // contradicts the bytes.
 XmlEncoding ResolveXmlEncoding(const XmlFileStart& start, std::u16string_view declared);
 
+// The code unit at byte pos of size bytes in the encoding, byteAt(i)
+// giving byte i: one byte of single-byte text, two in the encoding's order
+// for UTF-16; 0 outside the bytes, and for half a unit at their end.
+template <typename ByteAt>
+char16_t CodeUnitAt(XmlEncoding encoding, std::int64_t size, std::int64_t pos, const ByteAt& byteAt) {
+    if (pos < 0 || pos >= size) return 0;
+    const unsigned char low = byteAt(pos);
+    if (!IsUtf16(encoding)) return low;
+    if (pos + 1 >= size) return 0;
+    const unsigned char high = byteAt(pos + 1);
+    return encoding == XmlEncoding::Utf16BE ? static_cast<char16_t>((low << 8) | high)
+                                            : static_cast<char16_t>(low | (high << 8));
+}
+inline char16_t CodeUnitAt(XmlEncoding encoding, std::string_view bytes, std::int64_t pos) {
+    const auto byteAt = [bytes](std::int64_t i) {
+        return static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
+    };
+    return CodeUnitAt(encoding, static_cast<std::int64_t>(bytes.size()), pos, byteAt);
+}
+
 // Whether a file in this encoding holds the character as bytes of its own:
 // every character for UTF-8 and UTF-16, U+0000..U+00FF for ISO-8859-1, the
 // 256 characters of code page 1252 (one shared table) for Windows-1252,
