@@ -56,6 +56,9 @@ private:
     bool enabled_ = false;
     bool silenced_ = false;
     InstallerHandle handle_ = 0;
+    // The record of every line of the session, made on the first: its
+    // template stays "[1]", and each line sets field 1 anew.
+    mutable InstallerHandle lineRecord_ = 0;
     WideString prefix_;
     std::vector<WideString> hidden_;
 };
@@ -99,6 +102,7 @@ private:
     bool savedEnabled_;
     bool savedSilenced_;
     InstallerHandle savedHandle_;
+    InstallerHandle savedLineRecord_;
     WideString savedPrefix_;
     std::vector<WideString> savedHidden_;
 };
