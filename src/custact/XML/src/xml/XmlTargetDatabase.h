@@ -360,7 +360,9 @@ private:
     void SetPlace(NodeId id, NodePlace place, std::int32_t pos);
     void SetTextRanges(NodeId id, const std::vector<TextRange>& ranges);
     void SetText(NodeId id, WideString text);
-    void SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes);
+    // before: its attributes until now, as AttributesOf gives them.
+    void SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes,
+                       const std::vector<XmlAttributeRecord>& before);
 
     // Matching (XmlMatching.cpp).
     const std::vector<NodeId>& ChildrenNamed(NodeId parent, NameId name) const;
