@@ -165,9 +165,10 @@ void AppendLogSettings(WideString& text, InstallerHandle install, const WideStri
 
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
+    const WideString tableName = table.name;
     bool firstRow = true;
     for (const TableRecord& row : rows) {
-        if (!RowPassesConditions(install, table.name, table.conditions, row, mode, evaluator)) continue;
+        if (!RowPassesConditions(install, tableName, table.conditions, row, mode, evaluator)) continue;
         if (!firstRow) text.push_back(kRowSeparator);
         firstRow = false;
         // Only the listed columns are written, even when the table has more.

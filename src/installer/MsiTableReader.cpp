@@ -8,19 +8,29 @@ namespace {
 
 const WideString kEmpty;
 
+// A string field: most fit a small buffer, read in one call instead of the
+// two of GetRecordString.
+WideString ReadStringField(InstallerHandle row, std::uint32_t field) {
+    char16_t buffer[256];
+    std::uint32_t length = 256;
+    if (platform::MsiRecordGetStringW(row, field, buffer, &length) == platform::kErrorSuccess)
+        return WideString(buffer, length);
+    return GetRecordString(row, field);
+}
+
 }  // namespace
 
 TableRecord::TableRecord(std::shared_ptr<const Columns> columns)
     : columns_(std::move(columns)), values_(columns_ ? columns_->size() : 0) {}
 
-std::size_t TableRecord::Find(const WideString& column) const {
+std::size_t TableRecord::Find(std::u16string_view column) const {
     for (std::size_t i = 0; i < values_.size(); ++i) {
         if ((*columns_)[i] == column) return i;
     }
     return values_.size();
 }
 
-const WideString& TableRecord::Get(const WideString& column) const {
+const WideString& TableRecord::Get(std::u16string_view column) const {
     const std::size_t i = Find(column);
     return i < values_.size() ? values_[i] : kEmpty;
 }
@@ -172,7 +182,7 @@ void MsiTableReader::ReadRows() {
                 break;
             }
             default:
-                value = GetRecordString(row.Get(), field);
+                value = ReadStringField(row.Get(), field);
                 break;
             }
         }

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "installer/MsiText.h"
@@ -25,16 +26,16 @@ public:
     // A row with these columns, each value empty.
     explicit TableRecord(std::shared_ptr<const Columns> columns);
 
-    const WideString& Get(const WideString& column) const;
+    const WideString& Get(std::u16string_view column) const;
     void Set(const WideString& column, WideString value);
-    bool Has(const WideString& column) const { return Find(column) < values_.size(); }
+    bool Has(std::u16string_view column) const { return Find(column) < values_.size(); }
     // The number of columns the row holds (not every column type is read).
     std::size_t FieldCount() const { return values_.size(); }
 
 private:
     friend class MsiTableReader;
     // The index of the column; FieldCount() when the row lacks it.
-    std::size_t Find(const WideString& column) const;
+    std::size_t Find(std::u16string_view column) const;
 
     std::shared_ptr<const Columns> columns_;
     std::vector<WideString> values_;

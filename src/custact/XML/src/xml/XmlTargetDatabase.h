@@ -332,8 +332,9 @@ private:
     struct ValueIndexKeyHash {
         std::size_t operator()(const ValueIndexKey& k) const;
     };
-    // Hashes of key values, as the file's bytes hold them.
-    using ValueIndex = std::unordered_multimap<std::uint64_t, NodeId>;
+    // Hashes of key values, as the file's bytes hold them, each with its
+    // element, sorted: one block per parent and name, however many children.
+    using ValueIndex = std::vector<std::pair<std::uint64_t, NodeId>>;
     // A key attribute with its name and value in the file's encoding, so
     // that start tags can be searched without decoding them.
     struct KeyProbe {
