@@ -10,6 +10,10 @@ namespace {
 const WideString kEmptyText;
 const XmlUpdateDataReader::Section kEmptySection;
 
+// Only brackets and braces mean anything to the installer's formatting:
+// other text comes out as it went in, without a round trip per row.
+bool NeedsFormatting(const WideString& value) { return value.find_first_of(u"[]{}") != WideString::npos; }
+
 WideString FormatValue(InstallerHandle install, const WideString& value) {
     if (value.empty()) return value;
     MsiHandle record(platform::MsiCreateRecord(1));
@@ -20,14 +24,23 @@ WideString FormatValue(InstallerHandle install, const WideString& value) {
 
 }  // namespace
 
+namespace {
+
+// EscapeField(value) at the end of text, without a string of its own.
+void AppendField(WideString& text, const WideString& value) {
+    text.reserve(text.size() + value.size() + 1);
+    for (char16_t c : value) {
+        if (c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator) text.push_back(u'\\');
+        text.push_back(c);
+    }
+    text.push_back(kFieldTerminator);
+}
+
+}  // namespace
+
 WideString EscapeField(const WideString& value) {
     WideString field;
-    field.reserve(value.size() + 1);
-    for (char16_t c : value) {
-        if (c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator) field.push_back(u'\\');
-        field.push_back(c);
-    }
-    field.push_back(kFieldTerminator);
+    AppendField(field, value);
     return field;
 }
 
@@ -152,9 +165,10 @@ void AppendLogSettings(WideString& text, InstallerHandle install, const WideStri
 
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
+    const WideString tableName = table.name;
     bool firstRow = true;
     for (const TableRecord& row : rows) {
-        if (!RowPassesConditions(install, table.name, table.conditions, row, mode, evaluator)) continue;
+        if (!RowPassesConditions(install, tableName, table.conditions, row, mode, evaluator)) continue;
         if (!firstRow) text.push_back(kRowSeparator);
         firstRow = false;
         // Only the listed columns are written, even when the table has more.
@@ -164,11 +178,11 @@ void AppendTableSection(WideString& text, InstallerHandle install, const TableSp
             const WideString& value = row.Get(column.name);
             if (i > 0) text.push_back(kFieldSeparator);
             if (column.property && !value.empty()) {
-                text += EscapeField(GetInstallerProperty(install, value));
-            } else if (column.formatted) {
-                text += EscapeField(FormatValue(install, value));
+                AppendField(text, GetInstallerProperty(install, value));
+            } else if (column.formatted && NeedsFormatting(value)) {
+                AppendField(text, FormatValue(install, value));
             } else {
-                text += EscapeField(value);
+                AppendField(text, value);
             }
         }
     }
@@ -200,8 +214,11 @@ bool XmlUpdateDataReader::Parse() {
     std::size_t sectionStart = 0, rowStart = 0, fieldStart = 0;
     const auto endRow = [&](std::size_t at) {
         if (at > rowStart) row.push_back(Unescape(text.substr(fieldStart, at - fieldStart)));
+        // The rows of a section have the same width: the next gets room at once.
+        const std::size_t width = row.size();
         section.push_back(std::move(row));
         row = Row();
+        row.reserve(width);
     };
     for (std::size_t i = 0; i <= text.size(); ++i) {
         const char16_t c = i < text.size() ? text[i] : kSectionSeparator;
@@ -224,6 +241,10 @@ bool XmlUpdateDataReader::Parse() {
 
 const XmlUpdateDataReader::Section& XmlUpdateDataReader::GetSection(std::size_t index) const {
     return index < sections_.size() ? sections_[index] : kEmptySection;
+}
+
+XmlUpdateDataReader::Section XmlUpdateDataReader::TakeSection(std::size_t index) {
+    return index < sections_.size() ? std::move(sections_[index]) : Section();
 }
 
 const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index) {

@@ -97,6 +97,9 @@ public:
     bool Parse();
     // The rows of a section; an empty list past the last one.
     const Section& GetSection(std::size_t index) const;
+    // The rows of a section moved out, which leaves it empty: for a reader
+    // that keeps the values and has no more use for the text.
+    Section TakeSection(std::size_t index);
     std::size_t SectionCount() const { return sections_.size(); }
     const WideString& Text() const { return text_; }
 

@@ -1,5 +1,7 @@
 #include "installer/DeferredActions.h"
 
+#include <memory>
+
 #include "custact/XML/src/xml/XmlCollect.h"
 #include "custact/XML/src/xml/XmlTransactions.h"
 #include "installer/CustomActionData.h"
@@ -14,20 +16,25 @@ using Operation = std::uint32_t (*)(XmlManager&);
 
 // The shared frame. An exception that escapes collecting or the operation
 // is reported; it fails only the install run, whose result counts.
-std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operation operation, bool resultCounts) {
+// Commit and rollback work on whole files: they need no element records.
+std::uint32_t RunDeferred(InstallerHandle install, const char16_t* name, Operation operation, bool resultCounts,
+                          bool withElements = true) {
     LogSession logging(install);
     std::uint32_t result = platform::kErrorSuccess;
     try {
         // Read first: the data says what the log may show.
-        XmlUpdateDataReader reader(install);
-        reader.Parse();
-        const LogSettings settings = ReadLogSettings(reader);
+        auto reader = std::make_unique<XmlUpdateDataReader>(install);
+        reader->Parse();
+        const LogSettings settings = ReadLogSettings(*reader);
         logging.Hide(settings.hiddenValues);
         if (settings.silent) logging.Silence();
         LogIfEnabled(WideString(name) + u" start.");
         Wow64RedirectionOff redirection;
         XmlManager manager(install);
-        CollectXmlData(manager, reader);
+        CollectXmlData(manager, *reader, withElements);
+        // The manager holds what it needs: the text and its rows go before
+        // the files are read.
+        reader.reset();
         result = operation(manager);
         LogIfEnabled(WideString(name) + u" end.");
     } catch (...) {
@@ -47,6 +54,8 @@ std::uint32_t Commit(XmlManager& manager) { return static_cast<std::uint32_t>(Co
 std::uint32_t RunXmlConfig(InstallerHandle install) { return RunDeferred(install, u"OnXmlConfig", Install, true); }
 std::uint32_t RunXmlRemove(InstallerHandle install) { return RunDeferred(install, u"OnXmlRemove", Uninstall, false); }
 std::uint32_t RunXmlRollback(InstallerHandle install) {
-    return RunDeferred(install, u"OnXmlRollback", Rollback, false);
+    return RunDeferred(install, u"OnXmlRollback", Rollback, false, false);
 }
-std::uint32_t RunXmlCommit(InstallerHandle install) { return RunDeferred(install, u"OnXmlCommit", Commit, false); }
+std::uint32_t RunXmlCommit(InstallerHandle install) {
+    return RunDeferred(install, u"OnXmlCommit", Commit, false, false);
+}

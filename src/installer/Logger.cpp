@@ -17,14 +17,25 @@ void Logger::Send(const WideString& line) const {
 }
 
 void Logger::SendLogLine(const WideString& line) const {
-    const WideString text = EscapeForFormatting(Conceal(prefix_.empty() ? line : prefix_ + u": " + line));
+    // Built in one string where nothing is hidden: a long installation
+    // sends hundreds of thousands of lines.
+    WideString text;
+    text.reserve(prefix_.size() + 2 + line.size() + 16);
+    if (hidden_.empty()) {
+        AppendEscapedForFormatting(text, prefix_);
+        if (!prefix_.empty()) text.append(u": ");
+        AppendEscapedForFormatting(text, line);
+    } else {
+        text = EscapeForFormatting(Conceal(prefix_.empty() ? line : prefix_ + u": " + line));
+    }
     // A record that cannot be created still goes to the installer as handle 0;
     // a log line never changes the outcome of an operation.
-    const InstallerHandle record = platform::MsiCreateRecord(2);
-    platform::MsiRecordSetStringW(record, 0, u"[1]");
-    platform::MsiRecordSetStringW(record, 1, text.c_str());
-    platform::MsiProcessMessage(handle_, platform::kInstallMessageInfo, record);
-    if (record != 0) platform::MsiCloseHandle(record);
+    if (lineRecord_ == 0) {
+        lineRecord_ = platform::MsiCreateRecord(2);
+        platform::MsiRecordSetStringW(lineRecord_, 0, u"[1]");
+    }
+    platform::MsiRecordSetStringW(lineRecord_, 1, text.c_str());
+    platform::MsiProcessMessage(handle_, platform::kInstallMessageInfo, lineRecord_);
 }
 
 WideString Logger::Conceal(const WideString& text) const { return hidden_.empty() ? text : MaskValues(text, hidden_); }
@@ -89,11 +100,13 @@ LogSession::LogSession(InstallerHandle install, WideString prefix) {
     savedEnabled_ = log.enabled_;
     savedSilenced_ = log.silenced_;
     savedHandle_ = log.handle_;
+    savedLineRecord_ = log.lineRecord_;
     savedPrefix_ = log.prefix_;
     savedHidden_ = log.hidden_;
     log.enabled_ = true;
     log.silenced_ = false;
     log.handle_ = install;
+    log.lineRecord_ = 0;
     log.prefix_ = std::move(prefix);
     log.hidden_ = ReadHiddenValues(install);
 }
@@ -103,6 +116,8 @@ LogSession::~LogSession() {
     log.enabled_ = savedEnabled_;
     log.silenced_ = savedSilenced_;
     log.handle_ = savedHandle_;
+    if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
+    log.lineRecord_ = savedLineRecord_;
     log.prefix_ = std::move(savedPrefix_);
     log.hidden_ = std::move(savedHidden_);
 }

@@ -58,6 +58,9 @@ private:
     bool enabled_ = false;
     bool silenced_ = false;
     InstallerHandle handle_ = 0;
+    // The record of every line of the session, made on the first: its
+    // template stays "[1]", and each line sets field 1 anew.
+    mutable InstallerHandle lineRecord_ = 0;
     WideString prefix_;
     std::vector<WideString> hidden_;
 };
@@ -101,6 +104,7 @@ private:
     bool savedEnabled_;
     bool savedSilenced_;
     InstallerHandle savedHandle_;
+    InstallerHandle savedLineRecord_;
     WideString savedPrefix_;
     std::vector<WideString> savedHidden_;
 };

@@ -8,11 +8,45 @@ namespace {
 
 const WideString kEmpty;
 
+// A string field: most fit a small buffer, read in one call instead of the
+// two of GetRecordString.
+WideString ReadStringField(InstallerHandle row, std::uint32_t field) {
+    char16_t buffer[256];
+    std::uint32_t length = 256;
+    if (platform::MsiRecordGetStringW(row, field, buffer, &length) == platform::kErrorSuccess)
+        return WideString(buffer, length);
+    return GetRecordString(row, field);
+}
+
 }  // namespace
 
-const WideString& TableRecord::Get(const WideString& column) const {
-    const auto it = fields_.find(column);
-    return it == fields_.end() ? kEmpty : it->second;
+TableRecord::TableRecord(std::shared_ptr<const Columns> columns)
+    : columns_(std::move(columns)), values_(columns_ ? columns_->size() : 0) {}
+
+std::size_t TableRecord::Find(std::u16string_view column) const {
+    for (std::size_t i = 0; i < values_.size(); ++i) {
+        if ((*columns_)[i] == column) return i;
+    }
+    return values_.size();
+}
+
+const WideString& TableRecord::Get(std::u16string_view column) const {
+    const std::size_t i = Find(column);
+    return i < values_.size() ? values_[i] : kEmpty;
+}
+
+void TableRecord::Set(const WideString& column, WideString value) {
+    const std::size_t i = Find(column);
+    if (i < values_.size()) {
+        values_[i] = std::move(value);
+        return;
+    }
+    // A new column: this row gets a list of its own.
+    auto columns = std::make_shared<Columns>();
+    if (columns_) columns->assign(columns_->begin(), columns_->begin() + static_cast<std::ptrdiff_t>(values_.size()));
+    columns->push_back(column);
+    columns_ = std::move(columns);
+    values_.push_back(std::move(value));
 }
 
 MsiTableReader::MsiTableReader(InstallerHandle handle) {
@@ -107,27 +141,34 @@ void MsiTableReader::ReadColumnInfo() {
 }
 
 void MsiTableReader::ReadRows() {
+    // The columns carried, in table order; other column kinds are not.
+    std::vector<std::uint32_t> fields;
+    std::vector<char16_t> kinds;
+    auto names = std::make_shared<TableRecord::Columns>();
+    for (std::size_t i = 0; i < columnNames_.size(); ++i) {
+        const char16_t kind = columnTypes_[i];
+        const bool carried = kind == u's' || kind == u'l' || kind == u'i' || kind == u'v' ||
+                             (kind == u'g' && !columnNames_[i].empty());
+        if (!carried) continue;
+        fields.push_back(static_cast<std::uint32_t>(i + 1));
+        kinds.push_back(kind);
+        names->push_back(columnNames_[i]);
+    }
+    const std::shared_ptr<const TableRecord::Columns> columns = std::move(names);
     MsiHandle row;
     while (platform::MsiViewFetch(view_.Get(), row.Receive()) == platform::kErrorSuccess) {
-        TableRecord record;
-        for (std::size_t i = 0; i < columnNames_.size(); ++i) {
-            const auto field = static_cast<std::uint32_t>(i + 1);
-            const WideString& name = columnNames_[i];
-            switch (columnTypes_[i]) {
-            case u'g':
-                if (name.empty()) break;
-                [[fallthrough]];
-            case u's':
-            case u'l':
-                record.Set(name, GetRecordString(row.Get(), field));
-                break;
+        TableRecord record(columns);
+        for (std::size_t c = 0; c < fields.size(); ++c) {
+            const std::uint32_t field = fields[c];
+            WideString& value = record.values_[c];
+            switch (kinds[c]) {
             case u'i': {
-                const int value = platform::MsiRecordGetInteger(row.Get(), field);
-                record.Set(name, value == platform::kMsiNullInteger ? WideString() : ToWideDecimal(value));
+                const int number = platform::MsiRecordGetInteger(row.Get(), field);
+                if (number != platform::kMsiNullInteger) value = ToWideDecimal(number);
                 break;
             }
             case u'v': {
-                record.Set(name, kBinaryDataText);
+                value = kBinaryDataText;
                 std::uint32_t size = 0;
                 if (platform::MsiRecordReadStream(row.Get(), field, nullptr, &size) == platform::kErrorSuccess &&
                     size != 0) {
@@ -141,7 +182,8 @@ void MsiTableReader::ReadRows() {
                 break;
             }
             default:
-                break;  // other column kinds are not carried
+                value = ReadStringField(row.Get(), field);
+                break;
             }
         }
         records_.push_back(std::move(record));

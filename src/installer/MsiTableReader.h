@@ -8,24 +8,37 @@
 // Failures never throw: they are logged and leave no rows.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "installer/MsiText.h"
 #include "installer/WideString.h"
 
-// One fetched row: column name -> text. A missing name reads as the empty text.
+// One fetched row: column name -> text. A missing name reads as the empty
+// text. The rows of one query share their list of column names.
 class TableRecord {
 public:
-    const WideString& Get(const WideString& column) const;
-    void Set(const WideString& column, WideString value) { fields_[column] = std::move(value); }
-    bool Has(const WideString& column) const { return fields_.count(column) != 0; }
+    using Columns = std::vector<WideString>;
+
+    TableRecord() = default;
+    // A row with these columns, each value empty.
+    explicit TableRecord(std::shared_ptr<const Columns> columns);
+
+    const WideString& Get(std::u16string_view column) const;
+    void Set(const WideString& column, WideString value);
+    bool Has(std::u16string_view column) const { return Find(column) < values_.size(); }
     // The number of columns the row holds (not every column type is read).
-    std::size_t FieldCount() const { return fields_.size(); }
+    std::size_t FieldCount() const { return values_.size(); }
 
 private:
-    std::unordered_map<WideString, WideString> fields_;
+    friend class MsiTableReader;
+    // The index of the column; FieldCount() when the row lacks it.
+    std::size_t Find(std::u16string_view column) const;
+
+    std::shared_ptr<const Columns> columns_;
+    std::vector<WideString> values_;
 };
 
 class MsiTableReader {

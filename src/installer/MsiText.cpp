@@ -1,7 +1,5 @@
 #include "installer/MsiText.h"
 
-#include <vector>
-
 WideString ReadInstallerText(const TextGetter& get) {
     char16_t empty[1] = {0};
     std::uint32_t length = 0;
@@ -11,10 +9,13 @@ WideString ReadInstallerText(const TextGetter& get) {
     // The value may grow between the calls (another thread setting a
     // property); keep asking until it fits.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        std::vector<char16_t> buffer(static_cast<std::size_t>(length) + 1, u'\0');
+        WideString buffer(static_cast<std::size_t>(length) + 1, u'\0');
         std::uint32_t size = length + 1;
         result = get(buffer.data(), &size);
-        if (result == platform::kErrorSuccess) return WideString(buffer.data(), size);
+        if (result == platform::kErrorSuccess) {
+            buffer.resize(size);
+            return buffer;
+        }
         if (result != platform::kErrorMoreData) break;
         length = size;
     }
@@ -41,15 +42,19 @@ WideString FormatInstallerRecord(InstallerHandle install, InstallerHandle record
 
 WideString EscapeForFormatting(const WideString& text) {
     WideString escaped;
-    escaped.reserve(text.size());
+    AppendEscapedForFormatting(escaped, text);
+    return escaped;
+}
+
+void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
+    out.reserve(out.size() + text.size());
     for (char16_t c : text) {
         if (c == u'[' || c == u']' || c == u'{' || c == u'}') {
-            escaped += u"[\\";
-            escaped.push_back(c);
-            escaped.push_back(u']');
+            out += u"[\\";
+            out.push_back(c);
+            out.push_back(u']');
         } else {
-            escaped.push_back(c);
+            out.push_back(c);
         }
     }
-    return escaped;
 }

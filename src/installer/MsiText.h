@@ -58,3 +58,5 @@ WideString FormatInstallerRecord(InstallerHandle install, InstallerHandle record
 // property's value and "{{text}}" would vanish; every bracket and brace is
 // written as the escape "[\c]", which stands for the character c.
 WideString EscapeForFormatting(const WideString& text);
+// The same at the end of out.
+void AppendEscapedForFormatting(WideString& out, std::u16string_view text);

@@ -110,6 +110,7 @@ Installation::Installation(Options options, const InstallLog& log, std::string l
     // The session writes the messages of custom actions (INFO lines and the
     // like) into the same log.
     if (log_.Enabled()) session_.SetLogFile(log_.Path());
+    session_.RecordMessages(false);
     session_.doAction = [this](platform::posix::InstallerSession&, const std::u16string& action) {
         return DoActionHook(action);
     };

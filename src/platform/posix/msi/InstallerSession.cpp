@@ -136,7 +136,7 @@ int InstallerSession::Message(std::uint32_t type, std::vector<std::u16string> fi
         std::ofstream log(logFile_, std::ios::app | std::ios::binary);
         log << strings::ToUtf8(MessageText(type, fields)) << '\n';
     }
-    messages_.push_back({type, std::move(fields)});
+    if (recordMessages_) messages_.push_back({type, std::move(fields)});
     auto it = replies_.find(type & kMessageKindMask);
     return it != replies_.end() ? it->second : 0;
 }

@@ -82,9 +82,14 @@ public:
     void SetMode(int runMode, bool on);
     bool GetMode(int runMode) const;
 
-    // Every MsiProcessMessage and MessageBoxW call, in order.
+    // Every MsiProcessMessage and MessageBoxW call, in order, unless
+    // recording is off (a host that only logs them: a long installation
+    // sends hundreds of thousands).
     const std::vector<RecordedMessage>& Messages() const { return messages_; }
     void ClearMessages() { messages_.clear(); }
+    void RecordMessages(bool on) { recordMessages_ = on; }
+    // Whether Message reads the fields at all: they are recorded or logged.
+    bool KeepsMessages() const { return recordMessages_ || !logFile_.empty(); }
     // Also appends each message to a log file, one line each.
     void SetLogFile(const std::string& path) { logFile_ = path; }
     // The answer MsiProcessMessage gives for a message type (without icon
@@ -119,6 +124,7 @@ private:
     std::map<std::u16string, std::u16string> properties_;
     std::vector<int> modes_;
     std::vector<RecordedMessage> messages_;
+    bool recordMessages_ = true;
     std::map<std::uint32_t, int> replies_;
     std::vector<RecordedAction> actions_;
     std::vector<std::u16string> failingActions_;

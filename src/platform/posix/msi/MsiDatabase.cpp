@@ -319,9 +319,7 @@ std::uint32_t MsiCloseHandle(MSIHANDLE handle) {
     // Closing 0 is harmless, as with msi.dll, so that handle wrappers may
     // close unconditionally.
     if (handle == 0) return kErrorSuccess;
-    // A session's own handle lives as long as the session object.
-    if (posix::msi::FindSession(handle) != nullptr) return kErrorSuccess;
-    return posix::msi::RemoveHandle(handle) ? kErrorSuccess : kErrorInvalidHandle;
+    return posix::msi::CloseHandle(handle) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
 }  // namespace platform

@@ -33,33 +33,48 @@ MSIHANDLE AddHandle(Object object) {
     return handle;
 }
 
-bool RemoveHandle(MSIHANDLE handle) {
+namespace {
+
+// Removes the handle, or with keepSessions leaves a session's handle in
+// place; false for an unknown handle.
+bool Remove(MSIHANDLE handle, bool keepSessions) {
     Object removed;  // released after the lock: a view may free its database
     HandleTable& table = Table();
     {
         std::lock_guard<std::mutex> lock(table.mutex);
         auto it = table.objects.find(handle);
         if (it == table.objects.end()) return false;
+        if (keepSessions && std::holds_alternative<InstallerSession*>(it->second)) return true;
         removed = std::move(it->second);
         table.objects.erase(it);
     }
     return true;
 }
 
-bool FindHandle(MSIHANDLE handle, Object* object) {
+}  // namespace
+
+bool RemoveHandle(MSIHANDLE handle) { return Remove(handle, false); }
+
+bool CloseHandle(MSIHANDLE handle) { return Remove(handle, true); }
+
+bool ReadHandle(MSIHANDLE handle, void (*read)(const Object& object, void* context), void* context) {
     HandleTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     auto it = table.objects.find(handle);
     if (it == table.objects.end()) return false;
-    *object = it->second;
+    read(it->second, context);
     return true;
 }
 
 InstallerSession* FindSession(MSIHANDLE handle) {
-    Object object;
-    if (!FindHandle(handle, &object)) return nullptr;
-    auto* session = std::get_if<InstallerSession*>(&object);
-    return session != nullptr ? *session : nullptr;
+    InstallerSession* session = nullptr;
+    ReadHandle(
+        handle,
+        [](const Object& object, void* context) {
+            if (auto* p = std::get_if<InstallerSession*>(&object)) *static_cast<InstallerSession**>(context) = *p;
+        },
+        &session);
+    return session;
 }
 
 std::uint32_t CopyOut(const std::u16string& text, char16_t* buffer, std::uint32_t* length) {

@@ -102,14 +102,24 @@ using Object = std::variant<InstallerSession*, std::shared_ptr<Database>, std::s
 MSIHANDLE AddHandle(Object object);
 // False for an unknown handle.
 bool RemoveHandle(MSIHANDLE handle);
-bool FindHandle(MSIHANDLE handle, Object* object);
+// MsiCloseHandle: removes the handle unless it is a session's own, which
+// lives as long as the session object; false for an unknown handle.
+bool CloseHandle(MSIHANDLE handle);
+// Calls read with the object under the table's lock; false for an unknown handle.
+bool ReadHandle(MSIHANDLE handle, void (*read)(const Object& object, void* context), void* context);
 
+// Copies only the pointer that is asked for: log lines alone look up
+// handles hundreds of thousands of times in a long installation.
 template <typename T>
 std::shared_ptr<T> Find(MSIHANDLE handle) {
-    Object object;
-    if (!FindHandle(handle, &object)) return nullptr;
-    if (auto* found = std::get_if<std::shared_ptr<T>>(&object)) return *found;
-    return nullptr;
+    std::shared_ptr<T> found;
+    ReadHandle(
+        handle,
+        [](const Object& object, void* context) {
+            if (auto* p = std::get_if<std::shared_ptr<T>>(&object)) *static_cast<std::shared_ptr<T>*>(context) = *p;
+        },
+        &found);
+    return found;
 }
 
 InstallerSession* FindSession(MSIHANDLE handle);

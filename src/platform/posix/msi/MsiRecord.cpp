@@ -54,7 +54,9 @@ std::uint32_t MsiRecordGetStringW(MSIHANDLE record, std::uint32_t field, char16_
     // A field past the end reads like a null one.
     if (field > found->Count()) return posix::msi::CopyOut(u"", value, length);
     // A stream field has no text; msi.dll reads it as empty.
-    return posix::msi::CopyOut(posix::msi::FieldText(found->fields[field]), value, length);
+    const Field& f = found->fields[field];
+    if (f.kind == Field::Kind::String) return posix::msi::CopyOut(f.text, value, length);
+    return posix::msi::CopyOut(posix::msi::FieldText(f), value, length);
 }
 
 int MsiRecordGetInteger(MSIHANDLE record, std::uint32_t field) {

@@ -68,6 +68,7 @@ int MsiProcessMessage(MSIHANDLE install, std::uint32_t messageType, MSIHANDLE re
     if (session == nullptr) return -1;
     auto found = Find<Record>(record);
     if (!found) return -1;
+    if (!session->KeepsMessages()) return session->Message(messageType, {});
     return session->Message(messageType, posix::msi::RecordTexts(*found));
 }
 

@@ -295,8 +295,8 @@ void XmlTargetDatabase::CheckAttributesOf(NodeId id, const XmlReaderAttributes& 
     nodes_[id].flags |= kAttributesKept;
 }
 
-void XmlTargetDatabase::SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes) {
-    const std::vector<XmlAttributeRecord> before = AttributesOf(id);
+void XmlTargetDatabase::SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes,
+                                      const std::vector<XmlAttributeRecord>& before) {
     attributeLists_[id] = std::move(attributes);
     nodes_[id].flags |= kAttributesKept;
     ReindexValues(id, before, attributeLists_[id]);

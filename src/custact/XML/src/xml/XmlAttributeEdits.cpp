@@ -160,7 +160,7 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
             written.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
                                static_cast<std::int32_t>(written.size())});
         }
-        SetAttributes(target, std::move(written));
+        SetAttributes(target, std::move(written), before);
     }
     LogIfEnabled(u"UpdateNodeAttributes end.");
 }

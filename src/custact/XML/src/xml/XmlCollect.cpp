@@ -41,15 +41,20 @@ void CollectFiles(XmlManager& manager, const XmlUpdateDataReader& reader, const 
     }
 }
 
-void CollectElements(XmlManager& manager, const XmlUpdateDataReader& reader) {
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlElementSection)) {
+// A field of a row that the reader no longer needs.
+WideString TakeField(XmlUpdateDataReader::Row& row, std::size_t index) {
+    return index < row.size() ? std::move(row[index]) : WideString();
+}
+
+void CollectElements(XmlManager& manager, XmlUpdateDataReader& reader) {
+    for (XmlUpdateDataReader::Row& row : reader.TakeSection(kXmlElementSection)) {
         XmlElementRecord element;
-        element.key = FieldAt(row, 0);
-        element.parentKey = FieldAt(row, 1);
-        element.name = FieldAt(row, 2);
+        element.key = TakeField(row, 0);
+        element.parentKey = TakeField(row, 1);
+        element.name = TakeField(row, 2);
         element.index = ToRecordInteger(FieldAt(row, 4));
         element.flags = ToFlags(FieldAt(row, 5));
-        element.text = FieldAt(row, 6);
+        element.text = TakeField(row, 6);
         element.updateIndex = ToRecordInteger(FieldAt(row, 7));
         manager.data.elements[element.key] = std::move(element);
     }
@@ -57,17 +62,17 @@ void CollectElements(XmlManager& manager, const XmlUpdateDataReader& reader) {
 
 // Every element is stored before the first attribute is read, so an
 // attribute row may come before the row of its element.
-void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlAttributeSection)) {
+void CollectAttributes(XmlManager& manager, XmlUpdateDataReader& reader) {
+    for (XmlUpdateDataReader::Row& row : reader.TakeSection(kXmlAttributeSection)) {
         const auto element = manager.data.elements.find(FieldAt(row, 1));
         if (element == manager.data.elements.end()) continue;
         XmlAttributeRecord attribute;
         attribute.origin = kAttributeFromUpdate;
-        attribute.name = FieldAt(row, 2);
+        attribute.name = TakeField(row, 2);
         attribute.flags = ToFlags(FieldAt(row, 3));
         attribute.order = ToRecordInteger(FieldAt(row, 4));
-        attribute.value = FieldAt(row, 5);
-        attribute.key = FieldAt(row, 0);
+        attribute.value = TakeField(row, 5);
+        attribute.key = TakeField(row, 0);
         element->second.attributes.push_back(std::move(attribute));
     }
 }
@@ -115,7 +120,7 @@ void ValidateXmlData(XmlUpdateData& data) {
     LogIfEnabled(u"ValidateXmlData end.");
 }
 
-void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
+void CollectXmlData(XmlManager& manager, XmlUpdateDataReader& reader, bool withElements) {
     LogIfEnabled(u"CollectXmlData start.");
     manager.productKey = PropertyOf(reader, u"ProductCode");
     const WideString& moduleId = PropertyOf(reader, u"QM_CA_MODULE_ID");
@@ -128,8 +133,10 @@ void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader) {
 
     CollectFiles(manager, reader, PropertyOf(reader, u"QM_TEST_XML_FILE_DIRECTORY"),
                  PropertyOf(reader, u"QM_TEST_XML_FILE_NAME"));
-    CollectElements(manager, reader);
-    CollectAttributes(manager, reader);
+    if (withElements) {
+        CollectElements(manager, reader);
+        CollectAttributes(manager, reader);
+    }
     CollectPermissionRules(manager, reader);
     ValidateXmlData(manager.data);
     LogIfEnabled(u"CollectXmlData end.");

@@ -54,9 +54,12 @@ XmlTargetDatabase::ValueIndex& XmlTargetDatabase::IndexOfValues(NodeId parent, N
     const auto known = valueIndexes_.find(key);
     if (known != valueIndexes_.end()) return known->second;
     ValueIndex index;
-    for (NodeId child : ChildrenNamed(parent, name)) {
-        if (const std::optional<std::uint64_t> hash = ValueHash(child, probe.name)) index.emplace(*hash, child);
+    const std::vector<NodeId>& children = ChildrenNamed(parent, name);
+    index.reserve(children.size());
+    for (NodeId child : children) {
+        if (const std::optional<std::uint64_t> hash = ValueHash(child, probe.name)) index.emplace_back(*hash, child);
     }
+    std::sort(index.begin(), index.end());
     indexedAttributes_[ParentAndName(parent, name)].push_back(attribute);
     return valueIndexes_.emplace(key, std::move(index)).first->second;
 }
@@ -78,15 +81,14 @@ void XmlTargetDatabase::ReindexValues(NodeId node, const std::vector<XmlAttribut
         if (was == now) continue;
         ValueIndex& index = valueIndexes_.at(ValueIndexKey{ParentOf(node), nodes_[node].name, attribute});
         if (was) {
-            const auto range = index.equal_range(HashBytes(EncodeXmlText(encoding, *was)));
-            for (auto it = range.first; it != range.second; ++it) {
-                if (it->second == node) {
-                    index.erase(it);
-                    break;
-                }
-            }
+            const ValueIndex::value_type entry(HashBytes(EncodeXmlText(encoding, *was)), node);
+            const auto it = std::lower_bound(index.begin(), index.end(), entry);
+            if (it != index.end() && *it == entry) index.erase(it);
         }
-        if (now) index.emplace(HashBytes(EncodeXmlText(encoding, *now)), node);
+        if (now) {
+            const ValueIndex::value_type entry(HashBytes(EncodeXmlText(encoding, *now)), node);
+            index.insert(std::lower_bound(index.begin(), index.end(), entry), entry);
+        }
     }
 }
 
@@ -105,13 +107,13 @@ void XmlTargetDatabase::SelectChildren(NodeId parent, NameId name, const std::ve
     }
     // The children whose first key has the value, in document order; the
     // other keys, and the first against hash collisions, are checked too.
+    // Entries of one hash sort by element, which is document order.
     const ValueIndex& index = IndexOfValues(parent, name, keys.front());
-    const auto range = index.equal_range(HashBytes(keys.front().value));
-    const std::size_t first = out.size();
-    for (auto it = range.first; it != range.second; ++it) {
+    const std::uint64_t hash = HashBytes(keys.front().value);
+    for (auto it = std::lower_bound(index.begin(), index.end(), ValueIndex::value_type(hash, 0));
+         it != index.end() && it->first == hash; ++it) {
         if (HasKeys(it->second, keys)) out.push_back(it->second);
     }
-    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
 }
 
 void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out) {

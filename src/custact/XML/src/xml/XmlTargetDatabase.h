@@ -332,8 +332,9 @@ private:
     struct ValueIndexKeyHash {
         std::size_t operator()(const ValueIndexKey& k) const;
     };
-    // Hashes of key values, as the file's bytes hold them.
-    using ValueIndex = std::unordered_multimap<std::uint64_t, NodeId>;
+    // Hashes of key values, as the file's bytes hold them, each with its
+    // element, sorted: one block per parent and name, however many children.
+    using ValueIndex = std::vector<std::pair<std::uint64_t, NodeId>>;
     // A key attribute with its name and value in the file's encoding, so
     // that start tags can be searched without decoding them.
     struct KeyProbe {
@@ -360,7 +361,9 @@ private:
     void SetPlace(NodeId id, NodePlace place, std::int32_t pos);
     void SetTextRanges(NodeId id, const std::vector<TextRange>& ranges);
     void SetText(NodeId id, WideString text);
-    void SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes);
+    // before: its attributes until now, as AttributesOf gives them.
+    void SetAttributes(NodeId id, std::vector<XmlAttributeRecord> attributes,
+                       const std::vector<XmlAttributeRecord>& before);
 
     // Matching (XmlMatching.cpp).
     const std::vector<NodeId>& ChildrenNamed(NodeId parent, NameId name) const;
