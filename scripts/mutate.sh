@@ -14,8 +14,7 @@
 #     --jobs N          parallel build jobs (default 2)
 #     --repo DIR        the tree to measure (default: this checkout)
 #     --results FILE    the table of outcomes (default build/mutate/results.tsv)
-#     --skip PATTERN    GoogleTest filter of tests to leave out (default: one
-#                       test that is unstable without sanitizers; '' for none)
+#     --skip PATTERN    GoogleTest filter of tests to leave out (default: none)
 #     --timeout S       seconds one test run may take (default: 5 x the
 #                       unmutated run, at least 60)
 #     --compare A B     the mutations whose outcome differs between two tables
@@ -35,10 +34,7 @@ RESULTS=""
 TIMEOUT=""
 LIST_ONLY=0
 ONLY=()
-# Without the sanitizers this test reads freed memory and fails or crashes
-# at random (it changes its element records without IndexChildren): until it
-# is fixed it would count noise as kills.
-SKIP="XmlNodeEditsTest.RandomEditRunsKeepEveryElementWhereAParseFindsIt"
+SKIP=""
 
 usage() {
   sed -n '2,/^set -euo/p' "${BASH_SOURCE[0]}" | sed -n 's/^# \{0,1\}//p' >&2
