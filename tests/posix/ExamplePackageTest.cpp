@@ -2,8 +2,6 @@
 // the immediate action hands one text to the three actions it schedules.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,32 +10,30 @@
 #include <string>
 #include <vector>
 
+#include "posix/PosixTestSupport.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 class ExamplePackageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-example-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        dir_ = base;
-    }
     void TearDown() override {
-        if (HasFailure()) std::cerr << std::ifstream(dir_ / "out.txt").rdbuf();
-        fs::remove_all(dir_);
+        if (HasFailure()) std::cerr << output_;
     }
-
     // Runs trellis-host on the test's machine and returns its exit status.
-    int Run(const std::string& command, const std::string& package, const std::string& extra = "") {
+    int Run(const std::string& command, const std::string& package, std::vector<std::string> extra = {}) {
         ++runs_;
-        const std::string line = std::string(TRELLIS_HOST_PROGRAM) + " " + command + " '" + package + "' --root '" +
-                                 Root().string() + "' --log '" + Log().string() + "' --library '" + TRELLIS_LIBRARY +
-                                 "' " + extra + " >>'" + (dir_ / "out.txt").string() + "' 2>&1";
-        const int status = std::system(line.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::vector<std::string> args = {command, package, "--root", Root().string(), "--log", Log().string(),
+                                         "--library", TRELLIS_LIBRARY};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const test::HostResult run = test::RunHost(args, dir_.Path());
+        output_ += run.out + run.err;
+        return run.status;
     }
-    int Install(const std::string& extra = "") { return Run("install", TRELLIS_EXAMPLE_PACKAGE, extra); }
+    int Install(std::vector<std::string> extra = {}) { return Run("install", TRELLIS_EXAMPLE_PACKAGE, extra); }
     int Uninstall() { return Run("uninstall", TRELLIS_EXAMPLE_PACKAGE); }
     fs::path Root() const { return dir_ / "root"; }
     // Where the package's INSTALLDIR lands on the test's machine.
@@ -45,14 +41,6 @@ protected:
     // The log of the latest run.
     fs::path Log() const { return dir_ / ("run" + std::to_string(runs_) + ".log"); }
     std::string LogText() const { return ReadFile(Log()); }
-    static std::string ReadFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    static void WriteFile(const fs::path& path, const std::string& bytes) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
     // Files beside the configuration file other than itself: backups left behind.
     std::vector<std::string> OtherFiles() const {
         std::vector<std::string> names;
@@ -80,8 +68,9 @@ protected:
         return actions;
     }
 
-    fs::path dir_;
+    test::TempDir dir_;
     int runs_ = 0;
+    std::string output_;
 };
 
 // A configuration file written by hand, with the formatting people use.
@@ -109,7 +98,7 @@ TEST_F(ExamplePackageTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
 }
 
 TEST_F(ExamplePackageTest, FailingToScheduleTheRollbackActionSchedulesNothing) {
-    EXPECT_EQ(Install("--fail-at QM_XmlRollback"), 1);
+    EXPECT_EQ(Install({"--fail-at", "QM_XmlRollback"}), 1);
     EXPECT_TRUE(Scheduled().empty());
     const std::string log = LogText();
     EXPECT_NE(log.find("Trellis: OnXmlInstall start."), std::string::npos);
@@ -200,7 +189,7 @@ TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
     // The comment's text is formatted from ProductName in the immediate
     // phase; its rows are checked before any file is touched, and the log
     // holds the package's message 4118.
-    const std::string name = "--prop 'ProductName=Shop --><injected/><!--'";
+    const std::vector<std::string> name = {"--prop", "ProductName=Shop --><injected/><!--"};
     const std::string error =
         "\nThe file C:\\Program Files (x86)\\Norrvik\\WebShop\\web.config was left unchanged: "
         "QM_XmlElement.Text of row 'note' holds \"--\", which a comment cannot: Settings added by Shop --><injected/>"
@@ -219,7 +208,7 @@ TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
     WriteFile(WebConfig(), kExistingWebConfig);
     // The deferred action merges the file and then counts as failed: the
     // installation rolls back, and the rollback action puts the backup back.
-    EXPECT_EQ(Install("--fail-after QM_XmlConfig"), 1);
+    EXPECT_EQ(Install({"--fail-after", "QM_XmlConfig"}), 1);
     EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
     EXPECT_TRUE(OtherFiles().empty());
     const std::string log = LogText();
@@ -246,7 +235,7 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
             package = (dir_ / "changed.msi").string();
             fs::copy_file(TRELLIS_EXAMPLE_PACKAGE, package, fs::copy_options::overwrite_existing);
             const std::string update = "msibuild '" + package + "' -q \"UPDATE QM_XmlFile SET Flags = " +
-                                       c.flags + "\" >>'" + (dir_ / "out.txt").string() + "' 2>&1";
+                                       c.flags + "\" >/dev/null";
             ASSERT_EQ(std::system(update.c_str()), 0);
         }
         if (c.existing) WriteFile(WebConfig(), kExistingWebConfig);
@@ -256,7 +245,7 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
         EXPECT_EQ(kept.size(), c.existing ? 1u : 0u);
 
         // The features again, and then a failure.
-        EXPECT_EQ(Run("install", package, "--prop ADDLOCAL=ALL --prop DB_SERVER=db2 --fail-after QM_XmlConfig"), 1);
+        EXPECT_EQ(Run("install", package, {"--prop", "ADDLOCAL=ALL", "--prop", "DB_SERVER=db2", "--fail-after", "QM_XmlConfig"}), 1);
         const std::string log = LogText();
         EXPECT_NE(log.find("Trellis: RollbackXmlUpdates end."), std::string::npos);
         EXPECT_EQ(log.find("Deleting XML file built from scratch"), std::string::npos);

@@ -16,6 +16,7 @@
 #include "platform/posix/msi/PackageModel.h"
 #include "platform/posix/msi/ProductStore.h"
 
+#include "posix/PosixTestSupport.h"
 #include "support/ScratchFolder.h"
 
 using namespace platform::posix;
@@ -278,13 +279,8 @@ TEST(HostPackageModel, InstalledAfterTheSelection) {
 
 class HostProductStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-products-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::string root_;
+    test::TempDir dir_;
+    const std::string root_ = dir_.Path().string();
 };
 
 TEST_F(HostProductStore, RemembersProductsByCodeWithoutRegardToCase) {

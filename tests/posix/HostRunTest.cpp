@@ -1,23 +1,19 @@
 // trellis-host itself, run as a program over the hostpackage fixture with the
 // test custom-action library of tests/hostactions: what its log shows, what
 // it leaves in the root, what it prints and how it exits.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "posix/PosixTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 const char kProductCode[] = "{3E5A7C91-2B4D-4F68-9A0C-1D3F5B7E9A24}";
 const char kInstallDir[] = "C:\\Program Files (x86)\\Trellis Test\\App\\";
@@ -25,66 +21,24 @@ const char kInstallDir[] = "C:\\Program Files (x86)\\Trellis Test\\App\\";
 const char kAppFolder[] = "C/Program Files (x86)/Trellis Test/App";
 const char kDataFolder[] = "C/ProgramData/Trellis Test Data";
 
-std::string Package() { return std::string(TRELLIS_FIXTURE_DIR) + "/hostpackage.msi"; }
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
+struct Result : test::HostResult {
     std::string log;
 };
 
 // A fresh root for each test, removed afterwards.
 class HostRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-host-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        dir_ = base;
-        root_ = dir_ / "root";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Runs trellis-host with the given arguments; "{root}", "{package}",
     // "{library}" and "{log}" stand for this test's paths.
     Result Run(std::vector<std::string> args) {
         for (std::string& arg : args) {
             if (arg == "{root}") arg = root_.string();
-            if (arg == "{package}") arg = Package();
+            if (arg == "{package}") arg = std::string(TRELLIS_FIXTURE_DIR) + "/hostpackage.msi";
             if (arg == "{library}") arg = TRELLIS_HOST_TEST_ACTIONS;
             if (arg == "{log}") arg = (dir_ / "install.log").string();
         }
-        args.insert(args.begin(), TRELLIS_HOST_PROGRAM);
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
         Result result;
-        pid_t pid = 0;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = ReadFile(out);
-        result.err = ReadFile(err);
+        static_cast<test::HostResult&>(result) = test::RunHost(args, dir_.Path());
         result.log = ReadFile(dir_ / "install.log");
         return result;
     }
@@ -102,8 +56,8 @@ protected:
 
     bool Registered() const { return fs::exists(root_ / "products" / (std::string(kProductCode) + ".txt")); }
 
-    fs::path dir_;
-    fs::path root_;
+    test::TempDir dir_;
+    const fs::path root_ = dir_ / "root";
 };
 
 // Each text must occur in the log after the one before it.

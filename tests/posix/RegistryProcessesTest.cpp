@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/posix/Sandbox.h"
+#include "posix/PosixTestSupport.h"
 
 namespace {
 
@@ -52,19 +52,9 @@ std::u16string Numbered(const char16_t* prefix, int n) {
 class RegistryProcesses : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous_ = posix::SandboxRoot();
-        std::string base = fs::temp_directory_path().string() + "/trellis-registry-test-XXXXXX";
-        ASSERT_NE(mkdtemp(base.data()), nullptr);
-        root_ = base;
-        posix::SetSandboxRoot(root_);
         ASSERT_EQ(RegCreateKeyExW(kHKeyCurrentUser, kKeyPath, kKeyAllAccess, &key_), kRegSuccess);
     }
-    void TearDown() override {
-        RegCloseKey(key_);
-        posix::SetSandboxRoot(previous_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    void TearDown() override { RegCloseKey(key_); }
 
     // Runs `child` in a forked process; its result is the exit status.
     template <typename Child>
@@ -80,15 +70,10 @@ protected:
         return WEXITSTATUS(status);
     }
 
-    std::string RegistryText() const {
-        std::ifstream in(root_ + "/registry/registry.txt");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string RegistryText() const { return test::ReadFile(root_ + "/registry/registry.txt"); }
 
-    std::string previous_;
-    std::string root_;
+    test::SandboxRootScope sandbox_;
+    const std::string root_ = sandbox_.Path().string();
     HKey key_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include "platform/System.h"
 #include "platform/posix/MessageBoxHook.h"
 #include "platform/posix/Sandbox.h"
+#include "posix/PosixTestSupport.h"
 
 namespace {
 
@@ -29,19 +30,6 @@ std::string Narrow(const std::u16string& text) {
 
 class Sandbox : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = platform::posix::SandboxRoot();
-        std::string base = fs::temp_directory_path().string() + "/trellis-sandbox-test-XXXXXX";
-        ASSERT_NE(mkdtemp(base.data()), nullptr);
-        root_ = base;
-        platform::posix::SetSandboxRoot(root_);
-    }
-    void TearDown() override {
-        platform::posix::SetSandboxRoot(previous_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
     std::string Map(const std::u16string& path) {
         std::string mapped;
         EXPECT_TRUE(MapWindowsPath(path, &mapped)) << Narrow(path);
@@ -53,8 +41,8 @@ protected:
         std::ofstream(root_ + "/" + relative) << "x";
     }
 
-    std::string previous_;
-    std::string root_;
+    test::SandboxRootScope sandbox_;
+    const std::string root_ = sandbox_.Path().string();
 };
 
 TEST_F(Sandbox, MapsEachFormOfWindowsPath) {
