@@ -13,29 +13,7 @@
 namespace {
 
 using platform::kCodePageUtf8;
-using platform::kCodePageWindows1252;
 using platform::MultiByteToWide;
-
-TEST(PlatformText, Windows1252HighBytes) {
-    std::string bytes;
-    for (int b = 0x80; b <= 0x9F; ++b) bytes.push_back(static_cast<char>(b));
-    // The five bytes the code page leaves undefined stand for the C1 controls.
-    const std::u16string expected =
-        u"\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u008D\u017D\u008F"
-        u"\u0090\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178";
-    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
-}
-
-TEST(PlatformText, Windows1252OtherBytesAreLatin1) {
-    std::string bytes;
-    std::u16string expected;
-    for (int b = 0x00; b <= 0xFF; ++b) {
-        if (b >= 0x80 && b <= 0x9F) continue;
-        bytes.push_back(static_cast<char>(b));
-        expected.push_back(static_cast<char16_t>(b));
-    }
-    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
-}
 
 TEST(PlatformText, Utf8) {
     struct Case {

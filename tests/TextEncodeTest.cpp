@@ -27,19 +27,23 @@ TEST(TextEncode, Utf8) {
     for (const Case& c : cases) EXPECT_EQ(WideToCodePage(platform::kCodePageUtf8, c.text), c.bytes) << c.name;
 }
 
+// Both ways, all 256 bytes in one text.
 TEST(TextEncode, Windows1252HoldsEachOfItsBytes) {
     // Bytes 0x80..0x9F; the five undefined ones stand for the C1 control of their value.
     constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                     0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string bytes;
+    std::u16string units;
     for (int b = 0; b < 256; ++b) {
-        const char16_t unit = b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : static_cast<char16_t>(b);
-        bool usedDefault = true;
-        EXPECT_EQ(WideToCodePage(platform::kCodePageWindows1252, std::u16string(1, unit), &usedDefault),
-                  std::string(1, static_cast<char>(b)));
-        EXPECT_FALSE(usedDefault) << "byte " << b;
+        bytes.push_back(static_cast<char>(b));
+        units.push_back(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : static_cast<char16_t>(b));
     }
+    bool usedDefault = true;
+    EXPECT_EQ(WideToCodePage(platform::kCodePageWindows1252, units, &usedDefault), bytes);
+    EXPECT_FALSE(usedDefault);
+    EXPECT_EQ(platform::MultiByteToWide(platform::kCodePageWindows1252, bytes), units);
 }
 
 TEST(TextEncode, Windows1252WritesItsDefaultCharacterNotALookAlike) {
