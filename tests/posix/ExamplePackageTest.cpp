@@ -1,12 +1,13 @@
 // The example package installed by trellis-host with this build's library:
-// the immediate action hands one text to the three actions it schedules.
+// a merge that an uninstall gives back, a value a locator found, a product
+// name that would break the file, and a failed maintenance run. (Scheduling
+// is ImmediateActionsTest's; new files, rollback and modules are also the
+// end-to-end suite's.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,23 +52,6 @@ protected:
         return names;
     }
 
-    // "Scheduling <kind> action <name> with CustomActionData <data>" lines, in order.
-    std::vector<std::pair<std::string, std::string>> Scheduled() const {
-        std::ifstream in(Log(), std::ios::binary);
-        std::vector<std::pair<std::string, std::string>> actions;
-        const std::string with = " with CustomActionData ";
-        for (std::string line; std::getline(in, line);) {
-            const auto at = line.find("Scheduling ");
-            const auto data = line.find(with);
-            if (at == std::string::npos || data == std::string::npos) continue;
-            std::istringstream words(line.substr(at, data - at));
-            std::string scheduling, kind, action, name;
-            words >> scheduling >> kind >> action >> name;
-            actions.emplace_back(name, line.substr(data + with.size()));
-        }
-        return actions;
-    }
-
     test::TempDir dir_;
     int runs_ = 0;
     std::string output_;
@@ -84,44 +68,6 @@ const std::string kExistingWebConfig =
     "    <connectionStrings />\r\n"
     "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
     "</configuration>\r\n";
-
-TEST_F(ExamplePackageTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
-    EXPECT_EQ(Install(), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 3u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRollback");
-    EXPECT_EQ(actions[1].first, "QM_XmlCommit");
-    EXPECT_EQ(actions[2].first, "QM_XmlConfig");
-    EXPECT_NE(actions[0].second.find("webConfig"), std::string::npos);
-    EXPECT_EQ(actions[1].second, actions[0].second);
-    EXPECT_EQ(actions[2].second, actions[0].second);
-}
-
-TEST_F(ExamplePackageTest, FailingToScheduleTheRollbackActionSchedulesNothing) {
-    EXPECT_EQ(Install({"--fail-at", "QM_XmlRollback"}), 1);
-    EXPECT_TRUE(Scheduled().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: OnXmlInstall start."), std::string::npos);
-    EXPECT_EQ(log.find("Trellis: OnXmlInstall end."), std::string::npos);
-}
-
-TEST_F(ExamplePackageTest, InstallBuildsTheMissingFileAndUninstallDeletesIt) {
-    ASSERT_EQ(Install(), 0);
-    const std::string built = ReadFile(WebConfig());
-    EXPECT_EQ(built.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<configuration>\r\n", 0), 0u)
-        << built;
-    EXPECT_NE(built.find("    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"), std::string::npos) << built;
-    EXPECT_NE(built.find("<!-- Settings added by Norrvik Web Shop 1.0.0 -->"), std::string::npos) << built;
-    EXPECT_NE(LogText().find("Trellis: OnXmlCommit end."), std::string::npos);
-    EXPECT_TRUE(OtherFiles().empty());
-
-    ASSERT_EQ(Uninstall(), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRemove");
-    EXPECT_FALSE(fs::exists(WebConfig()));
-    EXPECT_NE(LogText().find("Trellis: Deleting file from disk..."), std::string::npos);
-}
 
 TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallGivesItBack) {
     WriteFile(WebConfig(), kExistingWebConfig);
@@ -174,17 +120,6 @@ TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileStaysThroughInstallAnd
     }
 }
 
-TEST_F(ExamplePackageTest, BrokenExistingFileFailsTheInstallAndStaysAsItWas) {
-    const std::string broken = "<configuration><appSettings></configuration>";
-    WriteFile(WebConfig(), broken);
-    EXPECT_EQ(Install(), 1);
-    EXPECT_EQ(ReadFile(WebConfig()), broken);
-    EXPECT_TRUE(OtherFiles().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: OnXmlRollback start."), std::string::npos);
-    EXPECT_EQ(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
-}
-
 TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
     // The comment's text is formatted from ProductName in the immediate
     // phase; its rows are checked before any file is touched, and the log
@@ -202,18 +137,6 @@ TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
     EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
     EXPECT_TRUE(OtherFiles().empty());
     EXPECT_NE(LogText().find(error), std::string::npos);
-}
-
-TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
-    WriteFile(WebConfig(), kExistingWebConfig);
-    // The deferred action merges the file and then counts as failed: the
-    // installation rolls back, and the rollback action puts the backup back.
-    EXPECT_EQ(Install({"--fail-after", "QM_XmlConfig"}), 1);
-    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
-    EXPECT_TRUE(OtherFiles().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
-    EXPECT_NE(log.find("Trellis: OnXmlRollback end."), std::string::npos);
 }
 
 // A later run over the installed product (a repair, an upgrade, a change of
@@ -261,27 +184,6 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
         for (const std::string& backup : kept)
             EXPECT_EQ(ReadFile(WebConfig().parent_path() / backup), kExistingWebConfig);
     }
-}
-
-TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {
-    const std::string id = TRELLIS_EXAMPLE_MODULE_ID;
-    ASSERT_EQ(Run("install", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 3u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRollback." + id);
-    EXPECT_EQ(actions[1].first, "QM_XmlCommit." + id);
-    EXPECT_EQ(actions[2].first, "QM_XmlConfig." + id);
-    EXPECT_NE(actions[0].second.find("webConfig." + id), std::string::npos);
-    EXPECT_NE(actions[0].second.find("QM_CA_MODULE_ID\x04\x01" + id), std::string::npos);
-    // The id is the module's only while its immediate action runs.
-    EXPECT_EQ(LogText().find("Property(S): QM_CA_MODULE_ID = " + id), std::string::npos);
-    EXPECT_TRUE(fs::exists(WebConfig()));
-
-    ASSERT_EQ(Run("uninstall", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
-    const auto removal = Scheduled();
-    ASSERT_EQ(removal.size(), 1u);
-    EXPECT_EQ(removal[0].first, "QM_XmlRemove." + id);
-    EXPECT_FALSE(fs::exists(WebConfig()));
 }
 
 }  // namespace
