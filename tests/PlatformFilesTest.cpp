@@ -9,19 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "installer/WideString.h"
 #include "platform/Files.h"
 #include "support/ScratchFolder.h"
 
 namespace {
 
 using platform::GetLastError;
-
-// For failure messages: the ASCII letters of a path.
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
 
 bool WriteBytes(const std::u16string& path, const std::string& bytes) {
     platform::File file = platform::File::Create(path);
@@ -224,50 +218,11 @@ TEST(PlatformFiles, FinderPatterns) {
     finder.Close();
 }
 
-TEST(PlatformFiles, TempFileNamesAreUniqueAndCreated) {
+// Uniqueness and emptiness are GivesUniqueEmptyFilesInOneCachedFolder's.
+TEST(PlatformFiles, TempFileNamesNeedAFolder) {
     test::ScratchFolder folder;
-    std::set<std::u16string> names;
-    for (int i = 0; i < 20; ++i) {
-        const std::u16string name = platform::GetTempFileNameW(folder.Path(), u"permission");
-        ASSERT_FALSE(name.empty());
-        names.insert(name);
-        const std::u16string start = folder.Path() + u"\\per";
-        ASSERT_EQ(name.compare(0, start.size(), start), 0);
-        const std::u16string digits = name.substr(start.size(), name.size() - start.size() - 4);
-        EXPECT_EQ(name.substr(name.size() - 4), u".tmp");
-        EXPECT_GE(digits.size(), 1u);
-        EXPECT_LE(digits.size(), 4u);
-        EXPECT_TRUE(std::all_of(digits.begin(), digits.end(), [](char16_t c) {
-            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-        }));
-        platform::File file = platform::File::OpenForRead(name);
-        std::uint64_t size = 1;
-        ASSERT_TRUE(file.IsOpen());
-        ASSERT_TRUE(file.GetSize(&size));
-        EXPECT_EQ(size, 0u);
-    }
-    EXPECT_EQ(names.size(), 20u);
     EXPECT_TRUE(platform::GetTempFileNameW(folder / u"missing", u"tmp").empty());
     EXPECT_EQ(GetLastError(), 267u);  // ERROR_DIRECTORY
-}
-
-TEST(PlatformFiles, LongPathsWorkThroughThePrefix) {
-    test::ScratchFolder folder;
-    const std::u16string first = u"\\\\?\\" + folder.Path() + u"\\" + std::u16string(120, u'd');
-    const std::u16string second = first + u"\\" + std::u16string(120, u'e');
-    const std::u16string file = second + u"\\" + std::u16string(40, u'f') + u".txt";
-    ASSERT_GT(file.size() - 4, 260u);
-    ASSERT_TRUE(platform::CreateDirectoryW(first));
-    ASSERT_TRUE(platform::CreateDirectoryW(second));
-    ASSERT_TRUE(WriteBytes(file, "deep"));
-    std::string back;
-    ASSERT_TRUE(ReadBytes(file, &back));
-    EXPECT_EQ(back, "deep");
-    EXPECT_TRUE(platform::PathFileExistsW(file));
-    EXPECT_EQ(FindAll(second + u"\\*.txt"), std::set<std::u16string>{std::u16string(40, u'f') + u".txt"});
-    EXPECT_TRUE(platform::DeleteFileW(file));
-    EXPECT_TRUE(platform::RemoveDirectoryW(second));
-    EXPECT_TRUE(platform::RemoveDirectoryW(first));
 }
 
 TEST(PlatformFiles, FolderForAccountsNeedsValidAccounts) {

@@ -309,6 +309,7 @@ TEST(InstallerSessionPackageTest, PropertyTableLoadsIntoTheSession) {
     EXPECT_EQ(session.GetProperty(u"ProductCode"), u"{6F3A2B1C-4D5E-4F60-8A7B-9C0D1E2F3A4B}");
     EXPECT_EQ(session.GetProperty(u"QM_Greeting"), u"Hello, world");
     EXPECT_EQ(Property(session.Handle(), u"ProductLanguage"), u"1033");
+    EXPECT_EQ(session.GetProperty(u"QM_Unicode"), u"Gr\u00fc\u00dfe \u20ac");  // UTF-16 beyond ASCII
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "installer/WideString.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "platform/posix/MessageBoxHook.h"
@@ -21,12 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::posix::MapWindowsPath;
-
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
 
 class Sandbox : public ::testing::Test {
 protected:
@@ -201,36 +196,6 @@ TEST_F(Sandbox, AttributesWithoutAPlaceAreIgnored) {
               platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
     EXPECT_TRUE(platform::RemoveDirectoryW(u"C:\\link"));  // the link goes, the folder stays
     EXPECT_TRUE(fs::exists(root_ + "/C/folder/inside.txt"));
-}
-
-TEST_F(Sandbox, DriveRootListsNoDotEntries) {
-    ASSERT_TRUE(platform::CreateDirectoryW(u"C:\\only"));
-    platform::FileFinder finder;
-    platform::FindData data;
-    std::vector<std::u16string> names;
-    for (bool more = finder.First(u"C:\\*", &data); more; more = finder.Next(&data)) names.push_back(data.name);
-    EXPECT_EQ(names, std::vector<std::u16string>{u"only"});
-}
-
-TEST_F(Sandbox, SystemFolders) {
-    EXPECT_EQ(platform::GetTempPathW(), u"C:\\Temp\\");
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/Temp"));
-    EXPECT_EQ(platform::GetWindowsDirectoryW(), u"C:\\Windows");
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/Windows"));
-    std::u16string path = u"unchanged";
-    EXPECT_FALSE(platform::GetTempPath2W(&path));
-    EXPECT_EQ(path, u"unchanged");
-}
-
-TEST_F(Sandbox, FolderForAccountsIsPrivate) {
-    const char16_t* const sids[] = {u"S-1-5-18", u"S-1-5-32-544"};
-    ASSERT_TRUE(platform::CreateDirectoryForAccounts(platform::GetWindowsDirectoryW() + u"\\SystemTemp", sids, 2));
-    struct stat st;
-    ASSERT_EQ(stat((root_ + "/C/Windows/SystemTemp").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    const char16_t* const bad[] = {u"S-1-"};
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(u"C:\\other", bad, 1));
-    EXPECT_EQ(platform::GetLastError(), 1337u);  // ERROR_INVALID_SID
 }
 
 TEST(SandboxSystem, MessageTextsAreWindowsEnglish) {
