@@ -37,12 +37,6 @@ TEST_F(LoggerTest, StartsDisabledAndIsSwitchedOnPerSession) {
     EXPECT_EQ(info[1].fields[1], u"Trellis: ");
 }
 
-TEST_F(LoggerTest, PrefixIsOptional) {
-    LogSession on(session.Handle(), u"");
-    Logger::Instance().Send(u"bare");
-    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"bare"});
-}
-
 TEST_F(LoggerTest, EmbeddedDirectCallConditionSilencesEveryLine) {
     LogSession on(session.Handle());
     struct Case {

@@ -4,7 +4,6 @@
 
 #include <deque>
 #include <functional>
-#include <set>
 
 #include "custact/XML/src/xml/XmlCollect.h"
 #include "installer/Logger.h"
@@ -30,19 +29,6 @@ TEST(WellKnownAccounts, NamesResolveInAnyLetterCase) {
         {u"Administrator", u""},             {u"Everyone ", u""}, {u"", u""},
     };
     for (const auto& [name, sid] : cases) EXPECT_EQ(LookupWellKnownSid(name), sid) << Narrow(name);
-}
-
-TEST(WellKnownAccounts, TableHoldsWellFormedPairs) {
-    std::size_t count = 0;
-    const WellKnownAccount* table = WellKnownAccountTable(&count);
-    std::set<std::u16string> names, sids;
-    for (std::size_t i = 0; i < count; ++i) {
-        names.insert(table[i].name);
-        EXPECT_TRUE(sids.insert(table[i].sid).second) << "SID twice: " << Narrow(table[i].sid);
-        EXPECT_TRUE(IsSidString(table[i].sid)) << Narrow(table[i].sid);
-    }
-    EXPECT_EQ(names.size(), 68u);
-    EXPECT_EQ(count, names.size() + 4);  // "NT Authority" stands beside five SIDs
 }
 
 TEST(PermissionRules, SidStrings) {
