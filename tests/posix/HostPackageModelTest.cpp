@@ -267,16 +267,6 @@ TEST(HostPackageModel, SelectFeaturesByLevelAddLocalAndRemove) {
     }
 }
 
-TEST(HostPackageModel, InstalledAfterTheSelection) {
-    const std::map<std::u16string, ItemState> states = {
-        {u"Kept", {kInstallStateLocal, kInstallStateUnknown}},
-        {u"Added", {kInstallStateAbsent, kInstallStateLocal}},
-        {u"Removed", {kInstallStateLocal, kInstallStateAbsent}},
-        {u"Never", {kInstallStateAbsent, kInstallStateUnknown}},
-    };
-    EXPECT_EQ(InstalledAfter(states), (std::vector<std::u16string>{u"Added", u"Kept"}));
-}
-
 class HostProductStore : public ::testing::Test {
 protected:
     test::TempDir dir_;
