@@ -1,5 +1,6 @@
-// The XML writer: new files byte for byte in each encoding, fragments,
-// records with their children, and the failures it reports.
+// The XML writer: each encoding, markup and escapes, records with their
+// children, and the failures it reports. (New files byte for byte are
+// SourceFragmentsTest's.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,30 +45,6 @@ protected:
     std::vector<int> levels;
     std::vector<WideString> paths;
 };
-
-// A root with one attribute that has a value and one that has none, and a
-// child without text, written with empty attributes left out.
-TEST_F(XmlWriterTest, NewFileByteForByte) {
-    XmlElementRecord& config = Add(u"config", nullptr, 0);
-    config.attributes = {{kAttributeFromUpdate, u"name", u"main", kWritten, 1},
-                         {kAttributeFromUpdate, u"empty", u"", kWritten, 2}};
-    XmlElementRecord& item = Add(u"item", u"config", 0);
-    const WideString path = scratch / u"new.xml";
-    XmlWriter writer(path, Collect());
-    writer.SetEncodingName(u"UTF-8");
-    writer.Write(writer.GetDeclaration() + u"\r\n");
-    writer.WriteRecord(data, config, XML_UPDATE_INSTALL, true);
-    writer.Flush();
-    EXPECT_EQ(ReadBack(path),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
-              "<config name=\"main\">\r\n"
-              "  <item/>\r\n"
-              "</config>\r\n");
-    EXPECT_TRUE(config.IsProcessed() && item.IsProcessed());
-    EXPECT_EQ(writer.LineCount(), 4u);
-    EXPECT_TRUE(writer.OpenElements().empty());
-    EXPECT_TRUE(levels.empty());
-}
 
 TEST_F(XmlWriterTest, EachEncodingAndTheByteOrderMarkRule) {
     const WideString text = u"<a b=\"\u00E9\u20AC\"/>\r\n";
