@@ -56,30 +56,26 @@ TEST_F(ExceptionTest, LogTextNamesSourceLineAndError) {
     EXPECT_EQ(here.Source().substr(here.Source().size() - tail.size()), tail);
 }
 
-TEST_F(ExceptionTest, TextErrorImmediateOpensAMessageBox) {
+// Immediately a text error opens a message box; deferred, it is a warning
+// to the installer, and a numbered error sends its number and arguments.
+TEST_F(ExceptionTest, ShowReachesTheUserOrTheInstaller) {
     Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
     EXPECT_EQ(boxes, std::vector<std::u16string>{u"Cannot write C:\\x.xml"});
     EXPECT_TRUE(Sent(platform::kInstallMessageWarning).empty());
-}
 
-TEST_F(ExceptionTest, TextErrorDeferredIsAWarningToTheInstaller) {
+    boxes.clear();
     Deferred();
     Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
+    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
     EXPECT_TRUE(boxes.empty());
     const auto warnings = Sent(platform::kInstallMessageWarning);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].type, 0x02000030u);
     EXPECT_EQ(warnings[0].fields, (std::vector<std::u16string>{u"[1]", u"Cannot write C:\\x.xml", u""}));
-}
-
-TEST_F(ExceptionTest, NumberedErrorDeferredSendsNumberAndArguments) {
-    Deferred();
-    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
     const auto errors = Sent(platform::kInstallMessageError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].type, 0x01000010u);
     EXPECT_EQ(errors[0].fields, (std::vector<std::u16string>{u"", u"4113", u"C:\\web.config", u"12", u"4"}));
-    EXPECT_TRUE(boxes.empty());
 }
 
 // The installer formats an error's texts once more: a row text such as
