@@ -8,7 +8,6 @@
 // both results and the documented behaviour that decides it.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -185,27 +184,6 @@ TEST(InstallerCasesTest, StandInAgreesWithWindowsInstaller) {
     for (const auto& unused : known) ADD_FAILURE() << "known difference with no case: " << unused.first;
     EXPECT_GE(conditions + formats, 200u);
     RecordProperty("differences", static_cast<int>(differences));
-}
-
-// The case-file reader rejects what would silently test nothing.
-TEST(InstallerCasesTest, CaseFileErrorsNameTheLine) {
-    const std::string path = ::testing::TempDir() + "installer-cases-bad.txt";
-    struct {
-        const char* text;
-        const char* message;
-    } cases[] = {
-        {"cond\tA\nbogus\tx\n", ":2: "},
-        {"# comment\n\nproperty\tA\n", ":3: "},
-        {"component\tC\tx\t1\n", ":1: "},
-    };
-    for (const auto& c : cases) {
-        std::ofstream(path, std::ios::binary) << c.text;
-        std::vector<test::InstallerCase> list;
-        std::string error;
-        EXPECT_FALSE(test::ReadInstallerCases(path, &list, &error)) << c.text;
-        EXPECT_NE(error.find(c.message), std::string::npos) << error;
-    }
-    std::remove(path.c_str());
 }
 
 }  // namespace
