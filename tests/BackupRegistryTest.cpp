@@ -151,11 +151,4 @@ TEST_F(BackupRegistry, NothingIsCreatedForAProductWithoutRecords) {
     EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), u"");
 }
 
-TEST_F(BackupRegistry, SavedPermissionsValueKeepsItsControlCharacters) {
-    const std::u16string text = u"C:\\a\u0002web.config\r\nD:AI\u0001C:\\b\u0002x";
-    WriteSavedPermissionsValue(u"{UPGRADE}", text);
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), text);
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{OTHER}"), u"");
-}
-
 }  // namespace

@@ -34,11 +34,13 @@ TEST(SavedPermissionsValue, JoinsAndSplitsEntries) {
 
 TEST(SavedPermissionsValue, TravelsThroughTheRegistry) {
     test::DeleteNorrvikTree();
-    const SavedPermissions saved = {{u"C:\\App\\web.config", u"web.config\r\nD:AI\r\n"}};
+    // Two entries: the value keeps its control characters.
+    const SavedPermissions saved = {{u"C:\\App\\web.config", u"web.config\r\nD:AI\r\n"}, {u"C:\\b", u"x"}};
     StoreSavedPermissions(saved, kUpgradeCode);
     SavedPermissions loaded;
     LoadSavedPermissions(loaded, kUpgradeCode);
     EXPECT_EQ(loaded, saved);
+    EXPECT_EQ(ReadSavedPermissionsValue(u"{OTHER}"), u"");
     StoreSavedPermissions({}, kUpgradeCode);
     EXPECT_EQ(test::CurrentUserValue(kBackupRegistryKey, kUpgradeCode), u"");
     test::DeleteNorrvikTree();

@@ -116,15 +116,4 @@ TEST_F(SourceFragmentsTest, FailuresAndAMissingRoot) {
     EXPECT_FALSE(PathExists(GetFullPath(file)));
 }
 
-TEST_F(SourceFragmentsTest, FragmentsStartAtTheDepthOfTheirPlace) {
-    file.flags = 256;  // fragments keep empty attributes anyway
-    file.indentUnits = 2;
-    Add(u"deep", u"item", 2).attributes = {{kAttributeFromUpdate, u"v", u"", kWritten, 0}};
-    EXPECT_EQ(BuildXmlFragment(data, file, data.elements.at(u"deep"), XML_UPDATE_INSTALL), u"    <deep v=\"\"/>\r\n");
-    EXPECT_EQ(BuildXmlFragment(data, file, data.elements.at(u"config"), XML_UPDATE_INSTALL),
-              u"<config name=\"m\u00E9\" empty=\"\">\r\n  <item>\r\n    <!-- n -->\r\n    <deep v=\"\"/>\r\n"
-              u"  </item>\r\n</config>\r\n");
-    EXPECT_TRUE(data.elements.at(u"deep").IsProcessed());
-}
-
 }  // namespace

@@ -415,33 +415,6 @@ TEST_F(XmlNodeEditsTest, TextUpdatesTwiceInOneRun) {
     EXPECT_EQ(db->Nodes().at(u"v").text, u"y");
 }
 
-TEST_F(XmlNodeEditsTest, EditsWriteTheFileEncoding) {
-    const WideString document = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                u"<r>\r\n  <a x=\"\u00E9\">t</a>\r\n  <b/>\r\n  <p/>\r\n</r>\r\n";
-    const WideString expected = u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<r>\r\n"
-                                u"  <a x=\"\u00FC\u00E9\">\u00FC &lt;2</a>\r\n  <!-- \u00E9 -->\r\n"
-                                u"  <p>\r\n    <c/>\r\n  </p>\r\n</r>\r\n";
-    Add(u"r", nullptr);
-    Add(u"p", u"r");
-    Add(u"c", u"p");
-    XmlElementRecord& a = Add(u"a", u"r");
-    a.text = u"\u00FC <2";
-    a.attributes = {{0, u"x", u"\u00FC\u00E9", kSet, 0}};
-    XmlElementRecord& comment = Add(u"n", u"r");
-    comment.flags = kXmlElementComment;
-    comment.text = u"\u00E9";
-    for (XmlEncoding encoding : {XmlEncoding::Utf8, XmlEncoding::Utf16, XmlEncoding::Windows1252}) {
-        SCOPED_TRACE(Narrow(XmlEncodingName(encoding)));
-        const auto db = Parse(xmltest::Transcode(document, encoding));
-        db->RemoveNodeAndChildren(db->Nodes().at(u"b"));
-        db->UpdateXmlNode(file, db->Nodes().at(u"a"), a, XML_UPDATE_INSTALL);
-        db->InsertNodeAndChildren(data, file, data.elements.at(u"c"), XML_UPDATE_INSTALL);
-        db->InsertComment(data, file, comment, &data.elements.at(u"p"), XML_UPDATE_INSTALL);
-        EXPECT_EQ(db->Updater().Bytes(), xmltest::Transcode(expected, encoding));
-        ExpectMatchesFreshParse(*db);
-    }
-}
-
 // Random runs of node edits over the sample files: after every edit each
 // element still in the file is where a fresh parse of the bytes finds it,
 // with the attributes it finds, so that the next edit of the run lands in

@@ -73,42 +73,6 @@ TEST_F(XmlTargetEditTest, PositionsFollowEachEdit) {
     }
 }
 
-TEST_F(XmlTargetEditTest, CdataTextUpdatesKeepTheDelimiters) {
-    const std::string bytes = xmltest::ReadSample("app.config");
-    struct Case {
-        const char16_t* key;
-        const char* before;
-        const char* after;
-    };
-    const Case cases[] = {
-        {u"value_1", "<value><![CDATA[", "]]></value>"},
-        {u"value_2", "<value>\n          <![CDATA[\n", "\n]]>\n        </value>"},
-        {u"value_3", "<value>before <![CDATA[", "]]> after</value>"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Narrow(c.key));
-        auto db = Parse(bytes);
-        const TargetNode& node = db->Nodes().at(c.key);
-        const auto cdata = std::find_if(node.textRanges.begin(), node.textRanges.end(),
-                                        [](const TextRange& r) { return r.cdata; });
-        ASSERT_NE(cdata, node.textRanges.end());
-        const std::int32_t begin = cdata->begin;
-        const std::int32_t end = cdata->end;
-        db->Updater().Update(begin, end, u"a < b & c");
-        const std::string& edited = db->Updater().Bytes();
-        EXPECT_NE(edited.find(std::string(c.before) + "a < b & c" + c.after), std::string::npos);
-        // Everything outside the section's content kept its bytes.
-        const std::size_t at = static_cast<std::size_t>(node.start);
-        EXPECT_EQ(edited.substr(0, at), bytes.substr(0, at));
-        EXPECT_EQ(edited.substr(static_cast<std::size_t>(begin) + 9), bytes.substr(static_cast<std::size_t>(end)));
-
-        db->Updater().SaveFile(scratch / u"target.xml");
-        XmlTargetDatabase again(scratch / u"target.xml");
-        again.Parse();
-        EXPECT_NE(again.Nodes().at(c.key).text.find(u"a < b & c"), WideString::npos);
-    }
-}
-
 // Random edits in batches over the sample files, with nothing looked at
 // between the edits of a batch: every position must be exactly where the
 // rules of a single edit, applied one edit at a time to the parsed
