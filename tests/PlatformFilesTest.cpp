@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "installer/WideString.h"
@@ -256,25 +254,6 @@ TEST(PlatformFiles, PathIsUNC) {
     for (const Case& c : cases) {
         EXPECT_EQ(platform::PathIsUNCW(c.path), c.unc) << Narrow(c.path);
     }
-}
-
-TEST(PlatformFiles, LastErrorBelongsToTheThread) {
-    // Both threads set their value before either reads it back.
-    std::atomic<int> set{0};
-    std::uint32_t seen[2] = {0, 0};
-    auto run = [&](int index, std::uint32_t code) {
-        platform::SetLastError(code);
-        ++set;
-        while (set.load() < 2) {
-        }
-        seen[index] = GetLastError();
-    };
-    std::thread first(run, 0, platform::kErrorDiskFull);
-    std::thread second(run, 1, platform::kErrorInvalidName);
-    first.join();
-    second.join();
-    EXPECT_EQ(seen[0], platform::kErrorDiskFull);
-    EXPECT_EQ(seen[1], platform::kErrorInvalidName);
 }
 
 }  // namespace

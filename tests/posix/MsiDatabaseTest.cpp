@@ -164,35 +164,6 @@ TEST_F(MsiDatabaseTest, ParametersFillQueryMarkers) {
     MsiCloseHandle(view);
 }
 
-TEST_F(MsiDatabaseTest, DatabaseHandlesAreNewEachTimeAndOutlivedByViews) {
-    const MSIHANDLE second = MsiGetActiveDatabase(session.Handle());
-    ASSERT_NE(second, 0u);
-    EXPECT_NE(second, database);
-    EXPECT_EQ(MsiGetDatabaseState(second), kMsiDbStateRead);
-    EXPECT_EQ(MsiGetDatabaseState(session.Handle()), kMsiDbStateError);
-    EXPECT_EQ(MsiGetDatabaseState(0), kMsiDbStateError);
-
-    MSIHANDLE view = 0;
-    ASSERT_EQ(MsiDatabaseOpenViewW(second, u"SELECT `Key` FROM `QM_TestTable` ORDER BY `Flags`", &view),
-              kErrorSuccess);
-    EXPECT_EQ(MsiCloseHandle(second), kErrorSuccess);
-    EXPECT_EQ(MsiCloseHandle(second), kErrorInvalidHandle);
-    EXPECT_EQ(MsiGetDatabaseState(second), kMsiDbStateError);
-    // The view still reads the closed handle's database.
-    ASSERT_EQ(MsiViewExecute(view, 0), kErrorSuccess);
-    MSIHANDLE row = 0;
-    ASSERT_EQ(MsiViewFetch(view, &row), kErrorSuccess);
-    EXPECT_EQ(FieldString(row, 1), u"alpha");
-    MsiCloseHandle(row);
-    EXPECT_EQ(MsiCloseHandle(view), kErrorSuccess);
-    EXPECT_EQ(MsiCloseHandle(view), kErrorInvalidHandle);
-    EXPECT_EQ(MsiViewExecute(view, 0), kErrorInvalidHandle);
-
-    // Closing the session's own handle does not end the session.
-    EXPECT_EQ(MsiCloseHandle(session.Handle()), kErrorSuccess);
-    EXPECT_EQ(MsiSetPropertyW(session.Handle(), u"STILL", u"here"), kErrorSuccess);
-}
-
 TEST(MsiDatabaseWithoutPackageTest, SessionWithoutDatabase) {
     platform::posix::InstallerSession session;
     EXPECT_EQ(MsiGetActiveDatabase(session.Handle()), 0u);

@@ -114,14 +114,6 @@ TEST_F(Sandbox, PrefersTheExactName) {
     EXPECT_EQ(Map(u"C:\\DATA\\x"), root_ + "/C/Data/x");  // the first in byte order
 }
 
-TEST_F(Sandbox, DriveFoldersAppearOnDemand) {
-    fs::remove_all(root_);
-    EXPECT_EQ(Map(u"Q:\\x"), root_ + "/Q/x");
-    EXPECT_TRUE(fs::is_directory(root_ + "/Q"));
-    EXPECT_TRUE(platform::CreateDirectoryW(u"C:\\fresh"));
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/fresh"));
-}
-
 TEST_F(Sandbox, RootComesFromTheSetterTheEnvironmentOrTheTemporaryFolder) {
     const char* savedRoot = std::getenv("TRELLIS_SANDBOX_ROOT");
     const char* savedTmp = std::getenv("TMPDIR");
