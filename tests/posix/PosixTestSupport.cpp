@@ -10,15 +10,19 @@
 #include <sstream>
 
 #include "platform/posix/Sandbox.h"
+#include "support/ScratchFolder.h"
 
 extern char** environ;
 
 namespace test {
 
-TempDir::TempDir() {
-    std::string base = (std::filesystem::temp_directory_path() / "trellis-test-dir-XXXXXX").string();
-    if (::mkdtemp(base.data()) == nullptr) std::abort();
-    path_ = base;
+TempDir::TempDir(const char* base) {
+    std::error_code ignored;
+    const std::filesystem::path folder =
+        std::filesystem::is_directory(base, ignored) ? base : std::filesystem::temp_directory_path();
+    std::string name = (folder / "trellis-test-dir-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) std::abort();
+    path_ = name;
 }
 
 TempDir::~TempDir() {
@@ -26,7 +30,10 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-SandboxRootScope::SandboxRootScope() : previous_(platform::posix::SandboxRoot()) {
+// The process's own sandbox is set up first, so that a ScratchFolder made
+// afterwards does not move the root away again.
+SandboxRootScope::SandboxRootScope(const char* base)
+    : TempDir(base), previous_((UsePrivateSandbox(), platform::posix::SandboxRoot())) {
     platform::posix::SetSandboxRoot(Path().string());
 }
 

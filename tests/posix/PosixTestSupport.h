@@ -8,11 +8,11 @@
 
 namespace test {
 
-// A fresh folder below the system's temporary folder, removed with
-// everything in it afterwards.
+// A fresh folder below `base` (the system's temporary folder when that is
+// no folder), removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const char* base = "");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -26,7 +26,7 @@ private:
 // A TempDir that is the sandbox root while it lives.
 class SandboxRootScope : public TempDir {
 public:
-    SandboxRootScope();
+    explicit SandboxRootScope(const char* base = "");
     ~SandboxRootScope();
 
 private:
