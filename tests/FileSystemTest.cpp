@@ -170,15 +170,6 @@ TEST(SecureTempFolder, GivesUniqueEmptyFilesInOneCachedFolder) {
 
 // Whole files put in place in one step, against the backend of the build:
 // ReplaceFileW and MoveFileExW under Wine, rename in the sandbox.
-std::vector<std::u16string> Names(const std::u16string& folder) {
-    std::vector<std::u16string> names;
-    platform::FileFinder finder;
-    platform::FindData entry;
-    for (bool found = finder.First(folder + u"\\*", &entry); found; found = finder.Next(&entry)) {
-        if (entry.name != u"." && entry.name != u"..") names.push_back(entry.name);
-    }
-    return names;
-}
 
 TEST(AtomicReplaceFile, EachModeOverEachKindOfTarget) {
     enum Before { kNothing, kFile, kHidden, kReadOnly, kFolder, kTakenTemporaryName };
@@ -238,7 +229,7 @@ TEST(AtomicReplaceFile, EachModeOverEachKindOfTarget) {
             expected.push_back(u"web.config.trellis-1.tmp");
             EXPECT_TRUE(ReadWholeFile(taken, &bytes) && bytes == "someone's");
         }
-        EXPECT_EQ(Names(folder.Path()), expected);
+        EXPECT_EQ(test::FolderNames(folder.Path()), expected);
         if (c.before == kReadOnly) platform::SetFileAttributesW(target, platform::kFileAttributeNormal);
     }
 }
