@@ -144,11 +144,4 @@ TEST_F(BackupRegistry, KeysGoExactlyWhenNothingLivesInThem) {
     EXPECT_TRUE(test::CurrentUserKeyExists(u"Software\\Norrvik\\Sibling"));
 }
 
-TEST_F(BackupRegistry, NothingIsCreatedForAProductWithoutRecords) {
-    DeleteProductBackupKey(kProduct);
-    CleanUpBackupRegistry();
-    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), u"");
-}
-
 }  // namespace

@@ -28,42 +28,6 @@ std::u16string Write(const std::vector<Rows>& sections) {
     return text;
 }
 
-TEST(CustomActionData, EscapingKeepsEveryValue) {
-    const std::u16string values[] = {
-        u"",
-        u"plain",
-        u"\u0001",
-        u"a\u0002b\u0003c\u0001",
-        u"\u0004",
-        u"ends with a backslash\\",
-        u"\\",
-        u"\\\\",
-        u"backslash before a separator\\\u0001",
-        u"\\\u0002\\\u0003\\\u0001\\",
-        u"\\\\\u0003",
-        u"\u0004\u0001\u0004",
-    };
-    for (const auto& value : values) {
-        const std::u16string field = EscapeField(value);
-        EXPECT_EQ(field.back(), kFieldTerminator);
-        EXPECT_EQ(UnescapeField(field), value);
-        // Three values in a row, in a section among others.
-        const Rows rows = {{value, value, value}, {value}};
-        XmlUpdateDataReader reader(Write({rows, {}, rows}));
-        ASSERT_TRUE(reader.Parse());
-        ASSERT_EQ(reader.SectionCount(), 3u);
-        EXPECT_EQ(reader.GetSection(0), rows);
-        EXPECT_TRUE(reader.GetSection(1).empty());
-        EXPECT_EQ(reader.GetSection(2), rows);
-        // Sections past the last and fields past a row's end read as empty.
-        EXPECT_TRUE(reader.GetSection(3).empty());
-        EXPECT_EQ(FieldAt(reader.GetSection(2)[1], 5), u"");
-    }
-    EXPECT_EQ(EscapeField(u""), std::u16string(1, kFieldTerminator));
-    EXPECT_EQ(EscapeField(u"a\u0001b"), u"a\\\u0001b\u0004");
-    EXPECT_EQ(EscapeField(u"a\\b"), u"a\\b\u0004");  // backslashes are not doubled
-}
-
 TEST(CustomActionData, SplitUnescaped) {
     struct Case {
         std::u16string text;

@@ -3,17 +3,15 @@
 // sandbox), on either backend.
 #include <gtest/gtest.h>
 
-#include <set>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "installer/Logger.h"
 #include "platform/Files.h"
+#include "platform/os/AtomicFile.h"
 #include "platform/os/FileSystem.h"
 #include "support/ScratchFolder.h"
 #include "support/TestSession.h"
-#include "platform/os/AtomicFile.h"
 
 namespace {
 
@@ -62,55 +60,10 @@ TEST(PathHelpers, NormalizeBackslashes) {
     for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeBackslashes(in), out) << Narrow(in);
 }
 
-TEST(PathHelpers, ParentAndFileName) {
-    struct Row {
-        std::u16string path, parent, name;
-    };
-    const Row rows[] = {
-        {u"C:\\dir\\file.xml", u"C:\\dir", u"file.xml"},
-        {u"C:\\file.xml", u"C:", u"file.xml"},
-        {u"C:\\dir\\", u"C:\\dir", u""},
-        {u"\\file", u"", u"file"},
-        {u"file", u"", u"file"},
-        {u"\\\\server", u"", u"server"},
-        {u"\\\\server\\share", u"\\\\server", u"share"},
-        {u"root>child>leaf", u"", u"leaf"},
-        {u"C:\\a>b\\c>d", u"C:\\a>b", u"c>d"},
-        {u"", u"", u""},
-    };
-    for (const Row& r : rows) {
-        EXPECT_EQ(GetParentPath(r.path), r.parent) << Narrow(r.path);
-        EXPECT_EQ(GetFileNamePart(r.path), r.name) << Narrow(r.path);
-    }
-}
-
 class FileHelpersTest : public ::testing::Test {
 protected:
     test::ScratchFolder scratch;
 };
-
-TEST_F(FileHelpersTest, PathExistsOnlyForRootedPathsThatAreThere) {
-    ASSERT_TRUE(WriteWholeFile(scratch / u"present.txt", "x"));
-    EXPECT_TRUE(PathExists(scratch / u"present.txt"));
-    EXPECT_TRUE(PathExists(scratch.Path()));
-    EXPECT_FALSE(PathExists(scratch / u"absent.txt"));
-    EXPECT_FALSE(PathExists(u""));
-    EXPECT_FALSE(PathExists(u"present.txt"));  // not rooted: not even looked up
-}
-
-TEST_F(FileHelpersTest, WholeFilesRoundTripAtEveryLength) {
-    for (std::size_t size : {0u, 1u, 4095u, 4096u, 70001u}) {
-        std::string bytes(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + 3);
-        const auto path = scratch / (u"file" + ToWideUnsigned(size));
-        ASSERT_TRUE(WriteWholeFile(path, bytes));
-        std::string back;
-        ASSERT_TRUE(ReadWholeFile(path, &back));
-        EXPECT_EQ(back, bytes) << size;
-    }
-    std::string none;
-    EXPECT_FALSE(ReadWholeFile(scratch / u"missing", &none));
-}
 
 TEST_F(FileHelpersTest, LongPathsWorkThroughThePrefix) {
     std::u16string folder = scratch.Path();
@@ -145,27 +98,6 @@ TEST_F(FileHelpersTest, DeletionLogsWhatFailed) {
     ASSERT_TRUE(WriteWholeFile(scratch / u"there.txt", "x"));
     EXPECT_TRUE(DeleteFileLogged(scratch / u"there.txt"));
     EXPECT_FALSE(PathExists(scratch / u"there.txt"));
-}
-
-TEST(SecureTempFolder, GivesUniqueEmptyFilesInOneCachedFolder) {
-    test::UsePrivateSandbox();
-    const std::u16string& folder = GetSecureTempFolder();
-    ASSERT_FALSE(folder.empty());
-    EXPECT_NE(folder.back(), u'\\');
-    EXPECT_EQ(&folder, &GetSecureTempFolder());
-    std::set<std::u16string> names;
-    for (int i = 0; i < 5; ++i) {
-        const std::u16string file = CreateTempFile();
-        ASSERT_FALSE(file.empty());
-        EXPECT_EQ(GetParentPath(file), folder);
-        EXPECT_EQ(GetFileNamePart(file).substr(0, 3), u"per");
-        std::string bytes = "not empty";
-        ASSERT_TRUE(ReadWholeFile(file, &bytes));
-        EXPECT_TRUE(bytes.empty());
-        names.insert(file);
-    }
-    EXPECT_EQ(names.size(), 5u);
-    for (const auto& file : names) EXPECT_TRUE(DeleteFileLogged(file));
 }
 
 // Whole files put in place in one step, against the backend of the build:

@@ -6,9 +6,9 @@
 
 #include "installer/Logger.h"
 #include "installer/MsiTableReader.h"
+#include "installer/MsiText.h"
 #include "platform/Msi.h"
 #include "support/TestSession.h"
-#include "installer/MsiText.h"
 
 namespace {
 
@@ -74,17 +74,6 @@ TEST_F(MsiTableReaderTest, OrderByAndWhereShapeTheRows) {
     EXPECT_TRUE(reader.Records().empty());
 }
 
-TEST_F(MsiTableReaderTest, ReadingATableTwiceGivesTheSameRows) {
-    MsiTableReader reader(session.Handle());
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {}, u""));
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {}, u""));
-    EXPECT_EQ(reader.Records().size(), 3u);
-    EXPECT_EQ(reader.Streams().size(), 1u);
-    ASSERT_TRUE(reader.Query(u"Error", {}, u"Error = 4113"));
-    EXPECT_EQ(reader.Records().size(), 1u);
-    EXPECT_TRUE(reader.Streams().empty());
-}
-
 TEST_F(MsiTableReaderTest, MissingTableLogsTheQueryAndGivesNoRows) {
     LogSession on(session.Handle(), u"");
     MsiTableReader reader(session.Handle());
@@ -124,38 +113,6 @@ TEST(MsiTableReader, NoDatabaseLogsAndEveryQueryFailsAtTheView) {
 }
 
 // Installer texts read with the two-call pattern, on either backend.
-class MsiTextTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(session.IsOpen()) << test::FixturePath("frame"); }
-    test::TestSession session;
-};
-
-TEST_F(MsiTextTest, PropertiesOfEveryLengthReadWhole) {
-    for (std::size_t length : {0u, 1u, 255u, 256u, 1023u, 1024u, 70000u}) {
-        std::u16string value;
-        for (std::size_t i = 0; i < length; ++i) value.push_back(static_cast<char16_t>(u'a' + i % 26));
-        session.SetProperty(u"LONG_VALUE", value);
-        EXPECT_EQ(GetInstallerProperty(session.Handle(), u"LONG_VALUE"), value) << length;
-    }
-}
-
-TEST_F(MsiTextTest, PackagePropertiesAndMissingOnes) {
-    EXPECT_EQ(GetInstallerProperty(session.Handle(), u"SAMPLE_PROPERTY"), u"sample value");
-    EXPECT_EQ(GetInstallerProperty(session.Handle(), u"NO_SUCH_PROPERTY"), u"");
-    EXPECT_EQ(GetInstallerProperty(0, u"SAMPLE_PROPERTY"), u"");
-}
-
-TEST_F(MsiTextTest, RecordStringsAndFormattingLongerThanAnyFirstBuffer) {
-    const std::u16string longText(5000, u'x');
-    MsiHandle record(platform::MsiCreateRecord(2));
-    ASSERT_TRUE(record);
-    ASSERT_EQ(platform::MsiRecordSetStringW(record.Get(), 1, longText.c_str()), platform::kErrorSuccess);
-    ASSERT_EQ(platform::MsiRecordSetStringW(record.Get(), 0, u"<[1]>"), platform::kErrorSuccess);
-    EXPECT_EQ(GetRecordString(record.Get(), 1), longText);
-    EXPECT_EQ(GetRecordString(record.Get(), 2), u"");
-    EXPECT_EQ(FormatInstallerRecord(session.Handle(), record.Get()), u"<" + longText + u">");
-}
-
 TEST(ReadInstallerText, FollowsTheAnswersOfTheGetter) {
     // A value that grows between the calls is asked for again.
     std::u16string value = u"abc";

@@ -127,16 +127,6 @@ struct EncodeCase {
     std::string bytes;
 };
 
-TEST(TextEncode, Utf8) {
-    const EncodeCase cases[] = {
-        {"ascii and nul", std::u16string(u"<a/>\r\n") + u'\0', std::string("<a/>\r\n") + '\0'},
-        {"two and three bytes", u"\u00E9\u07FF\u0800\u20AC\uFFFF", "\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF"},
-        {"pairs", u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
-        {"lone surrogates", u"a\xD800" u"b\xDC00\xDBFF", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD"},
-    };
-    for (const EncodeCase& c : cases) EXPECT_EQ(WideToCodePage(platform::kCodePageUtf8, c.text), c.bytes) << c.name;
-}
-
 // Both ways, all 256 bytes in one text.
 TEST(TextEncode, Windows1252HoldsEachOfItsBytes) {
     // Bytes 0x80..0x9F; the five undefined ones stand for the C1 control of their value.

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "posix/PosixTestSupport.h"
 #include "Arguments.h"
 #include "TreeDiff.h"
 #include "platform/Strings.h"
+#include "posix/PosixTestSupport.h"
 
 namespace {
 

@@ -355,13 +355,4 @@ TEST_F(ImmediateActionsTest, UninstallSchedulesRemoveAlone) {
     EXPECT_TRUE(Logged(u"OnXmlUninstall end."));
 }
 
-TEST_F(ImmediateActionsTest, TestActionLeavesTheTextInCustomActionData) {
-    session.SetProperty(u"CustomActionData", kModuleId);  // no module filtering here
-    EXPECT_EQ(RunTestXmlUpdateDataReader(session.Handle()), 0u);
-    EXPECT_TRUE(session.Actions().empty());
-    XmlUpdateDataReader data(session.GetProperty(u"CustomActionData"));
-    ASSERT_TRUE(data.Parse());
-    EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 4u);
-}
-
 }  // namespace

@@ -6,12 +6,12 @@
 // changes no byte; bad input ends with one line and leaves the package.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
-#include <algorithm>
-#include <filesystem>
 
 #include "IdtFile.h"
 #include "PackageCheck.h"
