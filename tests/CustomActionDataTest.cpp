@@ -74,6 +74,11 @@ TEST(CustomActionData, RandomTablesRoundTripFieldByField) {
         ASSERT_TRUE(reader.Parse());
         ASSERT_EQ(reader.SectionCount(), sections.size()) << round;
         for (std::size_t s = 0; s < sections.size(); ++s) ASSERT_EQ(reader.GetSection(s), sections[s]) << round;
+        // Sections past the last and fields past a row's end read as empty.
+        EXPECT_TRUE(reader.GetSection(sections.size()).empty());
+        if (!sections[0].empty()) {
+            EXPECT_EQ(FieldAt(reader.GetSection(0)[0], 6), u"");
+        }
     }
 }
 
