@@ -140,20 +140,6 @@ TEST(InstallerSessionTest, PropertiesAreCaseSensitiveAndClearedByEmptyValues) {
     EXPECT_EQ(MsiSetPropertyW(h + 100000, u"P", u"x"), kErrorInvalidHandle);
 }
 
-TEST(InstallerSessionTest, HandlesDieWithTheSession) {
-    MSIHANDLE handle = 0;
-    {
-        InstallerSession session;
-        handle = session.Handle();
-        ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
-        EXPECT_EQ(MsiGetDatabaseState(session.DatabaseHandle()), kMsiDbStateRead);
-    }
-    std::uint32_t length = 0;
-    EXPECT_EQ(MsiGetPropertyW(handle, u"X", nullptr, &length), kErrorInvalidHandle);
-    EXPECT_EQ(InstallerSession::FromHandle(handle), nullptr);
-    EXPECT_EQ(MsiCloseHandle(handle), kErrorInvalidHandle);
-}
-
 // The immediate-action tests read what this records; here the edges.
 TEST(InstallerSessionTest, DoActionRecordsCustomActionDataOrFails) {
     InstallerSession session;

@@ -18,12 +18,6 @@ namespace {
 // The buffer convention itself is InstallerSessionTest's.
 std::u16string FieldString(MSIHANDLE record, std::uint32_t field) { return GetRecordString(record, field); }
 
-std::vector<std::u16string> AllFields(MSIHANDLE record) {
-    std::vector<std::u16string> out;
-    for (std::uint32_t i = 1; i <= MsiRecordGetFieldCount(record); ++i) out.push_back(FieldString(record, i));
-    return out;
-}
-
 class MsiDatabaseTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,82 +30,6 @@ protected:
     platform::posix::InstallerSession session;
     MSIHANDLE database = 0;
 };
-
-TEST_F(MsiDatabaseTest, ColumnInfoGivesNamesAndMsiTypeStrings) {
-    MSIHANDLE view = 0;
-    ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT * FROM `QM_TestTable`", &view), kErrorSuccess);
-    MSIHANDLE names = 0;
-    MSIHANDLE types = 0;
-    ASSERT_EQ(MsiViewGetColumnInfo(view, kMsiColInfoNames, &names), kErrorSuccess);
-    ASSERT_EQ(MsiViewGetColumnInfo(view, kMsiColInfoTypes, &types), kErrorSuccess);
-    EXPECT_EQ(AllFields(names), (std::vector<std::u16string>{u"Key", u"Name", u"Count", u"Flags", u"Note", u"Data"}));
-    // Lower case: not nullable; upper case: nullable; width 0: unbounded.
-    EXPECT_EQ(AllFields(types), (std::vector<std::u16string>{u"s72", u"S64", u"I4", u"i2", u"l0", u"V0"}));
-    MSIHANDLE ignored = 0;
-    EXPECT_EQ(MsiViewGetColumnInfo(view, 2, &ignored), kErrorInvalidParameter);
-    for (MSIHANDLE h : {names, types, view}) EXPECT_EQ(MsiCloseHandle(h), kErrorSuccess);
-
-    MSIHANDLE errorView = 0;
-    ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT `Message`, `Error` FROM `Error`", &errorView), kErrorSuccess);
-    ASSERT_EQ(MsiViewGetColumnInfo(errorView, kMsiColInfoTypes, &types), kErrorSuccess);
-    EXPECT_EQ(AllFields(types), (std::vector<std::u16string>{u"L0", u"i2"}));
-    MsiCloseHandle(types);
-    MsiCloseHandle(errorView);
-}
-
-TEST_F(MsiDatabaseTest, FetchedFieldsKeepTheirKinds) {
-    MSIHANDLE view = 0;
-    ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT * FROM `QM_TestTable` ORDER BY `Flags`", &view), kErrorSuccess);
-    ASSERT_EQ(MsiViewExecute(view, 0), kErrorSuccess);
-    MSIHANDLE alpha = 0, bravo = 0, charlie = 0, none = 99;
-    ASSERT_EQ(MsiViewFetch(view, &alpha), kErrorSuccess);
-    ASSERT_EQ(MsiViewFetch(view, &bravo), kErrorSuccess);
-    ASSERT_EQ(MsiViewFetch(view, &charlie), kErrorSuccess);
-    EXPECT_EQ(MsiViewFetch(view, &none), kErrorNoMoreItems);
-    EXPECT_EQ(none, 0u);
-
-    EXPECT_EQ(MsiRecordGetFieldCount(alpha), 6u);
-    EXPECT_EQ(FieldString(alpha, 0), u"");
-    EXPECT_EQ(MsiRecordGetInteger(alpha, 3), 42);
-    EXPECT_EQ(MsiRecordGetInteger(bravo, 3), -7);
-    EXPECT_EQ(FieldString(bravo, 3), u"-7");
-    EXPECT_EQ(MsiRecordGetInteger(charlie, 3), kMsiNullInteger);
-    EXPECT_EQ(FieldString(charlie, 3), u"");
-    EXPECT_EQ(FieldString(charlie, 2), u"");
-    EXPECT_EQ(FieldString(charlie, 5), u"third row");
-
-    // The stream, read in parts, then its size when nothing is left.
-    std::uint32_t size = 0;
-    ASSERT_EQ(MsiRecordReadStream(alpha, 6, nullptr, &size), kErrorSuccess);
-    EXPECT_EQ(size, 8u);
-    char part[5] = {};
-    size = 5;
-    ASSERT_EQ(MsiRecordReadStream(alpha, 6, part, &size), kErrorSuccess);
-    EXPECT_EQ(std::string(part, size), std::string("AB\0CD", 5));
-    ASSERT_EQ(MsiRecordReadStream(alpha, 6, nullptr, &size), kErrorSuccess);
-    EXPECT_EQ(size, 3u);
-    size = 5;
-    ASSERT_EQ(MsiRecordReadStream(alpha, 6, part, &size), kErrorSuccess);
-    EXPECT_EQ(std::string(part, size), "\xff" "EF");
-    size = 5;
-    ASSERT_EQ(MsiRecordReadStream(alpha, 6, part, &size), kErrorSuccess);
-    EXPECT_EQ(size, 0u);
-    // A stream has no text; a null stream cell is no stream.
-    EXPECT_EQ(FieldString(alpha, 6), u"");
-    size = 5;
-    EXPECT_EQ(MsiRecordReadStream(bravo, 6, part, &size), 13u);
-    EXPECT_EQ(size, 0u);
-
-    for (MSIHANDLE h : {alpha, bravo, charlie}) MsiCloseHandle(h);
-    EXPECT_EQ(MsiViewClose(view), kErrorSuccess);
-    // A closed view fetches nothing until executed again.
-    EXPECT_EQ(MsiViewFetch(view, &none), kErrorFunctionFailed);
-    ASSERT_EQ(MsiViewExecute(view, 0), kErrorSuccess);
-    ASSERT_EQ(MsiViewFetch(view, &alpha), kErrorSuccess);
-    EXPECT_EQ(FieldString(alpha, 1), u"alpha");
-    MsiCloseHandle(alpha);
-    MsiCloseHandle(view);
-}
 
 TEST_F(MsiDatabaseTest, BadQueriesFailLikeMsiDll) {
     struct Case {

@@ -16,7 +16,6 @@
 #include "platform/Files.h"
 #include "platform/os/FileSystem.h"
 #include "platform/System.h"
-#include "platform/posix/MessageBoxHook.h"
 #include "platform/posix/Sandbox.h"
 #include "posix/PosixTestSupport.h"
 #include "support/ScratchFolder.h"
@@ -195,30 +194,6 @@ TEST_F(Sandbox, AttributesWithoutAPlaceAreIgnored) {
 
 TEST(SandboxSystem, MessageTextsAreWindowsEnglish) {
     EXPECT_EQ(platform::FormatSystemMessage(99999), u"Unknown error 0x0001869F.\r\n");
-}
-
-TEST(SandboxSystem, MessageBoxesGoToTheHook) {
-    std::u16string seen;
-    std::uint32_t seenType = 0;
-    platform::posix::SetMessageBoxHook([&](const std::u16string& text, const std::u16string& caption,
-                                           std::uint32_t type) {
-        seen = caption + u": " + text;
-        seenType = type;
-        return 4;  // IDRETRY
-    });
-    EXPECT_EQ(platform::MessageBoxW(u"Disk full", u"Setup", platform::kMbIconErrorBox), 4);
-    EXPECT_EQ(seen, u"Setup: Disk full");
-    EXPECT_EQ(seenType, platform::kMbIconErrorBox);
-    platform::posix::SetMessageBoxHook(nullptr);
-    EXPECT_EQ(platform::MessageBoxW(u"printed to stderr", u"Setup", 0), 1);  // IDOK
-}
-
-TEST(SandboxSystem, ProcessSidCanBeChosen) {
-    setenv("TRELLIS_PROCESS_SID", "S-1-5-18", 1);
-    EXPECT_EQ(platform::GetProcessUserSid(), u"S-1-5-18");
-    unsetenv("TRELLIS_PROCESS_SID");
-    const std::string expected = "S-1-5-21-1000-1000-1000-" + std::to_string(getuid());
-    EXPECT_EQ(Narrow(platform::GetProcessUserSid()), expected);
 }
 
 // The temporary folder of LocalSystem is one that only it and the
