@@ -23,6 +23,38 @@ struct Recorder : ByteStreamObserver {
 
 const std::string kTwenty = "0123456789abcdefghij";
 
+TEST(ByteStreamUpdater, InsertConvertsToTheFileEncoding) {
+    struct Case {
+        XmlEncoding encoding;
+        std::u16string text;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {XmlEncoding::Utf8, u"\u00E9", "\xC3\xA9"},
+        {XmlEncoding::Utf16, u"\u00E9", std::string("\xE9\0", 2)},
+        {XmlEncoding::Iso88591, u"\u00E9", "\xE9"},
+        {XmlEncoding::Windows1252, u"\u00E9", "\xE9"},
+        {XmlEncoding::UsAscii, u"e", "e"},
+        // What the encoding cannot hold becomes a character reference, a
+        // pair of surrogates one reference.
+        {XmlEncoding::UsAscii, u"\u00E9", "&#233;"},
+        {XmlEncoding::Windows1252, u"\u20AC\u4E2D", "\x80&#20013;"},
+        {XmlEncoding::Iso88591, u"\u00FF\u20AC\U0001F600", "\xFF&#8364;&#128512;"},
+        {XmlEncoding::Utf16, u"<\u4E2D", std::string("<\0\x2D\x4E", 4)},
+        {XmlEncoding::Utf16BE, u"<\u4E2D", std::string("\0<\x4E\x2D", 4)},
+    };
+    for (const Case& c : cases) {
+        Recorder observer;
+        ByteStreamUpdater updater(&observer);
+        updater.SetBytes("[]");
+        updater.SetEncoding(c.encoding);
+        EXPECT_EQ(updater.ByteLength(c.text), static_cast<std::int32_t>(c.bytes.size()));
+        updater.Insert(1, c.text);
+        EXPECT_EQ(updater.Bytes(), "[" + c.bytes + "]") << Narrow(c.text);
+        EXPECT_EQ(observer.calls, std::vector<std::string>{"I(1," + std::to_string(c.bytes.size()) + ")"});
+    }
+}
+
 TEST(ByteStreamUpdater, EditsAndWhatTheObserverIsTold) {
     Recorder observer;
     ByteStreamUpdater updater(&observer);
