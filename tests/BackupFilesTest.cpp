@@ -52,11 +52,6 @@ TEST(BackupFileName, EverySeparatorBesideTheCounter) {
     EXPECT_EQ(TrimBackupSeparator(u"", false), u"");
 }
 
-TEST(BackupFileName, LongFolderGetsTheLongPathForm) {
-    const std::u16string folder = u"C:\\" + std::u16string(250, u'd');
-    EXPECT_EQ(BuildBackupFileName(folder + u"\\f.xml", u"", 1), u"\\\\?\\" + folder + u"\\f.xml.1.back");
-}
-
 class BackupFiles : public ::testing::Test {
 protected:
     test::ScratchFolder scratch;
@@ -101,20 +96,6 @@ TEST_F(BackupFiles, RestoreCopiesOverReadOnlyTargetsAndKeepsTheBackup) {
     EXPECT_FALSE(RestoreBackupFile(target, u""));
     EXPECT_FALSE(RestoreBackupFile(target, scratch / u"missing.back"));
     EXPECT_EQ(test::ReadBytes(target), original);
-}
-
-TEST_F(BackupFiles, CreateFolderPathMakesMissingFoldersOnly) {
-    const std::u16string file = scratch / u"a\\b\\c\\new.xml";
-    CreateFolderPath(file);
-    EXPECT_TRUE(PathExists(scratch / u"a\\b\\c"));
-    EXPECT_FALSE(test::FileExists(file));
-    CreateFolderPath(scratch / u"a\\b\\other\\new.xml");  // a and b exist already
-    EXPECT_TRUE(PathExists(scratch / u"a\\b\\other"));
-
-    // A name Windows refuses ends the walk; what the walk made goes again.
-    CreateFolderPath(scratch / u"x\\y\\bad|name\\new.xml");
-    EXPECT_FALSE(PathExists(scratch / u"x"));
-    EXPECT_TRUE(PathExists(scratch / u"a\\b"));
 }
 
 }  // namespace

@@ -74,14 +74,6 @@ TEST_F(BackupRegistry, RecordedEntryExtendsOnlyWhatStillExists) {
     }
 }
 
-TEST_F(BackupRegistry, EntryToActOn) {
-    const std::pair<const char16_t*, const char16_t*> cases[] = {
-        {u"", u""}, {u"*", u"*"}, {u"a", u"a"}, {u"*|a", u"a"}, {u"*|a|b", u"a"},
-        {u"a|b", u"a"}, {u"*|", u""}, {u"|a", u""}, {u"a*|b", u"a*"},
-    };
-    for (const auto& [value, entry] : cases) EXPECT_EQ(EntryToActOn(value), entry) << Narrow(value);
-}
-
 // A run's first change writes its run record; a later change of the same
 // run keeps it. An entry dropped without Keep() leaves the registry exactly
 // as it found it, whatever was there.

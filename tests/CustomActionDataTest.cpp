@@ -28,24 +28,6 @@ std::u16string Write(const std::vector<Rows>& sections) {
     return text;
 }
 
-TEST(CustomActionData, SplitUnescaped) {
-    struct Case {
-        std::u16string text;
-        std::vector<std::u16string> pieces;
-    };
-    const Case cases[] = {
-        {u"", {}},
-        {u"a", {u"a"}},
-        {u"a|b", {u"a", u"b"}},
-        {u"|", {u"", u""}},
-        {u"a|", {u"a", u""}},
-        {u"a\\|b|c", {u"a\\|b", u"c"}},
-        {u"\\||", {u"\\|", u""}},
-        {u"a\\b|c", {u"a\\b", u"c"}},
-    };
-    for (const Case& c : cases) EXPECT_EQ(SplitUnescaped(c.text, u'|'), c.pieces) << Narrow(c.text);
-}
-
 TEST(CustomActionData, RandomTablesRoundTripFieldByField) {
     std::mt19937 random(20261205);
     // Control characters, backslashes and ordinary text are all likely.

@@ -72,23 +72,6 @@ TEST_F(LoggerTest, LinesComeOutOfTheInstallersFormattingAsTheyWereSent) {
     EXPECT_EQ(session.LogLines(), lines);
 }
 
-TEST(MaskValues, EveryOccurrenceBecomesOneMask) {
-    struct Case {
-        const char16_t* text;
-        std::vector<std::u16string> values;
-        const char16_t* masked;
-    };
-    const Case cases[] = {
-        {u"pw=hunter2;", {u"hunter2"}, u"pw=**********;"},
-        {u"hunter2hunter2 and hunter2", {u"hunter2"}, u"********** and **********"},  // touching: one mask
-        {u"xabcabx", {u"abca", u"cab"}, u"x**********x"},                              // overlapping values
-        {u"aaaa", {u"aa"}, u"**********"},                                          // overlapping occurrences
-        {u"nothing here", {u"", u"absent"}, u"nothing here"},
-        {u"", {u"x"}, u""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(MaskValues(c.text, c.values), c.masked) << Narrow(c.text);
-}
-
 // Hidden values come from the properties MsiHiddenProperties names; a
 // value that a locator finds joins them.
 TEST_F(LoggerTest, HiddenValuesStayOutOfLinesAndProgress) {

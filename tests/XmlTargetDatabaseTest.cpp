@@ -199,62 +199,6 @@ TEST_F(XmlTargetDatabaseTest, EdgesOfTagsAndTexts) {
     ExpectPositionsMatchBytes(*db);
 }
 
-TEST_F(XmlTargetDatabaseTest, EntitiesAndProcessingInstructions) {
-    const auto db = Parse(
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"inner text\">]>\n"
-        "<r>\n  a&e;b <?pi skipped?> c\n  <s>&#60;&#x3E;</s>\n</r>\n");
-    const TargetNode& r = Node(*db, u"r");
-    EXPECT_EQ(r.text, u"ainner textb  c");
-    EXPECT_EQ(Raw(*db, r), (std::vector<WideString>{u"a&e;b", u"c"}));
-    const TargetNode& s = Node(*db, u"s");
-    EXPECT_EQ(s.text, u"<>");
-    EXPECT_EQ(Raw(*db, s), std::vector<WideString>{u"&#60;&#x3E;"});
-}
-
-TEST_F(XmlTargetDatabaseTest, FilesWithoutAnEncodingAreEditedAsUtf8) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-        XmlEncoding encoding;
-    };
-    const Case cases[] = {
-        {"no declaration", "<a>x</a>", XmlEncoding::Utf8},
-        {"no encoding", "<?xml version='1.0'?><a>x</a>", XmlEncoding::Utf8},
-        {"lower case name", "<?xml version='1.0' encoding='iso-8859-1'?><a>x</a>", XmlEncoding::Iso88591},
-        {"US-ASCII", "<?xml version='1.0' encoding='US-ASCII'?><a>x</a>", XmlEncoding::UsAscii},
-        // A UTF-16 file must be edited in UTF-16 even when it names no encoding.
-        {"UTF-16 byte order mark", "\xFF\xFE" + xmltest::Utf16Le(u"<a>x</a>"), XmlEncoding::Utf16},
-        {"UTF-16 without mark", xmltest::Utf16Le(u"<?xml version='1.0'?><a>x</a>"), XmlEncoding::Utf16},
-    };
-    for (const Case& c : cases) {
-        const auto db = Parse(c.bytes);
-        EXPECT_EQ(db->Updater().Encoding(), c.encoding) << c.name;
-        EXPECT_EQ(db->Root()->text, u"x") << c.name;
-        ExpectPositionsMatchBytes(*db);
-    }
-}
-
-TEST_F(XmlTargetDatabaseTest, ChunkBoundaries) {
-    // Texts and tags across the 64 KiB chunks; a file that ends exactly at
-    // a chunk's end; the same file cut short there.
-    std::string bytes = "<r>";
-    for (int i = 0; bytes.size() < 65536 - 200; ++i) bytes += "<v n=\"" + std::to_string(i) + "\">text \xC3\xA9 " + std::to_string(i) + "</v>\n";
-    bytes += std::string(65536 - 4 - bytes.size(), ' ');
-    bytes += "</r>";
-    ASSERT_EQ(bytes.size(), 65536u);
-    ExpectPositionsMatchBytes(*Parse(bytes));
-
-    std::string longText = "<r>" + std::string(70000, 'x') + "&amp;" + std::string(70000, 'y') + "</r>";
-    const auto db = Parse(longText);
-    ASSERT_EQ(db->Root()->textRanges.size(), 1u);
-    EXPECT_EQ(db->Root()->textRanges[0].begin, 3);
-    EXPECT_EQ(db->Root()->textRanges[0].end, 3 + 140005);
-    EXPECT_EQ(db->Root()->text.size(), 140001u);
-
-    const Exception e = ParseFailure(bytes.substr(0, 65536 - 4) + std::string(4, ' '));
-    EXPECT_EQ(e.ErrorNumber(), 4113);
-}
-
 TEST_F(XmlTargetDatabaseTest, Errors) {
     struct Case {
         const char* name;
@@ -333,37 +277,6 @@ protected:
 
 constexpr std::uint32_t kKey = kXmlAttributeKey | kXmlAttributeBelongs | kXmlAttributeInstall;
 constexpr std::uint32_t kBelongs = kXmlAttributeBelongs | kXmlAttributeInstall;
-
-TEST_F(XmlMatchingTest, ByPathKeysAndText) {
-    XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);
-    XmlElementRecord& appSettings = Add(u"s", u"appSettings", &configuration);
-    struct Case {
-        const char* name;
-        std::vector<XmlAttributeRecord> attributes;
-        int mode;
-        std::vector<WideString> keys;
-    };
-    const Case cases[] = {
-        {"path alone: every add, in document order", {}, XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
-        {"one key", {Attribute(u"key", u"Endpoint", kKey)}, XML_UPDATE_INSTALL, {u"add"}},
-        {"a key with two matches", {Attribute(u"key", u"Retries", kKey)}, XML_UPDATE_INSTALL, {u"add_1", u"add_2"}},
-        {"two keys", {Attribute(u"key", u"Retries", kKey), Attribute(u"value", u"5", kKey)}, XML_UPDATE_INSTALL,
-         {u"add_2"}},
-        {"values compare exactly", {Attribute(u"key", u"retries", kKey)}, XML_UPDATE_INSTALL, {}},
-        {"an attribute that only belongs is no key in install runs", {Attribute(u"key", u"x", kBelongs)},
-         XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
-        {"but is one in uninstall runs", {Attribute(u"key", u"Endpoint", kBelongs)}, XML_UPDATE_UNINSTALL, {u"add"}},
-        {"an uninstall attribute is never a key",
-         {Attribute(u"key", u"x", kKey | kXmlAttributeUninstall)}, XML_UPDATE_UNINSTALL, {u"add", u"add_1", u"add_2"}},
-    };
-    for (const Case& c : cases) {
-        XmlElementRecord& add = Add(u"a", u"add", &appSettings);
-        add.attributes = c.attributes;
-        EXPECT_EQ(Match(add, c.mode), c.keys) << c.name;
-    }
-    EXPECT_EQ(Match(configuration, XML_UPDATE_INSTALL), std::vector<WideString>{u"configuration"});
-    EXPECT_EQ(Match(Add(u"x", u"add", &configuration), XML_UPDATE_INSTALL), std::vector<WideString>{});
-}
 
 TEST_F(XmlMatchingTest, AncestorKeysAndUninstallTexts) {
     XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);

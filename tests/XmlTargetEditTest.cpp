@@ -27,52 +27,6 @@ protected:
     test::ScratchFolder scratch;
 };
 
-TEST_F(XmlTargetEditTest, PositionsFollowEachEdit) {
-    //                             0         1         2
-    //                             0123456789012345678901234567
-    const std::string document = "<r><a x='1'>text</a><b/></r>";
-    struct Case {
-        const char* name;
-        char op;  // 'E' erase, 'I' insert
-        std::int32_t a;
-        std::int32_t b;           // erase end
-        const char16_t* text;     // insert text
-        // a's start, attrStart, startTagEnd, text begin, text end, endTagStart, end
-        std::vector<std::int32_t> expected;
-    };
-    const Case cases[] = {
-        {"nothing changed", 'E', 5, 5, u"", {3, 6, 11, 12, 16, 16, 20}},
-        {"insert before", 'I', 0, 0, u"12", {5, 8, 13, 14, 18, 18, 22}},
-        {"insert at start moves it", 'I', 3, 0, u"12", {5, 8, 13, 14, 18, 18, 22}},
-        {"insert at attrStart leaves it", 'I', 6, 0, u"y='2' ", {3, 6, 17, 18, 22, 22, 26}},
-        {"insert inside text", 'I', 14, 0, u"--", {3, 6, 11, 12, 18, 18, 22}},
-        {"insert at text end moves it", 'I', 16, 0, u"!", {3, 6, 11, 12, 17, 17, 21}},
-        {"insert after", 'I', 20, 0, u"<c/>", {3, 6, 11, 12, 16, 16, 24}},
-        {"erase after", 'E', 20, 24, u"", {3, 6, 11, 12, 16, 16, 20}},
-        {"erase ending at start", 'E', 1, 3, u"", {1, 4, 9, 10, 14, 14, 18}},
-        {"erase from start keeps it", 'E', 3, 6, u"", {3, 3, 8, 9, 13, 13, 17}},
-        {"erase inside the text", 'E', 13, 15, u"", {3, 6, 11, 12, 14, 14, 18}},
-        {"erase the attributes", 'E', 6, 11, u"", {3, 6, 6, 7, 11, 11, 15}},
-        {"erase across the start", 'E', 2, 5, u"", {-1, 3, 8, 9, 13, 13, 17}},
-        {"erase the whole element", 'E', 2, 20, u"", {-1, -1, -1, -1, -1, -1, 2}},
-        {"erase past its end", 'E', 2, 21, u"", {-1, -1, -1, -1, -1, -1, -1}},
-        {"erase the text", 'E', 12, 16, u"", {3, 6, 11, 12, 12, 12, 16}},
-    };
-    for (const Case& c : cases) {
-        const auto db = Parse(document);
-        if (c.op == 'E') {
-            db->Updater().Erase(c.a, c.b);
-        } else {
-            db->Updater().Insert(c.a, c.text);
-        }
-        const TargetNode& a = db->Nodes().at(u"a");
-        ASSERT_EQ(a.textRanges.size(), 1u);
-        const std::vector<std::int32_t> positions = {a.start, a.attrStart, a.startTagEnd, a.textRanges[0].begin,
-                                                     a.textRanges[0].end, a.endTagStart, a.end};
-        EXPECT_EQ(positions, c.expected) << c.name;
-    }
-}
-
 // Random edits in batches over the sample files, with nothing looked at
 // between the edits of a batch: every position must be exactly where the
 // rules of a single edit, applied one edit at a time to the parsed

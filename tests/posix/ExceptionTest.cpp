@@ -113,20 +113,6 @@ TEST_F(ExceptionTest, NumberedErrorImmediateIsFormattedFromTheErrorTable) {
               lines.end());
 }
 
-TEST_F(ExceptionTest, NumberedErrorWithoutTemplateShowsNothing) {
-    LogSession on(session.Handle(), u"");
-    for (int number : {4114, 4999}) {  // an empty template, and no row at all
-        session.ClearMessages();
-        Exception(TRELLIS_HERE, number).Show(session.Handle());
-        const auto lines = LogLines();
-        EXPECT_NE(std::find(lines.begin(), lines.end(), u"Error template [" + ToWideDecimal(number) + u"]: "),
-                  lines.end());
-    }
-    EXPECT_TRUE(boxes.empty());
-    Exception(TRELLIS_HERE, 4113).Show(0);  // no handle: nothing at all
-    EXPECT_TRUE(boxes.empty());
-}
-
 TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
     LogSession on(session.Handle(), u"");
     Deferred();

@@ -182,25 +182,6 @@ TEST_F(ImmediateActionsTest, CustomEvaluatorHasTheLastWord) {
     for (const auto& line : LogLines()) EXPECT_NE(line.rfind(u"Using custom evaluator", 0), 0u);
 }
 
-TEST(ModuleIds, OnlyGuidsWithUnderscoresOrHyphens) {
-    struct Case {
-        std::u16string text;
-        bool valid;
-    };
-    const Case cases[] = {
-        {u"11111111_2222_3333_4444_555555555555", true},
-        {u"11111111-2222-3333-4444-555555555555", true},
-        {u"abcdef01_ABCD_ef01_2345_6789abcdefAB", true},
-        {u"11111111_2222_3333_4444_55555555555x", false},
-        {u"11111111_2222_3333_4444_5555555555555", false},
-        {u"11111111_2222_3333_4444_55555555555", false},
-        {u"{1111111_2222_3333_4444_555555555555}", false},
-        {u"111111112222_3333_4444_555555555555_", false},
-        {u"", false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(IsValidModuleId(c.text), c.valid) << Narrow(c.text);
-}
-
 class ModuleScopeTest : public ImmediateActionsTest {};
 
 TEST_F(ModuleScopeTest, MainPackageSkipsRowsOfModulesOnly) {
