@@ -37,21 +37,6 @@ TEST(BackupFileName, PatternsAndCounters) {
     EXPECT_EQ(BuildBackupFileName(u"web.config", u"", 0), u"web.config.back");  // no folder
 }
 
-TEST(BackupFileName, EverySeparatorBesideTheCounter) {
-    for (char16_t separator : std::u16string(kBackupSeparators)) {
-        const std::u16string s(1, separator);
-        const std::u16string after = u"#" + s + u"x", before = u"x" + s + u"#";
-        EXPECT_EQ(BuildBackupFileName(u"C:\\A\\f", after, 0), u"C:\\A\\x") << Narrow(s);
-        EXPECT_EQ(BuildBackupFileName(u"C:\\A\\f", after, 1), u"C:\\A\\1" + s + u"x") << Narrow(s);
-        EXPECT_EQ(BuildBackupFileName(u"C:\\A\\f", before, 0), u"C:\\A\\x") << Narrow(s);
-        EXPECT_EQ(BuildBackupFileName(u"C:\\A\\f", before, 2), u"C:\\A\\x" + s + u"2") << Narrow(s);
-        EXPECT_EQ(TrimBackupSeparator(s + u"a" + s, true), s + u"a");
-        EXPECT_EQ(TrimBackupSeparator(s + u"a" + s, false), u"a" + s);
-    }
-    EXPECT_EQ(TrimBackupSeparator(u"a+", true), u"a+");
-    EXPECT_EQ(TrimBackupSeparator(u"", false), u"");
-}
-
 class BackupFiles : public ::testing::Test {
 protected:
     test::ScratchFolder scratch;
@@ -68,20 +53,6 @@ TEST_F(BackupFiles, TakenNamesMoveTheCounterOn) {
     for (const char16_t* suffix : {u".back", u".1.back", u".3.back"}) {
         EXPECT_EQ(test::ReadBytes(target + suffix), original) << Narrow(suffix);
     }
-}
-
-// The file must never be changed without its backup: a backup that cannot
-// be written for another reason than a taken name throws instead of going on.
-TEST_F(BackupFiles, FailedBackupThrowsAndLeavesNoBackup) {
-    const std::u16string elsewhere = scratch / u"missing\\web.config";
-    try {
-        BackupTargetFile(elsewhere, u"", original);
-        FAIL() << "no exception for a missing folder";
-    } catch (const Exception& e) {
-        EXPECT_NE(e.Description().find(elsewhere), std::u16string::npos);
-        EXPECT_NE(e.Description().find(u"LastError= 3-"), std::u16string::npos) << Narrow(e.Description());
-    }
-    EXPECT_FALSE(test::FileExists(elsewhere + u".back"));
 }
 
 TEST_F(BackupFiles, RestoreCopiesOverReadOnlyTargetsAndKeepsTheBackup) {

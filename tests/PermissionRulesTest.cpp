@@ -1,20 +1,17 @@
-// Permission rules: the well-known account table, the rules applied to
-// files through the security functions of the backend, and saving and
-// restoring access lists with icacls across an upgrade with the saved
-// permissions value that carries them from one product to the next.
+// Permission rules applied to files through the security functions of the
+// backend, and access lists saved and restored with icacls across an
+// upgrade, with the saved permissions value that carries them from one
+// product to the next.
 #include <gtest/gtest.h>
 
 #include <deque>
 #include <functional>
 
 #include "custact/XML/src/xml/BackupRegistry.h"
-#include "custact/XML/src/xml/XmlCollect.h"
 #include "installer/Logger.h"
-#include "permissions/FilePermissions.h"
 #include "permissions/Icacls.h"
 #include "permissions/PermissionRules.h"
 #include "permissions/SavedPermissions.h"
-#include "permissions/WellKnownAccounts.h"
 #include "platform/Files.h"
 #include "platform/Security.h"
 #include "platform/os/FileSystem.h"
@@ -148,20 +145,6 @@ TEST_F(ApplyRules, MissingObjects) {
     EXPECT_EQ(abort.reports, std::vector<std::u16string>{u"[ERR] Object does not physically exist. Stopping instalation."});
 }
 
-TEST_F(ApplyRules, FilesOfTheManagerGetTheirRules) {
-    if (!KeepsAccessLists()) GTEST_SKIP() << kNoAccessLists;
-    const std::u16string data = test::ActionDataText(
-        {{}, {{u"web", u"web.config", scratch.Path() + u"\\"}, {u"bare", u"bare.xml", scratch.Path() + u"\\"}},
-         {}, {}, {{u"web", u"QM_XmlFile", u"", u"Users", u"1179817"}}});
-    XmlUpdateDataReader reader(data);
-    reader.Parse();
-    XmlManager manager(0);
-    CollectXmlData(manager, reader);
-    EXPECT_TRUE(ApplyFilePermissions(manager, manager.data.files.at(u"bare")));  // no rules, and missing
-    EXPECT_TRUE(ApplyFilePermissions(manager, manager.data.files.at(u"web")));
-    EXPECT_EQ(MaskOf(Entries(file), u"S-1-5-32-545"), 1179817u);
-}
-
 TEST_F(ApplyRules, InfoLinesGoToTheLog) {
     test::TestSession session;
     ASSERT_TRUE(session.IsOpen());
@@ -180,20 +163,6 @@ TEST_F(ApplyRules, InfoLinesGoToTheLog) {
 // Saving and restoring access lists with icacls across an upgrade, and the
 // saved permissions value that carries them from one product to the next.
 const std::u16string kUpgradeCode = u"{9E8D7C6B-5A4F-4E3D-2C1B-0A9F8E7D6C5B}";
-
-TEST(SavedPermissionsValue, JoinsAndSplitsEntries) {
-    const SavedPermissions saved = {{u"C:\\a.xml", u"a.xml\r\nD:AI(A;;FA;;;SY)\r\n"}, {u"C:\\b.xml", u""}};
-    const std::u16string text = JoinSavedPermissions(saved);
-    EXPECT_EQ(text, u"C:\\a.xml\u0002a.xml\r\nD:AI(A;;FA;;;SY)\r\n\u0001C:\\b.xml\u0002");
-    SavedPermissions back;
-    SplitSavedPermissions(text, back);
-    EXPECT_EQ(back, saved);
-
-    SavedPermissions odd = {{u"C:\\old.xml", u"kept"}};
-    SplitSavedPermissions(u"no separator\u0001C:\\x\u0002y\u0002last\u0001C:\\old.xml\u0002new", odd);
-    EXPECT_EQ(odd, (SavedPermissions{{u"C:\\x", u"last"}, {u"C:\\old.xml", u"new"}}));
-    EXPECT_EQ(JoinSavedPermissions({}), u"");
-}
 
 TEST(SavedPermissionsValue, TravelsThroughTheRegistry) {
     test::DeleteNorrvikTree();

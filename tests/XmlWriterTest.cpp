@@ -76,31 +76,6 @@ TEST_F(XmlWriterTest, EachEncodingAndTheByteOrderMarkRule) {
     EXPECT_TRUE(levels.empty());
 }
 
-TEST_F(XmlWriterTest, ElementsAttributesTextsAndComments) {
-    XmlWriter writer(u"~", Collect());
-    writer.SetIndentUnit(u"\t");
-    writer.SetStandalone(false);
-    writer.SetVersion(u"");
-    EXPECT_EQ(writer.GetDeclaration(), u"<?xml version=\"\" encoding=\"\" standalone=\"no\"?>");
-    writer.WriteStartElement(u"root");
-    writer.WriteAttribute(u"", u"nameless");
-    writer.WriteAttribute(u"v", u"a\tb\nc\r\"d\" & 'e' <f>\u0002");
-    writer.WriteAttribute(u"blank", u"");
-    writer.CloseStartElement(u"root", false, u"Tom & Jerry\tsay \"hi\"\n");
-    writer.WriteStartElement(u"leaf");
-    writer.CloseStartElement(u"leaf", true, u"1 < 2");
-    writer.WriteComment(u"kept as is: <&>");
-    EXPECT_FALSE(writer.WriteEndElement(u"other"));
-    EXPECT_TRUE(writer.WriteEndElement(u"root"));
-    EXPECT_FALSE(writer.WriteEndElement(u"root"));
-    EXPECT_EQ(writer.Buffer(),
-              u"<root v=\"a&#9;b&#10;c&#13;&quot;d&quot; &amp; &apos;e&apos; &lt;f&gt;&#2;\" blank=\"\">\r\n"
-              u"\tTom &amp; Jerry\tsay \"hi\"\n\r\n"
-              u"\t<leaf>1 &lt; 2</leaf>\r\n"
-              u"\t<!-- kept as is: <&> -->\r\n"
-              u"</root>\r\n");
-}
-
 TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
     XmlElementRecord& list = Add(u"list", nullptr, 0);
     list.attributes = {
