@@ -22,32 +22,6 @@ std::unique_ptr<XmlManager> Collect(const std::vector<ActionSection>& sections) 
     return manager;
 }
 
-TEST(CollectXmlData, RunProperties) {
-    struct Case {
-        ActionSection properties;
-        const char16_t* productKey;
-        bool removeAll;
-        bool isUpgrading;
-    };
-    const Case cases[] = {
-        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL"}}, u"{P}", true, false},
-        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"all"}}, u"{P}", false, false},
-        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL,Docs"}}, u"{P}", false, false},
-        {{{u"ProductCode", u"{P}"}, {u"QM_CA_MODULE_ID", u"M_1"}}, u"{P}.M_1", false, false},
-        {{{u"ProductCode", u"{P}"}, {u"OLDPRODUCTS", u"{O}"}}, u"{P}", false, true},
-        {{{u"UPGRADINGPRODUCTCODE", u"{N}"}}, u"", false, true},
-        {{}, u"", false, false},
-    };
-    for (const Case& c : cases) {
-        const auto manager = Collect({c.properties});
-        EXPECT_EQ(manager->productKey, c.productKey);
-        EXPECT_EQ(manager->removeAll, c.removeAll) << Narrow(manager->productKey);
-        EXPECT_EQ(manager->isUpgrading, c.isUpgrading) << Narrow(manager->productKey);
-        EXPECT_TRUE(manager->data.files.empty());
-    }
-    EXPECT_EQ(Collect({{{u"UpgradeCode", u"{U}"}}})->upgradeCode, u"{U}");
-}
-
 const ActionSection kFiles = {
     {u"web", u"WEB~1.CON|web.config", u"C:\\App\\", u"Comp", u"cfg", u"72", u"1.0", u"UTF-8", u"4", u"#.old"},
     {u"other", u"other.xml", u"D:\\Data\\", u"Comp", u"none", u"x", u"", u"", u"", u""},

@@ -50,22 +50,6 @@ protected:
     test::ScratchFolder scratch;
 };
 
-TEST_F(FileHelpersTest, LongPathsWorkThroughThePrefix) {
-    std::u16string folder = scratch.Path();
-    while (folder.size() < 300) {
-        folder += u"\\" + Repeat(u'd', 60);
-        ASSERT_TRUE(platform::CreateDirectoryW(ToLongPath(folder))) << folder.size();
-    }
-    const auto file = folder + u"\\deep.xml";
-    ASSERT_TRUE(WriteWholeFile(file, "<deep/>"));
-    std::string back;
-    ASSERT_TRUE(ReadWholeFile(file, &back));
-    EXPECT_EQ(back, "<deep/>");
-    EXPECT_TRUE(PathExists(file));
-    EXPECT_TRUE(DeleteOwnFile(file));
-    EXPECT_FALSE(PathExists(file));
-}
-
 TEST_F(FileHelpersTest, DeletionLogsWhatFailed) {
     test::TestSession session;
     ASSERT_TRUE(session.IsOpen());
@@ -149,25 +133,6 @@ TEST(AtomicReplaceFile, EachModeOverEachKindOfTarget) {
         EXPECT_EQ(test::FolderNames(folder.Path()), expected);
         if (c.before == kReadOnly) platform::SetFileAttributesW(target, platform::kFileAttributeNormal);
     }
-}
-
-TEST(AtomicReplaceFile, KindsOfPathsTellMissingFromCannotTell) {
-    test::ScratchFolder folder;
-    ASSERT_TRUE(WriteWholeFile(folder / u"file.xml", "x"));
-    const std::pair<std::u16string, platform::PathKind> cases[] = {
-        {folder / u"file.xml", platform::PathKind::File},
-        {folder.Path(), platform::PathKind::Folder},
-        {folder / u"missing.xml", platform::PathKind::Missing},
-        {folder / u"missing\\below.xml", platform::PathKind::Missing},
-    };
-    for (const auto& [path, expected] : cases) {
-        platform::PathKind kind = platform::PathKind::Device;
-        EXPECT_TRUE(platform::GetPathKind(path, &kind));
-        EXPECT_EQ(kind, expected);
-    }
-    // A name the system refuses is no "not found".
-    platform::PathKind kind;
-    EXPECT_FALSE(platform::GetPathKind(folder / u"bad|name.xml", &kind));
 }
 
 }  // namespace

@@ -55,30 +55,6 @@ protected:
         EXPECT_EQ(platform::GetNamedSecurityDacl(path, platform::kSeFileObject, &list), 0u);
         return list.ExplicitEntries();
     }
-    // Wine builds a file's access list from its Unix mode bits and drops
-    // entries for any other account than the owner and Everyone.
-    bool KeepsAccessLists() const {
-        const std::u16string probe = scratch / u"probe.xml";
-        test::WriteBytes(probe, "");
-        platform::AccessList existing, merged;
-        platform::GetNamedSecurityDacl(probe, platform::kSeFileObject, &existing);
-        const platform::AccessEntry entry{u"S-1-5-32-545", platform::kFileGenericRead, platform::kSetAccess, 0, 0};
-        return platform::SetEntriesInAclW({entry}, &existing, &merged) == 0 &&
-               platform::SetNamedSecurityDacl(probe, platform::kSeFileObject, merged) == 0 &&
-               MaskOf(Entries(probe), u"S-1-5-32-545") == platform::kFileGenericRead;
-    }
-    static std::string Describe(const std::vector<platform::AccessEntry>& entries) {
-        std::string text;
-        for (const auto& e : entries)
-            text += " (" + std::to_string(e.mode) + " " + Narrow(e.sid) + " " + std::to_string(e.permissions) + " " +
-                    std::to_string(e.inheritance) + ")";
-        return text;
-    }
-    static std::uint32_t MaskOf(const std::vector<platform::AccessEntry>& entries, const std::u16string& sid) {
-        for (const auto& e : entries)
-            if (e.sid == sid && e.mode == platform::kGrantAccess) return e.permissions;
-        return 0;
-    }
     PermissionSet Set(const std::u16string& name, std::vector<PermissionRule> rules) const {
         PermissionSet set;
         set.objectName = name;
@@ -89,31 +65,6 @@ protected:
     test::ScratchFolder scratch;
     const std::u16string file = scratch / u"web.config";
 };
-
-constexpr const char* kNoAccessLists = "this system keeps no access list entries for other accounts on files (Wine)";
-
-TEST_F(ApplyRules, RulesAreMergedByAccountAndSetAgain) {
-    if (!KeepsAccessLists()) GTEST_SKIP() << kNoAccessLists;
-    const std::vector<platform::AccessEntry> before = Entries(file);
-    SCOPED_TRACE("before:" + Describe(before));
-    EXPECT_EQ(ApplyPermissionRules(Set(file, {})), 0);  // no rules: not touched
-    EXPECT_EQ(Entries(file).size(), before.size());
-
-    const PermissionSet set = Set(file, {{u"", u"S-1-1-0", platform::kFileGenericRead},
-                                         {u"", u"s-1-5-32-545", platform::kFileGenericReadExecute},
-                                         {u"", u"Administrators", platform::kFileAllAccess}});
-    ASSERT_EQ(ApplyPermissionRules(set), 0);
-    auto entries = Entries(file);
-    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericRead) << Describe(entries);
-    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
-    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-544"), platform::kFileAllAccess);
-
-    // SET_ACCESS replaces the account's entry instead of adding to it.
-    ASSERT_EQ(ApplyPermissionRules(Set(file, {{u"", u"Everyone", platform::kFileGenericWrite}})), 0);
-    entries = Entries(file);
-    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericWrite) << Describe(entries);
-    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
-}
 
 TEST_F(ApplyRules, UnresolvableAccountChangesNothing) {
     const std::size_t before = Entries(file).size();

@@ -1,13 +1,10 @@
-// The checks of names and characters against Expat itself (what they let
-// through must read back, and what they refuse must not), and the edges of
-// the "graph" class that escaping goes by. (What escaping writes is in the
-// byte tests of the node edits and the writer.)
+// The checks of names and characters against Expat itself: what they let
+// through must read back, and what they refuse must not.
 #include <gtest/gtest.h>
 #include <expat.h>
 
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
-#include "platform/os/XmlCharClass.h"
 #include "platform/os/XmlSyntax.h"
 #include "support/MergeBench.h"
 
@@ -81,14 +78,6 @@ TEST(XmlSyntax, DisallowedCharactersAreThoseExpatRefusesEvenAsReferences) {
     }
     EXPECT_EQ(FindDisallowedXmlCharacter(u"ok\xDC00\xD800"), char32_t{0xDC00});
     EXPECT_EQ(FindDisallowedXmlCharacter(u"ends\xD800"), char32_t{0xD800});
-}
-
-TEST(XmlEscape, GraphClassAtTheEdgesOfItsTable) {
-    for (char16_t c = 0; c < 0x80; ++c) EXPECT_EQ(IsGraphCharacter(c), c > 0x20 && c < 0x7F) << int(c);
-    const std::pair<char16_t, bool> cases[] = {{0x0377, true}, {0x0378, false}, {0x2007, true}, {0x200A, false},
-                                               {0xD7FB, true}, {0xD7FC, false}, {0xD800, true}, {0xFA6D, true},
-                                               {0xFA6E, false}, {0xFFFD, true}, {0xFFFE, false}};
-    for (const auto& c : cases) EXPECT_EQ(IsGraphCharacter(c.first), c.second) << std::hex << int(c.first);
 }
 
 }  // namespace

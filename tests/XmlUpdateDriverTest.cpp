@@ -138,17 +138,6 @@ TEST_F(XmlUpdateDriver, EachFlagCombinationEditsItsMatches) {
     }
 }
 
-TEST_F(XmlUpdateDriver, UnchangedBytesAfterAWriteDropTheBackup) {
-    // The text is written again with the same value: the file is saved, but
-    // it equals its backup, so no backup is kept or recorded.
-    test::WriteBytes(target, kDocument);
-    auto manager = Manager({{u"e", u"root", u"name", 1, 8, u"old", 0}}, {});
-    Run(*manager, 1);
-    EXPECT_EQ(test::ReadBytes(target), kDocument);
-    EXPECT_FALSE(test::FileExists(backup));
-    EXPECT_EQ(BackupValue(), u"<absent>");
-}
-
 TEST_F(XmlUpdateDriver, FailuresLeaveTheFileAndNoBackup) {
     struct Case {
         const char* name;
@@ -173,19 +162,6 @@ TEST_F(XmlUpdateDriver, FailuresLeaveTheFileAndNoBackup) {
         EXPECT_FALSE(test::FileExists(backup));
         EXPECT_EQ(BackupValue(), u"<absent>");
     }
-}
-
-TEST_F(XmlUpdateDriver, SecondBackupOfTheSameFileIsRecordedBesideTheFirst) {
-    test::WriteBytes(target, kDocument);
-    auto first = Manager({{u"e", u"root", u"name", 1, 8, u"one", 0}}, {});
-    Run(*first, 1);
-    auto second = Manager({{u"e", u"root", u"name", 1, 8, u"two", 0}}, {});
-    Run(*second, 1);
-    const std::vector<std::u16string> entries = SplitBackupValue(BackupValue());
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(test::ReadBytes(entries[0]), kDocument);
-    EXPECT_EQ(test::ReadBytes(entries[1]), WithLine("old", "one"));
-    EXPECT_EQ(test::ReadBytes(target), WithLine("old", "two"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The XML writer: each encoding, markup and escapes, records with their
-// children, and the failures it reports. (New files byte for byte are
-// SourceFragmentsTest's.)
+// The XML writer's output in each encoding, and the failures it reports.
+// (New files and fragments byte for byte are SourceFragmentsTest's and the
+// node-edit tests'.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -74,42 +74,6 @@ TEST_F(XmlWriterTest, EachEncodingAndTheByteOrderMarkRule) {
     output.Flush();
     EXPECT_EQ(ReadBack(path), cases[5].second + std::string("!\0", 2));
     EXPECT_TRUE(levels.empty());
-}
-
-TEST_F(XmlWriterTest, RecordsWithTheirChildrenAtTheDepthOfTheirPlace) {
-    XmlElementRecord& list = Add(u"list", nullptr, 0);
-    list.attributes = {
-        {kAttributeFromUpdate, u"late", u"3", kWritten, 9},
-        {kAttributeFromUpdate, u"both", u"b", kWritten | kXmlAttributeUninstall, 2},
-        {kAttributeFromUpdate, u"off", u"u", kXmlAttributeBelongs | kXmlAttributeUninstall, 1},
-        {kAttributeFromUpdate, u"removeOnly", u"r", kXmlAttributeSetOrRemove | kXmlAttributeInstall, 0},
-        {kAttributeFromUpdate, u"set", u"s", kWritten | kXmlAttributeSetOrRemove, -1},
-        {kAttributeFromUpdate, u"late", u"duplicate", kWritten, 10},
-        {kAttributeFromUpdate, u"empty", u"", kWritten, 4},
-    };
-    Add(u"second", u"list", 2, u"two");
-    Add(u"first", u"list", 1);
-    Add(u"note", u"list", 3, u"a & b", kXmlElementComment);
-    XmlElementRecord& gone = Add(u"gone", u"list", 4, u"", kXmlElementRemoveOnInstall);
-    XmlElementRecord& below = Add(u"below", u"gone", 0);
-    XmlWriter writer(u"~", Collect());
-    writer.SetDepth(1);
-    writer.WriteRecord(data, list, XML_UPDATE_INSTALL, true);
-    EXPECT_EQ(writer.Buffer(),
-              u"  <list set=\"s\" both=\"b\" late=\"3\">\r\n"
-              u"    <first/>\r\n"
-              u"    <second>two</second>\r\n"
-              u"    <!-- a & b -->\r\n"
-              u"  </list>\r\n");
-    EXPECT_TRUE(gone.IsProcessed());
-    EXPECT_FALSE(below.IsProcessed());
-
-    XmlWriter uninstall(u"~", Collect());
-    uninstall.WriteRecord(data, data.elements.at(u"first"), XML_UPDATE_UNINSTALL, false);
-    XmlElementRecord& only = Add(u"only", nullptr, 0);
-    only.attributes = {{kAttributeFromUpdate, u"x", u"", kXmlAttributeBelongs | kXmlAttributeUninstall, 0}};
-    uninstall.WriteRecord(data, only, XML_UPDATE_UNINSTALL, true);
-    EXPECT_EQ(uninstall.Buffer(), u"<first/>\r\n<only/>\r\n");
 }
 
 TEST_F(XmlWriterTest, FailuresAreReportedWithTheirLevels) {

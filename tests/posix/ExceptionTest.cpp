@@ -45,17 +45,6 @@ protected:
     std::vector<std::u16string> boxes;
 };
 
-TEST_F(ExceptionTest, LogTextNamesSourceLineAndError) {
-    EXPECT_EQ(Exception("f", 29, 4114).LogText(), u"f:29 -> ERROR: 4114");
-    EXPECT_EQ(Exception("custact/XML/src/util/ByteStreamUpdater.cpp", 7, u"Unexpected exception.").LogText(),
-              u"custact/XML/src/util/ByteStreamUpdater:7 -> Unexpected exception.");
-    // The build gives sources relative to src/.
-    const Exception here(TRELLIS_HERE, u"x");
-    const std::u16string tail = u"posix/ExceptionTest";
-    ASSERT_GE(here.Source().size(), tail.size());
-    EXPECT_EQ(here.Source().substr(here.Source().size() - tail.size()), tail);
-}
-
 // Immediately a text error opens a message box; deferred, it is a warning
 // to the installer, and a numbered error sends its number and arguments.
 TEST_F(ExceptionTest, ShowReachesTheUserOrTheInstaller) {
