@@ -91,58 +91,6 @@ TEST(PlatformFiles, OpenFailuresTellWhatIsMissing) {
     EXPECT_EQ(GetLastError(), platform::kErrorPathNotFound);
 }
 
-TEST(PlatformFiles, CopyNeverOverwrites) {
-    test::ScratchFolder folder;
-    const std::u16string source = folder / u"source.txt";
-    const std::u16string target = folder / u"target.txt";
-    ASSERT_TRUE(WriteBytes(source, "new content"));
-
-    ASSERT_TRUE(platform::CopyFileNoOverwrite(source, target));
-    std::string back;
-    ASSERT_TRUE(ReadBytes(target, &back));
-    EXPECT_EQ(back, "new content");
-
-    ASSERT_TRUE(WriteBytes(target, "old content"));
-    EXPECT_FALSE(platform::CopyFileNoOverwrite(source, target));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileExists);
-    ASSERT_TRUE(ReadBytes(target, &back));
-    EXPECT_EQ(back, "old content");
-
-    EXPECT_FALSE(platform::CopyFileNoOverwrite(folder / u"missing.txt", folder / u"copy.txt"));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
-    EXPECT_FALSE(platform::PathFileExistsW(folder / u"copy.txt"));
-}
-
-TEST(PlatformFiles, ReadOnlyFileResistsWritingAndDeletion) {
-    test::ScratchFolder folder;
-    const std::u16string path = folder / u"locked.txt";
-    ASSERT_TRUE(WriteBytes(path, "keep"));
-    EXPECT_EQ(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
-
-    ASSERT_TRUE(platform::SetFileAttributesW(path, platform::kFileAttributeReadOnly));
-    EXPECT_NE(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
-
-    EXPECT_FALSE(platform::DeleteFileW(path));
-    EXPECT_EQ(GetLastError(), platform::kErrorAccessDenied);
-    std::string back;
-    ASSERT_TRUE(ReadBytes(path, &back));
-    EXPECT_EQ(back, "keep");
-
-    // A copy is read-only too, like its source.
-    const std::u16string copy = folder / u"copy.txt";
-    ASSERT_TRUE(platform::CopyFileNoOverwrite(path, copy));
-    EXPECT_NE(platform::GetFileAttributesW(copy) & platform::kFileAttributeReadOnly, 0u);
-
-    for (const std::u16string& file : {path, copy}) {
-        ASSERT_TRUE(platform::SetFileAttributesW(file, platform::kFileAttributeNormal));
-        EXPECT_EQ(platform::GetFileAttributesW(file) & platform::kFileAttributeReadOnly, 0u);
-        EXPECT_TRUE(platform::DeleteFileW(file));
-        EXPECT_FALSE(platform::PathFileExistsW(file));
-    }
-    EXPECT_FALSE(platform::DeleteFileW(path));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
-}
-
 TEST(PlatformFiles, FoldersAreCreatedOnceAndRemovedWhenEmpty) {
     test::ScratchFolder folder;
     const std::u16string sub = folder / u"sub";

@@ -223,23 +223,6 @@ TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
     EXPECT_EQ(run.out.find("install.log"), std::string::npos);
 }
 
-TEST_F(HostRunTest, CommandLinePropertiesMoveDirectoriesAndSelectFeatures) {
-    const Result run = Install({"--prop", "INSTALLDIR=D:\\Apps\\Host", "--prop", "INSTALLLEVEL=3", "--prop",
-                                "NO_DOCS=1", "--prop", "UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.log.find("ReportState: INSTALLDIR=D:\\Apps\\Host\\ CONFIGDIR=D:\\Apps\\Host\\ "
-                           "DOCSDIR=D:\\Apps\\Host\\Docs\\ DataDir=C:\\ProgramData\\Trellis Test Data\\ "),
-              std::string::npos);
-    EXPECT_NE(run.log.find("UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"), std::string::npos);
-    for (const char* line : {"Feature: Extra; Installed: Absent; Request: Local; Action: Local",
-                             "Feature: ExtraChild; Installed: Absent; Request: Local; Action: Local",
-                             "Feature: Docs; Installed: Absent; Request: Null; Action: Null",
-                             "Feature: Disabled; Installed: Absent; Request: Null; Action: Null",
-                             "Component: ExtraComp; Installed: Absent; Request: Local; Action: Local"}) {
-        EXPECT_NE(run.log.find(line), std::string::npos) << line;
-    }
-}
-
 TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsTheirPackages) {
     const auto seed = [&](const std::string& code, const std::string& version) {
         WriteFile(root_ / "products" / (code + ".txt"),

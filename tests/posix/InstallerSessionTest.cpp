@@ -265,16 +265,4 @@ TEST_F(MessageTest, ErrorNumbersUseTheErrorTable) {
     EXPECT_EQ(session.Messages()[0].fields, (std::vector<std::u16string>{u"", u"4113", u"web.config", u"12"}));
 }
 
-TEST(InstallerSessionPackageTest, PropertyTableLoadsIntoTheSession) {
-    InstallerSession session;
-    session.SetProperty(u"Manufacturer", u"given before");
-    ASSERT_TRUE(session.OpenDatabase(test::FixturePath("tables")));
-    EXPECT_EQ(session.GetProperty(u"ProductName"), u"Trellis Test Package");
-    EXPECT_EQ(session.GetProperty(u"Manufacturer"), u"given before");
-    EXPECT_EQ(session.GetProperty(u"ProductCode"), u"{6F3A2B1C-4D5E-4F60-8A7B-9C0D1E2F3A4B}");
-    EXPECT_EQ(session.GetProperty(u"QM_Greeting"), u"Hello, world");
-    EXPECT_EQ(Property(session.Handle(), u"ProductLanguage"), u"1033");
-    EXPECT_EQ(session.GetProperty(u"QM_Unicode"), u"Gr\u00fc\u00dfe \u20ac");  // UTF-16 beyond ASCII
-}
-
 }  // namespace
