@@ -54,10 +54,6 @@ protected:
         return Run(args);
     }
 
-    Result Uninstall() {
-        return Run({"uninstall", "{package}", "--root", "{root}", "--library", "{library}", "--log", "{log}"});
-    }
-
     bool Registered() const { return fs::exists(root_ / "products" / (std::string(kProductCode) + ".txt")); }
 
     test::TempDir dir_;
@@ -180,31 +176,6 @@ TEST_F(HostRunTest, FailAtActionThatMsiDoActionSchedulesFailsTheCall) {
     EXPECT_EQ(Count(run.log, "Rollback: "), 0u);
 }
 
-TEST_F(HostRunTest, InstalledProductIsRememberedUntilUninstalled) {
-    ASSERT_EQ(Install().status, 0);
-    const Result again = Install();
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.log.find("Feature: Main; Installed: Local; Request: Null; Action: Null"), std::string::npos);
-    EXPECT_NE(again.log.find("ReportState: INSTALLDIR=" + std::string(kInstallDir)), std::string::npos);
-    EXPECT_NE(again.log.find(" Installed=1 REMOVE= "), std::string::npos);
-
-    const Result removal = Uninstall();
-    ASSERT_EQ(removal.status, 0) << removal.err;
-    ExpectInOrder(removal.log, {"Feature: Main; Installed: Local; Request: Absent; Action: Absent",
-                                "Component: MainComp; Installed: Local; Request: Absent; Action: Absent",
-                                " Installed=1 REMOVE=ALL ",
-                                "Skipping action: HostStatesInstall (condition is false)",
-                                ": HostStatesRemove.", ": HostUninstallState.",
-                                "Skipping action: HostScheduleScripts (condition is false)",
-                                "Product: Trellis Host Test -- Removal completed successfully.",
-                                "Windows Installer removed the product."});
-    EXPECT_FALSE(Registered());
-
-    const Result twice = Uninstall();
-    EXPECT_EQ(twice.status, 1);
-    EXPECT_NE(twice.err.find("1605"), std::string::npos) << twice.err;
-}
-
 TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
     WriteFile(root_ / kAppFolder / "settings.ini", "key=value\r\n");
     WriteFile(root_ / kAppFolder / "obsolete.txt", "old\n");
@@ -221,28 +192,6 @@ TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
     });
     EXPECT_EQ(run.out.find("untouched"), std::string::npos);
     EXPECT_EQ(run.out.find("install.log"), std::string::npos);
-}
-
-TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsTheirPackages) {
-    const auto seed = [&](const std::string& code, const std::string& version) {
-        WriteFile(root_ / "products" / (code + ".txt"),
-                  "ProductCode=" + code + "\nUpgradeCode={8C1E3A5B-7D9F-4B26-A48C-6E0A2C4E6F81}\nProductVersion=" +
-                      version + "\nFeature=Main\n");
-    };
-    const std::string older = "{AAAAAAAA-0000-0000-0000-000000000001}";
-    const std::string newer = "{AAAAAAAA-0000-0000-0000-000000000002}";
-    seed(older, "1.0.5");
-    seed(newer, "1.3.0");
-    const Result run = Install();
-    EXPECT_NE(run.log.find(" OLDPRODUCTS=" + older + " "), std::string::npos);
-    EXPECT_NE(run.log.find("Property(S): NEWERPRODUCTS = " + newer), std::string::npos);
-    // The older one is to be removed, but without a copy of its package its
-    // uninstall sequence cannot run: the upgrade fails and changes nothing.
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.log.find("Error 1612. RemoveExistingProducts cannot remove product " + older), std::string::npos);
-    EXPECT_TRUE(fs::exists(root_ / "products" / (older + ".txt")));
-    EXPECT_TRUE(fs::exists(root_ / "products" / (newer + ".txt")));
-    EXPECT_FALSE(Registered());
 }
 
 // A custom action's result decides how the installation goes on.

@@ -31,34 +31,6 @@ protected:
     MSIHANDLE database = 0;
 };
 
-TEST_F(MsiDatabaseTest, BadQueriesFailLikeMsiDll) {
-    struct Case {
-        const char16_t* query;
-        std::uint32_t expected;
-    };
-    const Case cases[] = {
-        {u"SELECT * FROM `NoSuchTable`", kErrorBadQuerySyntax},
-        {u"SELECT `NoSuchColumn` FROM `QM_TestTable`", kErrorBadQuerySyntax},
-        {u"SELEKT * FROM `QM_TestTable`", kErrorBadQuerySyntax},
-        {u"SELECT * FROM `QM_TestTable` WHERE", kErrorBadQuerySyntax},
-    };
-    for (const Case& c : cases) {
-        MSIHANDLE view = 123;
-        EXPECT_EQ(MsiDatabaseOpenViewW(database, c.query, &view), c.expected);
-        EXPECT_EQ(view, 0u);
-    }
-    MSIHANDLE view = 0;
-    EXPECT_EQ(MsiDatabaseOpenViewW(database, nullptr, &view), kErrorInvalidParameter);
-    EXPECT_EQ(MsiDatabaseOpenViewW(session.Handle(), u"SELECT * FROM `Error`", &view), kErrorInvalidHandle);
-
-    // Fetching before executing fails as msi.dll documents.
-    ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT * FROM `Error`", &view), kErrorSuccess);
-    MSIHANDLE row = 0;
-    EXPECT_EQ(MsiViewFetch(view, &row), kErrorFunctionFailed);
-    EXPECT_EQ(MsiViewExecute(view, 12345678), kErrorInvalidHandle);
-    MsiCloseHandle(view);
-}
-
 TEST_F(MsiDatabaseTest, ParametersFillQueryMarkers) {
     MSIHANDLE view = 0;
     ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT `Key` FROM `QM_TestTable` WHERE `Name` = ? OR `Count` = ?",
