@@ -138,6 +138,17 @@ TEST_F(XmlUpdateDriver, EachFlagCombinationEditsItsMatches) {
     }
 }
 
+TEST_F(XmlUpdateDriver, UnchangedBytesAfterAWriteDropTheBackup) {
+    // The text is written again with the same value: the file is saved, but
+    // it equals its backup, so no backup is kept or recorded.
+    test::WriteBytes(target, kDocument);
+    auto manager = Manager({{u"e", u"root", u"name", 1, 8, u"old", 0}}, {});
+    Run(*manager, 1);
+    EXPECT_EQ(test::ReadBytes(target), kDocument);
+    EXPECT_FALSE(test::FileExists(backup));
+    EXPECT_EQ(BackupValue(), u"<absent>");
+}
+
 TEST_F(XmlUpdateDriver, FailuresLeaveTheFileAndNoBackup) {
     struct Case {
         const char* name;
