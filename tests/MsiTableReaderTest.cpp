@@ -100,4 +100,26 @@ TEST(ReadInstallerText, FollowsTheAnswersOfTheGetter) {
     EXPECT_EQ(ReadInstallerText(failingSecond), u"");
 }
 
+TEST_F(MsiTableReaderTest, ADatabaseHandleIsUsedAsItIs) {
+    MsiHandle database(platform::MsiGetActiveDatabase(session.Handle()));
+    ASSERT_TRUE(database);
+    {
+        MsiTableReader reader(database.Get());
+        EXPECT_TRUE(reader.Query(u"Property", {}, u"`Property` = 'SAMPLE_PROPERTY'"));
+        ASSERT_EQ(reader.Records().size(), 1u);
+        EXPECT_EQ(reader.Records()[0].Get(u"Value"), u"sample value");
+    }
+    // The reader did not close the handle it was given.
+    MsiTableReader again(database.Get());
+    EXPECT_TRUE(again.Query(u"Error", {}, u""));
+}
+
+TEST(MsiTableReader, NoDatabaseLogsAndEveryQueryFailsAtTheView) {
+    // A record handle is neither a session nor a database.
+    MsiHandle record(platform::MsiCreateRecord(1));
+    MsiTableReader reader(record.Get());
+    EXPECT_FALSE(reader.Query(u"Property", {}, u""));
+    EXPECT_TRUE(reader.Records().empty());
+}
+
 }  // namespace

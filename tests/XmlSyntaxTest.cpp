@@ -1,10 +1,12 @@
-// The checks of names and characters against Expat itself: what they let
-// through must read back, and what they refuse must not.
+// The checks of names and characters against Expat itself (what they let
+// through must read back, and what they refuse must not), and escaping of
+// character data and attribute values over our own "graph" class.
 #include <gtest/gtest.h>
 #include <expat.h>
 
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
+#include "platform/os/XmlEscape.h"
 #include "platform/os/XmlSyntax.h"
 #include "support/MergeBench.h"
 
@@ -78,6 +80,30 @@ TEST(XmlSyntax, DisallowedCharactersAreThoseExpatRefusesEvenAsReferences) {
     }
     EXPECT_EQ(FindDisallowedXmlCharacter(u"ok\xDC00\xD800"), char32_t{0xDC00});
     EXPECT_EQ(FindDisallowedXmlCharacter(u"ends\xD800"), char32_t{0xD800});
+}
+
+TEST(XmlEscape, TextAndAttributeValues) {
+    struct Case {
+        std::u16string in;
+        std::u16string text;
+        std::u16string attribute;
+    };
+    const Case cases[] = {
+        {u"a<b>&c", u"a&lt;b&gt;&amp;c", u"a&lt;b&gt;&amp;c"},
+        {u"say \"hi\" 'x'", u"say \"hi\" 'x'", u"say &quot;hi&quot; &apos;x&apos;"},
+        {u"a\tb\r\nc", u"a\tb\r\nc", u"a&#9;b&#13;&#10;c"},
+        {u"\u0001\u007F\u0085", u"&#1;&#127;&#133;", u"&#1;&#127;&#133;"},
+        // No-break spaces are graph; other spaces and the separators are not.
+        {u"\u00A0\u2003\u2028", u"\u00A0&#8195;&#8232;", u"\u00A0&#8195;&#8232;"},
+        {u"\u0378\uFFFF", u"&#888;&#65535;", u"&#888;&#65535;"},  // unassigned
+        {u"\u00E9\u0416\u0627\u4E2D\uAC00e\u0301\u200B\uE000", u"\u00E9\u0416\u0627\u4E2D\uAC00e\u0301\u200B\uE000",
+         u"\u00E9\u0416\u0627\u4E2D\uAC00e\u0301\u200B\uE000"},
+        {u"\U0001F600", u"\U0001F600", u"\U0001F600"},  // a pair stays whole
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EscapeText(c.in), c.text) << Narrow(c.in);
+        EXPECT_EQ(EscapeAttribute(c.in), c.attribute) << Narrow(c.in);
+    }
 }
 
 }  // namespace

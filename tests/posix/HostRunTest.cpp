@@ -54,6 +54,10 @@ protected:
         return Run(args);
     }
 
+    Result Uninstall() {
+        return Run({"uninstall", "{package}", "--root", "{root}", "--library", "{library}", "--log", "{log}"});
+    }
+
     bool Registered() const { return fs::exists(root_ / "products" / (std::string(kProductCode) + ".txt")); }
 
     test::TempDir dir_;
@@ -192,6 +196,41 @@ TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
     });
     EXPECT_EQ(run.out.find("untouched"), std::string::npos);
     EXPECT_EQ(run.out.find("install.log"), std::string::npos);
+}
+
+TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsTheirPackages) {
+    const auto seed = [&](const std::string& code, const std::string& version) {
+        WriteFile(root_ / "products" / (code + ".txt"),
+                  "ProductCode=" + code + "\nUpgradeCode={8C1E3A5B-7D9F-4B26-A48C-6E0A2C4E6F81}\nProductVersion=" +
+                      version + "\nFeature=Main\n");
+    };
+    const std::string older = "{AAAAAAAA-0000-0000-0000-000000000001}";
+    const std::string newer = "{AAAAAAAA-0000-0000-0000-000000000002}";
+    seed(older, "1.0.5");
+    seed(newer, "1.3.0");
+    const Result run = Install();
+    EXPECT_NE(run.log.find(" OLDPRODUCTS=" + older + " "), std::string::npos);
+    EXPECT_NE(run.log.find("Property(S): NEWERPRODUCTS = " + newer), std::string::npos);
+    // The older one is to be removed, but without a copy of its package its
+    // uninstall sequence cannot run: the upgrade fails and changes nothing.
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.log.find("Error 1612. RemoveExistingProducts cannot remove product " + older), std::string::npos);
+    EXPECT_TRUE(fs::exists(root_ / "products" / (older + ".txt")));
+    EXPECT_TRUE(fs::exists(root_ / "products" / (newer + ".txt")));
+    EXPECT_FALSE(Registered());
+}
+
+// The product is remembered until it is uninstalled; a second uninstall
+// finds no product. (The maintenance states are the end-to-end cases'.)
+TEST_F(HostRunTest, InstalledProductIsRememberedUntilUninstalled) {
+    ASSERT_EQ(Install().status, 0);
+    EXPECT_TRUE(Registered());
+    const Result removal = Uninstall();
+    ASSERT_EQ(removal.status, 0) << removal.err;
+    EXPECT_FALSE(Registered());
+    const Result twice = Uninstall();
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("1605"), std::string::npos) << twice.err;
 }
 
 // A custom action's result decides how the installation goes on.
