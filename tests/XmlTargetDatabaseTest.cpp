@@ -145,6 +145,48 @@ TEST_F(XmlTargetDatabaseTest, SampleDeclarationsKeysPathsAndCounts) {
     EXPECT_EQ(Raw(*db, Node(*db, u"value_3")), (std::vector<WideString>{u"before", u"inside", u"after"}));
 }
 
+TEST_F(XmlTargetDatabaseTest, CommentsAreFoundByTextAndParent) {
+    struct Comment {
+        const char16_t* text;
+        XmlNodeRecord* parent;
+        bool exists;
+    };
+    XmlElementRecord configuration, appSettings, diagnostics, add, prices;
+    configuration.name = u"configuration";
+    appSettings.name = u"appSettings";
+    appSettings.parent = &configuration;
+    diagnostics.name = u"system.diagnostics";
+    diagnostics.parent = &configuration;
+    add.name = u"add";
+    add.parent = &appSettings;
+    prices.name = u"prices";
+    const Comment comments[] = {
+        {u"Settings read at start-up", &configuration, true},
+        {u"  Where the service listens\r\n", &appSettings, true},
+        {u"Where the service listens", &configuration, false},
+        {u"Where the service", &appSettings, false},
+        {u"A comment over\r\n       several lines", &diagnostics, true},
+        {u"A comment over\n       several lines", &diagnostics, true},
+        {u"A comment over\r       several lines", &diagnostics, true},
+        {u"A comment over several lines", &diagnostics, false},
+        {u"trailing comment outside the root", nullptr, true},
+        {u"trailing comment outside the root", &configuration, false},
+        {u"Settings read at start-up", &add, false},
+    };
+    const auto db = Parse(xmltest::ReadSample("app.config"));
+    for (const Comment& c : comments) {
+        XmlElementRecord record;
+        record.text = c.text;
+        record.parent = c.parent;
+        EXPECT_EQ(db->CommentExists(record), c.exists) << Narrow(c.text);
+    }
+    // In code page 1252.
+    XmlElementRecord comment;
+    comment.parent = &prices;
+    comment.text = u"\u201Cquoted\u201D \u2013 legacy comment";
+    EXPECT_TRUE(Parse(xmltest::ReadSample("prices-1252.xml"))->CommentExists(comment));
+}
+
 TEST_F(XmlTargetDatabaseTest, EdgesOfTagsAndTexts) {
     const auto db = Parse("<r><p><c/></p><a/><b>t</b><a x='1'/><a_1/><a/><d >x&amp;y</d></r>");
     // Keys: a numbered key that is taken already gets a number of its own.
