@@ -138,6 +138,18 @@ TEST_F(XmlUpdateDriver, EachFlagCombinationEditsItsMatches) {
     }
 }
 
+TEST_F(XmlUpdateDriver, RemovedMatchTakesItsChildRecordsWithIt) {
+    const std::string document = "<config>\r\n\t<group id=\"x\">\r\n\t\t<item/>\r\n\t</group>\r\n</config>\r\n";
+    test::WriteBytes(target, document);
+    // The group goes; its child record, which would otherwise be inserted
+    // for want of a match, is skipped.
+    auto manager = Manager({{u"g", u"root", u"group", 1, 32 | 8, u"", 0}, {u"i", u"g", u"extra", 1, 4, u"", 0}},
+                           {{u"g", u"id", kKeyInstall, 0, u"x"}});
+    Run(*manager, 1);
+    EXPECT_EQ(test::ReadBytes(target), "<config>\r\n</config>\r\n");
+    EXPECT_TRUE(manager->data.elements.at(u"i").IsProcessed());
+}
+
 TEST_F(XmlUpdateDriver, UnchangedBytesAfterAWriteDropTheBackup) {
     // The text is written again with the same value: the file is saved, but
     // it equals its backup, so no backup is kept or recorded.
