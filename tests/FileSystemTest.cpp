@@ -3,6 +3,7 @@
 // sandbox), on either backend.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,27 @@ TEST_F(FileHelpersTest, DeletionLogsWhatFailed) {
     ASSERT_TRUE(WriteWholeFile(scratch / u"there.txt", "x"));
     EXPECT_TRUE(DeleteFileLogged(scratch / u"there.txt"));
     EXPECT_FALSE(PathExists(scratch / u"there.txt"));
+}
+
+TEST(SecureTempFolder, GivesUniqueEmptyFilesInOneCachedFolder) {
+    test::UsePrivateSandbox();
+    const std::u16string& folder = GetSecureTempFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), u'\\');
+    EXPECT_EQ(&folder, &GetSecureTempFolder());
+    std::set<std::u16string> names;
+    for (int i = 0; i < 5; ++i) {
+        const std::u16string file = CreateTempFile();
+        ASSERT_FALSE(file.empty());
+        EXPECT_EQ(GetParentPath(file), folder);
+        EXPECT_EQ(GetFileNamePart(file).substr(0, 3), u"per");
+        std::string bytes = "not empty";
+        ASSERT_TRUE(ReadWholeFile(file, &bytes));
+        EXPECT_TRUE(bytes.empty());
+        names.insert(file);
+    }
+    EXPECT_EQ(names.size(), 5u);
+    for (const auto& file : names) EXPECT_TRUE(DeleteFileLogged(file));
 }
 
 // Whole files put in place in one step, against the backend of the build:

@@ -164,7 +164,7 @@ TEST(PlatformFiles, FinderPatterns) {
     finder.Close();
 }
 
-// Uniqueness and emptiness are GivesUniqueEmptyFilesInOneCachedFolder's.
+// Uniqueness and emptiness are SecureTempFolder.GivesUniqueEmptyFilesInOneCachedFolder's.
 TEST(PlatformFiles, TempFileNamesNeedAFolder) {
     test::ScratchFolder folder;
     EXPECT_TRUE(platform::GetTempFileNameW(folder / u"missing", u"tmp").empty());
