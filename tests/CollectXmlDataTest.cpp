@@ -1,6 +1,5 @@
 // The manager that CollectXmlData builds from a CustomActionData text, and
-// the tree order of the planned-update records. (How each column lands in
-// the records is what the merge and build tests write into files.)
+// the planned-update records: integer columns and tree order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,11 +21,74 @@ std::unique_ptr<XmlManager> Collect(const std::vector<ActionSection>& sections) 
     return manager;
 }
 
+TEST(CollectXmlData, RunProperties) {
+    struct Case {
+        ActionSection properties;
+        const char16_t* productKey;
+        bool removeAll;
+        bool isUpgrading;
+    };
+    const Case cases[] = {
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL"}}, u"{P}", true, false},
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"all"}}, u"{P}", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"REMOVE", u"ALL,Docs"}}, u"{P}", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"QM_CA_MODULE_ID", u"M_1"}}, u"{P}.M_1", false, false},
+        {{{u"ProductCode", u"{P}"}, {u"OLDPRODUCTS", u"{O}"}}, u"{P}", false, true},
+        {{{u"UPGRADINGPRODUCTCODE", u"{N}"}}, u"", false, true},
+        {{}, u"", false, false},
+    };
+    for (const Case& c : cases) {
+        const auto manager = Collect({c.properties});
+        EXPECT_EQ(manager->productKey, c.productKey);
+        EXPECT_EQ(manager->removeAll, c.removeAll) << Narrow(manager->productKey);
+        EXPECT_EQ(manager->isUpgrading, c.isUpgrading) << Narrow(manager->productKey);
+        EXPECT_TRUE(manager->data.files.empty());
+    }
+    EXPECT_EQ(Collect({{{u"UpgradeCode", u"{U}"}}})->upgradeCode, u"{U}");
+}
+
 const ActionSection kFiles = {
     {u"web", u"WEB~1.CON|web.config", u"C:\\App\\", u"Comp", u"cfg", u"72", u"1.0", u"UTF-8", u"4", u"#.old"},
     {u"other", u"other.xml", u"D:\\Data\\", u"Comp", u"none", u"x", u"", u"", u"", u""},
     {u"short", u"short.xml"},  // fields past the end read as empty
 };
+const ActionSection kElements = {
+    {u"cfg", u"", u"configuration", u"", u"1", u"0", u"", u"0"},
+    {u"set", u"cfg", u"add", u"", u"2", u"4", u"text", u"3"},
+    {u"orphan", u"missing", u"x"},
+};
+const ActionSection kAttributes = {
+    {u"a3", u"set", u"value", u"3", u"30", u"v"},
+    {u"a1", u"set", u"key", u"3", u"10", u"k"},
+    {u"lost", u"nosuch", u"name", u"3", u"1", u"v"},
+};
+
+TEST(CollectXmlData, FilesElementsAndAttributesAreLinked) {
+    const auto manager = Collect({{}, kFiles, kElements, kAttributes});
+    const XmlUpdateData& data = manager->data;
+    ASSERT_EQ(data.files.size(), 3u);
+    const XmlFileRecord& web = data.files.at(u"web");
+    EXPECT_EQ(GetFullPath(web), u"C:\\App\\web.config");
+    EXPECT_EQ(web.flags, 72u);
+    EXPECT_EQ(web.indentUnits, 4);
+    EXPECT_EQ(web.backupPattern, u"#.old");
+    EXPECT_EQ(web.root, &data.elements.at(u"cfg"));
+    EXPECT_EQ(data.files.at(u"other").flags, 0u);
+    EXPECT_EQ(data.files.at(u"other").root, nullptr);
+    EXPECT_EQ(GetFullPath(data.files.at(u"short")), u"short.xml");
+
+    const XmlElementRecord& set = data.elements.at(u"set");
+    EXPECT_EQ(set.Parent(), &data.elements.at(u"cfg"));
+    EXPECT_EQ(data.elements.at(u"orphan").parent, nullptr);
+    EXPECT_EQ(set.index, 2);
+    EXPECT_EQ(set.flags, 4u);
+    EXPECT_EQ(set.text, u"text");
+    EXPECT_EQ(set.updateIndex, 3);
+    ASSERT_EQ(set.attributes.size(), 2u);  // sorted by order; the one for no element is dropped
+    EXPECT_EQ(set.attributes[0].name, u"key");
+    EXPECT_EQ(set.attributes[1].value, u"v");
+}
+
 TEST(CollectXmlData, PermissionRulesOfXmlFilesOnly) {
     const ActionSection rules = {
         {u"web", u"QM_XmlFile", u"", u"everyone", u"1179817"},
@@ -76,6 +138,14 @@ TEST(XmlUpdateData, TreeOrderIsLevelOrder) {
     // Grandchildren are grouped by their parents' order: a's before b's.
     EXPECT_EQ(keys, (std::vector<WideString>{u"root", u"a", u"b", u"c", u"a1", u"b2", u"b1", u"a11"}));
     EXPECT_FALSE(CompareTreeOrder(&data.elements.at(u"b"), &data.elements.at(u"b")));
+}
+
+TEST(XmlUpdateData, IntegerColumns) {
+    const std::pair<const char16_t*, std::int32_t> cases[] = {
+        {u"", 0},     {u"abc", 0},   {u"  24x", 24},          {u"-3", -3},
+        {u"+7", 7},   {u"- 3", 0},   {u"2147483648", 2147483647}, {u"-99999999999", -2147483647 - 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ToRecordInteger(c.first), c.second) << Narrow(c.first);
 }
 
 }  // namespace

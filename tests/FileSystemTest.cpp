@@ -46,6 +46,21 @@ TEST(PathHelpers, ToLongPath) {
     EXPECT_EQ(StripLongPathPrefix(u"\\\\?\\unc\\srv\\a"), u"unc\\srv\\a");  // the prefix test is case-sensitive
 }
 
+TEST(PathHelpers, NormalizeBackslashes) {
+    const Case cases[] = {
+        {u"C:\\dir\\\\sub\\\\\\file\\", u"C:\\dir\\sub\\file"},
+        {u"\\\\\\\\server\\\\share\\\\dir\\", u"\\\\server\\share\\dir"},
+        {u"\\\\server\\share", u"\\\\server\\share"},
+        {u"\\\\\\dir", u"\\\\dir"},
+        {u"\\dir\\", u"dir"},
+        {u"\\\\", u""},
+        {u"\\", u""},
+        {u"plain", u"plain"},
+        {u"", u""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(NormalizeBackslashes(in), out) << Narrow(in);
+}
+
 class FileHelpersTest : public ::testing::Test {
 protected:
     test::ScratchFolder scratch;

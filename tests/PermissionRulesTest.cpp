@@ -1,7 +1,7 @@
-// Permission rules applied to files through the security functions of the
-// backend, and access lists saved and restored with icacls across an
-// upgrade, with the saved permissions value that carries them from one
-// product to the next.
+// Permission rules: the well-known account names, the rules applied to
+// files through the security functions of the backend, and access lists
+// saved and restored with icacls across an upgrade, with the saved
+// permissions value that carries them from one product to the next.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -12,6 +12,7 @@
 #include "permissions/Icacls.h"
 #include "permissions/PermissionRules.h"
 #include "permissions/SavedPermissions.h"
+#include "permissions/WellKnownAccounts.h"
 #include "platform/Files.h"
 #include "platform/Security.h"
 #include "platform/os/FileSystem.h"
@@ -20,6 +21,28 @@
 #include "support/TestSession.h"
 
 namespace {
+
+TEST(WellKnownAccounts, NamesResolveInAnyLetterCase) {
+    const std::pair<const char16_t*, const char16_t*> cases[] = {
+        {u"Everyone", u"S-1-1-0"},           {u"EVERYONE", u"S-1-1-0"},
+        {u"authenticated users", u"S-1-5-11"}, {u"Local System", u"S-1-5-18"},
+        {u"ADMINISTRATORS", u"S-1-5-32-544"}, {u"users", u"S-1-5-32-545"},
+        {u"NT Authority", u"S-1-5"},         {u"nt authority", u"S-1-5"},  // the first of its five rows
+        {u"BUILTIN\\Hyper-V Administrators", u"S-1-5-32-578"},
+        {u"Secure Process Mandatory Level", u"S-1-16-28672"},
+        {u"Nobody", u"S-1-0-0"},             {u"NT VIRTUAL MACHINE\\virtual machines", u"S-1-5-83-0"},
+        {u"Administrator", u""},             {u"Everyone ", u""}, {u"", u""},
+    };
+    for (const auto& [name, sid] : cases) EXPECT_EQ(LookupWellKnownSid(name), sid) << Narrow(name);
+}
+
+TEST(PermissionRules, SidStrings) {
+    const std::pair<const char16_t*, bool> cases[] = {
+        {u"S-1-1-0", true}, {u"s-1-5-32-545", true}, {u"S-1", false}, {u"S-", false},
+        {u"Sx-1-2", false}, {u"Users", false},       {u"S-1-", true}, {u"", false},
+    };
+    for (const auto& [text, sid] : cases) EXPECT_EQ(IsSidString(text), sid) << Narrow(text);
+}
 
 // Answers from a list (then IDABORT) and keeps what it is told.
 class ScriptedHandler : public PermissionErrorHandler {
@@ -55,6 +78,30 @@ protected:
         EXPECT_EQ(platform::GetNamedSecurityDacl(path, platform::kSeFileObject, &list), 0u);
         return list.ExplicitEntries();
     }
+    // Wine builds a file's access list from its Unix mode bits and drops
+    // entries for any other account than the owner and Everyone.
+    bool KeepsAccessLists() const {
+        const std::u16string probe = scratch / u"probe.xml";
+        test::WriteBytes(probe, "");
+        platform::AccessList existing, merged;
+        platform::GetNamedSecurityDacl(probe, platform::kSeFileObject, &existing);
+        const platform::AccessEntry entry{u"S-1-5-32-545", platform::kFileGenericRead, platform::kSetAccess, 0, 0};
+        return platform::SetEntriesInAclW({entry}, &existing, &merged) == 0 &&
+               platform::SetNamedSecurityDacl(probe, platform::kSeFileObject, merged) == 0 &&
+               MaskOf(Entries(probe), u"S-1-5-32-545") == platform::kFileGenericRead;
+    }
+    static std::string Describe(const std::vector<platform::AccessEntry>& entries) {
+        std::string text;
+        for (const auto& e : entries)
+            text += " (" + std::to_string(e.mode) + " " + Narrow(e.sid) + " " + std::to_string(e.permissions) + " " +
+                    std::to_string(e.inheritance) + ")";
+        return text;
+    }
+    static std::uint32_t MaskOf(const std::vector<platform::AccessEntry>& entries, const std::u16string& sid) {
+        for (const auto& e : entries)
+            if (e.sid == sid && e.mode == platform::kGrantAccess) return e.permissions;
+        return 0;
+    }
     PermissionSet Set(const std::u16string& name, std::vector<PermissionRule> rules) const {
         PermissionSet set;
         set.objectName = name;
@@ -65,6 +112,31 @@ protected:
     test::ScratchFolder scratch;
     const std::u16string file = scratch / u"web.config";
 };
+
+constexpr const char* kNoAccessLists = "this system keeps no access list entries for other accounts on files (Wine)";
+
+TEST_F(ApplyRules, RulesAreMergedByAccountAndSetAgain) {
+    if (!KeepsAccessLists()) GTEST_SKIP() << kNoAccessLists;
+    const std::vector<platform::AccessEntry> before = Entries(file);
+    SCOPED_TRACE("before:" + Describe(before));
+    EXPECT_EQ(ApplyPermissionRules(Set(file, {})), 0);  // no rules: not touched
+    EXPECT_EQ(Entries(file).size(), before.size());
+
+    const PermissionSet set = Set(file, {{u"", u"S-1-1-0", platform::kFileGenericRead},
+                                         {u"", u"s-1-5-32-545", platform::kFileGenericReadExecute},
+                                         {u"", u"Administrators", platform::kFileAllAccess}});
+    ASSERT_EQ(ApplyPermissionRules(set), 0);
+    auto entries = Entries(file);
+    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericRead) << Describe(entries);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-544"), platform::kFileAllAccess);
+
+    // SET_ACCESS replaces the account's entry instead of adding to it.
+    ASSERT_EQ(ApplyPermissionRules(Set(file, {{u"", u"Everyone", platform::kFileGenericWrite}})), 0);
+    entries = Entries(file);
+    EXPECT_EQ(MaskOf(entries, u"S-1-1-0"), platform::kFileGenericWrite) << Describe(entries);
+    EXPECT_EQ(MaskOf(entries, u"S-1-5-32-545"), platform::kFileGenericReadExecute);
+}
 
 TEST_F(ApplyRules, UnresolvableAccountChangesNothing) {
     const std::size_t before = Entries(file).size();
@@ -115,6 +187,20 @@ TEST_F(ApplyRules, InfoLinesGoToTheLog) {
 // saved permissions value that carries them from one product to the next.
 const std::u16string kUpgradeCode = u"{9E8D7C6B-5A4F-4E3D-2C1B-0A9F8E7D6C5B}";
 
+TEST(SavedPermissionsValue, JoinsAndSplitsEntries) {
+    const SavedPermissions saved = {{u"C:\\a.xml", u"a.xml\r\nD:AI(A;;FA;;;SY)\r\n"}, {u"C:\\b.xml", u""}};
+    const std::u16string text = JoinSavedPermissions(saved);
+    EXPECT_EQ(text, u"C:\\a.xml\u0002a.xml\r\nD:AI(A;;FA;;;SY)\r\n\u0001C:\\b.xml\u0002");
+    SavedPermissions back;
+    SplitSavedPermissions(text, back);
+    EXPECT_EQ(back, saved);
+
+    SavedPermissions odd = {{u"C:\\old.xml", u"kept"}};
+    SplitSavedPermissions(u"no separator\u0001C:\\x\u0002y\u0002last\u0001C:\\old.xml\u0002new", odd);
+    EXPECT_EQ(odd, (SavedPermissions{{u"C:\\x", u"last"}, {u"C:\\old.xml", u"new"}}));
+    EXPECT_EQ(JoinSavedPermissions({}), u"");
+}
+
 TEST(SavedPermissionsValue, TravelsThroughTheRegistry) {
     test::DeleteNorrvikTree();
     // Two entries: the value keeps its control characters.
@@ -151,6 +237,14 @@ protected:
     test::ScratchFolder scratch;
     const std::u16string file = scratch / u"web.config";
 };
+
+TEST_F(Icacls, RestoringWhatWasNeverSavedRunsNothing) {
+    test::TestSession session;
+    ASSERT_TRUE(session.IsOpen());
+    LogSession logging(session.Handle(), u"");
+    EXPECT_TRUE(RestoreFilePermissions({{ToLongPath(scratch / u"other.xml"), u"x"}}, file));
+    EXPECT_TRUE(session.LogLines().empty());
+}
 
 TEST_F(Icacls, FailuresLeaveTheMapAlone) {
     if (!IcaclsWorks()) GTEST_SKIP() << "icacls here is a stub that writes no list (Wine)";

@@ -6,6 +6,7 @@
 
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
 #include "installer/Exception.h"
+#include "platform/os/XmlCharClass.h"
 #include "platform/os/XmlEscape.h"
 #include "platform/os/XmlSyntax.h"
 #include "support/MergeBench.h"
@@ -104,6 +105,14 @@ TEST(XmlEscape, TextAndAttributeValues) {
         EXPECT_EQ(EscapeText(c.in), c.text) << Narrow(c.in);
         EXPECT_EQ(EscapeAttribute(c.in), c.attribute) << Narrow(c.in);
     }
+}
+
+TEST(XmlEscape, GraphClassAtTheEdgesOfItsTable) {
+    for (char16_t c = 0; c < 0x80; ++c) EXPECT_EQ(IsGraphCharacter(c), c > 0x20 && c < 0x7F) << int(c);
+    const std::pair<char16_t, bool> cases[] = {{0x0377, true}, {0x0378, false}, {0x2007, true}, {0x200A, false},
+                                               {0xD7FB, true}, {0xD7FC, false}, {0xD800, true}, {0xFA6D, true},
+                                               {0xFA6E, false}, {0xFFFD, true}, {0xFFFE, false}};
+    for (const auto& c : cases) EXPECT_EQ(IsGraphCharacter(c.first), c.second) << std::hex << int(c.first);
 }
 
 }  // namespace

@@ -291,4 +291,18 @@ TEST_F(ImmediateActionsTest, UninstallSchedulesRemoveAlone) {
     EXPECT_TRUE(Logged(u"OnXmlUninstall end."));
 }
 
+TEST_F(ModuleScopeTest, OnlyFileRowsAreFiltered) {
+    session.SetProperty(u"CustomActionData", kModuleId);
+    ModuleConditionEvaluator evaluator(session.Handle());
+    TableRecord row;
+    row.Set(u"XmlFile", u"webConfig");
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 0), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlElement", session.Handle(), row, 1), 1);
+    EXPECT_EQ(evaluator.Evaluate(u"qm_xmlfile", session.Handle(), row, 1), 1);
+    row.Set(u"XmlFile", u"modFile." + kModuleId);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 1);
+    EXPECT_TRUE(Logged(u"Evaluating XML file: [modFile." + kModuleId + u"] for processing..."));
+}
+
 }  // namespace
