@@ -1,6 +1,4 @@
-// Path helpers (pure text), the file helpers, and whole files put in place
-// in one step (ReplaceFileW and MoveFileExW under Wine, rename in the
-// sandbox), on either backend.
+// Path helpers (pure text) and the file helpers on either backend.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,7 +7,6 @@
 
 #include "installer/Logger.h"
 #include "platform/Files.h"
-#include "platform/os/AtomicFile.h"
 #include "platform/os/FileSystem.h"
 #include "support/ScratchFolder.h"
 #include "support/TestSession.h"
@@ -104,72 +101,6 @@ TEST(SecureTempFolder, GivesUniqueEmptyFilesInOneCachedFolder) {
     }
     EXPECT_EQ(names.size(), 5u);
     for (const auto& file : names) EXPECT_TRUE(DeleteFileLogged(file));
-}
-
-// Whole files put in place in one step, against the backend of the build:
-// ReplaceFileW and MoveFileExW under Wine, rename in the sandbox.
-
-TEST(AtomicReplaceFile, EachModeOverEachKindOfTarget) {
-    enum Before { kNothing, kFile, kHidden, kReadOnly, kFolder, kTakenTemporaryName };
-    struct Case {
-        const char* name;
-        ReplaceMode mode;
-        Before before;
-        std::uint32_t error;  // 0: the new bytes are in place
-    };
-    const Case cases[] = {
-        {"an existing file is replaced", ReplaceMode::ExistingFile, kFile, 0},
-        {"and keeps its attributes", ReplaceMode::ExistingFile, kHidden, 0},
-        {"a taken temporary name moves on", ReplaceMode::ExistingFile, kTakenTemporaryName, 0},
-        {"a new file is made", ReplaceMode::NewFile, kNothing, 0},
-        {"either way, new", ReplaceMode::EitherWay, kNothing, 0},
-        {"either way, existing", ReplaceMode::EitherWay, kFile, 0},
-        {"an existing file is not there", ReplaceMode::ExistingFile, kNothing, platform::kErrorFileNotFound},
-        {"a new file is there already", ReplaceMode::NewFile, kFile, platform::kErrorAlreadyExists},
-        {"a read-only file", ReplaceMode::ExistingFile, kReadOnly, platform::kErrorAccessDenied},
-        {"a folder", ReplaceMode::EitherWay, kFolder, platform::kErrorAccessDenied},
-    };
-    const std::string old = "<old/>\r\n", fresh = "<new>\r\n</new>\r\n";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        test::ScratchFolder folder;
-        const std::u16string target = folder / u"web.config";
-        const std::u16string taken = TemporaryFileName(target, 1);
-        bool prepared = true;
-        if (c.before == kFolder) prepared = platform::CreateDirectoryW(target);
-        if (c.before != kNothing && c.before != kFolder) prepared = WriteWholeFile(target, old);
-        if (c.before == kTakenTemporaryName) prepared = prepared && WriteWholeFile(taken, "someone's");
-        if (c.before == kHidden) prepared = platform::SetFileAttributesW(target, platform::kFileAttributeHidden);
-        if (c.before == kReadOnly) prepared = platform::SetFileAttributesW(target, platform::kFileAttributeReadOnly);
-        ASSERT_TRUE(prepared);
-        const std::uint32_t attributes = platform::GetFileAttributesW(target);
-
-        FileWriteFailure failure;
-        EXPECT_EQ(AtomicReplaceFile(target, fresh, c.mode, &failure), c.error == 0);
-        EXPECT_EQ(failure.error, c.error);
-        std::string bytes;
-        const bool readable = ReadWholeFile(target, &bytes);
-        if (c.error == 0) {
-            EXPECT_EQ(bytes, fresh);
-            if (c.before != kNothing) {
-                EXPECT_EQ(platform::GetFileAttributesW(target), attributes);
-            }
-        } else {
-            EXPECT_EQ(readable, c.before == kFile || c.before == kReadOnly);
-            if (readable) {
-                EXPECT_EQ(bytes, old);
-            }
-        }
-        // Nothing else is left in the folder.
-        std::vector<std::u16string> expected;
-        if (c.before != kNothing || c.error == 0) expected.push_back(u"web.config");
-        if (c.before == kTakenTemporaryName) {
-            expected.push_back(u"web.config.trellis-1.tmp");
-            EXPECT_TRUE(ReadWholeFile(taken, &bytes) && bytes == "someone's");
-        }
-        EXPECT_EQ(test::FolderNames(folder.Path()), expected);
-        if (c.before == kReadOnly) platform::SetFileAttributesW(target, platform::kFileAttributeNormal);
-    }
 }
 
 }  // namespace

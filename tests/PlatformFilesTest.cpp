@@ -171,19 +171,6 @@ TEST(PlatformFiles, TempFileNamesNeedAFolder) {
     EXPECT_EQ(GetLastError(), 267u);  // ERROR_DIRECTORY
 }
 
-TEST(PlatformFiles, FolderForAccountsNeedsValidAccounts) {
-    test::ScratchFolder folder;
-    const char16_t* const good[] = {u"S-1-5-18", u"S-1-5-32-544"};
-    ASSERT_TRUE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
-    EXPECT_NE(platform::GetFileAttributesW(folder / u"secure") & platform::kFileAttributeDirectory, 0u);
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
-    EXPECT_EQ(GetLastError(), platform::kErrorAlreadyExists);
-
-    const char16_t* const bad[] = {u"S-1-5-18", u"Administrators"};
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"other", bad, 2));
-    EXPECT_FALSE(platform::PathFileExistsW(folder / u"other"));
-}
-
 TEST(PlatformFiles, PathIsUNC) {
     struct Case {
         const char16_t* path;

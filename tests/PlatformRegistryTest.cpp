@@ -1,10 +1,8 @@
 // The registry functions of platform/Registry.h, run against the backend of
 // the build: the sandbox's registry file on POSIX, Wine's registry under Wine.
 // Every test works below HKEY_CURRENT_USER\Software\TrellisTest\<random>.
-// Then the registry key wrapper (platform/os/RegistryKey) over the same.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <set>
@@ -12,7 +10,6 @@
 #include <vector>
 
 #include "platform/Registry.h"
-#include "platform/os/RegistryKey.h"
 #include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 
@@ -195,44 +192,6 @@ TEST_F(PlatformRegistry, EnumerationAndCounts) {
     ASSERT_EQ(RegQueryInfoKeyW(base_, nullptr, &values), kRegSuccess);
     EXPECT_EQ(values, 1u);
     EXPECT_EQ(ValueNames(base_), std::set<std::u16string>{u"second"});
-}
-
-// The registry key wrapper, on either backend's registry.
-class RegistryKeyTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::UsePrivateSandbox();
-        base = u"Software\\TrellisTest\\Key" + ToWideUnsigned(static_cast<unsigned>(std::rand()));
-    }
-    void TearDown() override {
-        // Deepest first: a key with subkeys is refused.
-        for (const char16_t* sub : {u"\\a\\b", u"\\a", u"\\values", u""}) {
-            RegistryKey parent(u"Software\\TrellisTest", platform::kHKeyCurrentUser, true);
-            parent.DeleteSubkey(base.substr(21) + sub, true);
-        }
-    }
-    std::u16string base;
-};
-
-TEST_F(RegistryKeyTest, DeletingSubkeys) {
-    RegistryKey key(base, platform::kHKeyCurrentUser, true);
-    ASSERT_TRUE(key.Create());
-    ASSERT_TRUE(RegistryKey(base + u"\\values", platform::kHKeyCurrentUser, true).WriteString(u"v", u"1"));
-    ASSERT_TRUE(RegistryKey(base + u"\\a\\b", platform::kHKeyCurrentUser, true).Create());
-    EXPECT_EQ(key.SubkeyCount(), 2u);
-
-    // A subkey with values stays without force, and that counts as success.
-    EXPECT_TRUE(key.DeleteSubkey(u"values", false));
-    EXPECT_TRUE(RegistryKey(base + u"\\values", platform::kHKeyCurrentUser, false).IsOpen());
-    EXPECT_TRUE(key.DeleteSubkey(u"values", true));
-    EXPECT_FALSE(RegistryKey(base + u"\\values", platform::kHKeyCurrentUser, false).IsOpen());
-
-    // A subkey with subkeys is refused, even with force.
-    EXPECT_FALSE(key.DeleteSubkey(u"a", true));
-    EXPECT_TRUE(key.DeleteSubkey(u"a\\b", false));
-    EXPECT_TRUE(key.DeleteSubkey(u"a", false));
-    EXPECT_EQ(key.SubkeyCount(), 0u);
-    EXPECT_FALSE(key.DeleteSubkey(u"never-there", true));
 }
 
 }  // namespace

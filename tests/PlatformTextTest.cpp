@@ -121,12 +121,6 @@ TEST(PlatformText, IsTextUnicodeOnOrdinaryText) {
     }
 }
 
-struct EncodeCase {
-    const char* name;
-    std::u16string text;
-    std::string bytes;
-};
-
 // Both ways, all 256 bytes in one text.
 TEST(TextEncode, Windows1252HoldsEachOfItsBytes) {
     // Bytes 0x80..0x9F; the five undefined ones stand for the C1 control of their value.
@@ -144,30 +138,6 @@ TEST(TextEncode, Windows1252HoldsEachOfItsBytes) {
     EXPECT_EQ(WideToCodePage(platform::kCodePageWindows1252, units, &usedDefault), bytes);
     EXPECT_FALSE(usedDefault);
     EXPECT_EQ(platform::MultiByteToWide(platform::kCodePageWindows1252, bytes), units);
-}
-
-TEST(TextEncode, Windows1252WritesItsDefaultCharacterNotALookAlike) {
-    const EncodeCase cases[] = {
-        {"C1 controls the code page maps elsewhere", u"\u0080\u009F", "??"},
-        {"A with macron", u"\u0100", "?"},
-        {"full-width A", u"\uFF21", "?"},
-        {"a pair gives one per unit", u"\U0001F600", "??"},
-        {"mixed", u"Caf\u00E9 \u20AC\u0101", "Caf\xE9 \x80?"},
-    };
-    for (const EncodeCase& c : cases) {
-        bool usedDefault = false;
-        EXPECT_EQ(WideToCodePage(platform::kCodePageWindows1252, c.text, &usedDefault), c.bytes) << c.name;
-        EXPECT_TRUE(usedDefault) << c.name;
-    }
-    // A converter with look-alike substitutes maps far more than 256 units.
-    std::u16string all;
-    for (std::uint32_t u = 0; u <= 0xFFFF; ++u) all.push_back(static_cast<char16_t>(u));
-    const std::string bytes = WideToCodePage(platform::kCodePageWindows1252, all);
-    ASSERT_EQ(bytes.size(), all.size());
-    int held = 0;
-    for (std::size_t i = 0; i < bytes.size(); ++i) held += bytes[i] != '?' || all[i] == u'?';
-    EXPECT_EQ(held, 256);
-    EXPECT_EQ(WideToCodePage(437, u"abc"), "");
 }
 
 // Encoding detection of text files, on either backend.
@@ -218,26 +188,6 @@ TEST(TextFile, DetectsAndDecodesEachEncoding) {
             EXPECT_EQ(text, r.text);
         }
     }
-}
-
-TEST(TextFile, OnlyTheFirstBlockDecides) {
-    // ASCII for 4096 bytes, then UTF-8: the block saw no multi-byte sequence.
-    std::string bytes(4096, 'a');
-    bytes += "\xC3\xA9";
-    EXPECT_EQ(DetectTextEncoding(bytes), TextEncoding::Ansi);
-    test::ScratchFolder scratch;
-    ASSERT_TRUE(WriteWholeFile(scratch / u"big.txt", bytes));
-    std::u16string text;
-    ASSERT_TRUE(ReadTextFile(scratch / u"big.txt", &text));
-    EXPECT_EQ(text.size(), 4098u);
-    EXPECT_EQ(text.substr(4096), u"\u00C3\u00A9");
-}
-
-TEST(TextFile, MissingFileFails) {
-    test::ScratchFolder scratch;
-    std::u16string text = u"untouched";
-    EXPECT_FALSE(ReadTextFile(scratch / u"none.txt", &text));
-    EXPECT_EQ(text, u"untouched");
 }
 
 }  // namespace

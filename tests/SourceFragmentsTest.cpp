@@ -1,5 +1,6 @@
 // New files and fragments built from planned records: declaration, encoding,
-// indentation, skipped records, and the errors the writer reports.
+// indentation, skipped records, and the errors the writer and its output
+// report.
 #include <gtest/gtest.h>
 
 #include "custact/XML/src/util/XmlEncoding.h"
@@ -7,6 +8,7 @@
 #include "custact/XML/src/xml/SourceFragments.h"
 #include "installer/Exception.h"
 #include "platform/os/FileSystem.h"
+#include "platform/os/XmlOutput.h"
 #include "support/ScratchFolder.h"
 
 namespace {
@@ -114,6 +116,37 @@ TEST_F(SourceFragmentsTest, FailuresAndAMissingRoot) {
                                                                     u"RootElement", u"cfg",
                                                                     u"names no QM_XmlElement row"}));
     EXPECT_FALSE(PathExists(GetFullPath(file)));
+}
+
+// The writer's output reports what failed, with its level and path.
+TEST(XmlOutputTest, FailuresAreReportedWithTheirLevels) {
+    test::ScratchFolder scratch;
+    std::vector<int> levels;
+    std::vector<WideString> paths;
+    const XmlOutputErrorHandler collect = [&](const char* source, std::uint32_t, int level, const WideString& path,
+                                              const WideString&) {
+        EXPECT_NE(std::string(source).find("platform/os/XmlOutput"), std::string::npos) << source;
+        levels.push_back(level);
+        paths.push_back(path);
+    };
+    XmlOutput none(scratch / u"x.xml", collect);
+    none.SetEncoding(XmlEncoding::None);
+    EXPECT_EQ(none.Encoding(), XmlEncoding::Utf8);
+
+    const WideString missing = scratch / u"missing\\x.xml";
+    XmlOutput unopened(missing, collect);
+    unopened.Write(u"<a/>");
+    unopened.Flush();
+
+    XmlOutput outside(scratch / u"y.xml", collect);
+    outside.SetEncoding(static_cast<XmlEncoding>(7));  // nothing to write in
+    outside.Write(u"<a/>");
+    outside.Flush();
+
+    EXPECT_EQ(levels, (std::vector<int>{kXmlOutputNoEncoding, kXmlOutputOpenFailed, kXmlOutputWriteFailed,
+                                        kXmlOutputWriteFailed}));
+    EXPECT_FALSE(PathExists(scratch / u"y.xml"));
+    EXPECT_EQ(paths[1], missing);
 }
 
 }  // namespace

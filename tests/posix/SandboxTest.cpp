@@ -225,13 +225,4 @@ TEST(SecureTempFolder, LocalSystemGetsAPrivateSystemTemp) {
     EXPECT_EQ(ComputeSecureTempFolder(), folder) << "an existing folder is used as it is";
 }
 
-TEST(SecureTempFolder, OtherAccountsGetTheirTempPath) {
-    test::UsePrivateSandbox();
-    const ProcessSid user("S-1-5-21-1-2-3-1001");
-    const std::u16string folder = ComputeSecureTempFolder();
-    EXPECT_FALSE(folder.empty());
-    EXPECT_NE(folder, u"C:\\Windows\\SystemTemp");
-    EXPECT_NE(folder.back(), u'\\');
-}
-
 }  // namespace
