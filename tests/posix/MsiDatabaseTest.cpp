@@ -28,6 +28,29 @@ protected:
     MSIHANDLE database = 0;
 };
 
+TEST_F(MsiDatabaseTest, ParametersFillQueryMarkers) {
+    MSIHANDLE view = 0;
+    ASSERT_EQ(MsiDatabaseOpenViewW(database, u"SELECT `Key` FROM `QM_TestTable` WHERE `Name` = ? OR `Count` = ?",
+                                   &view),
+              kErrorSuccess);
+    // Markers without values cannot be run.
+    EXPECT_EQ(MsiViewExecute(view, 0), kErrorFunctionFailed);
+    const MSIHANDLE params = MsiCreateRecord(2);
+    MsiRecordSetStringW(params, 1, u"Ay");
+    MsiRecordSetInteger(params, 2, -7);
+    ASSERT_EQ(MsiViewExecute(view, params), kErrorSuccess);
+    std::vector<std::u16string> keys;
+    MSIHANDLE row = 0;
+    while (MsiViewFetch(view, &row) == kErrorSuccess) {
+        keys.push_back(GetRecordString(row, 1));
+        MsiCloseHandle(row);
+    }
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys, (std::vector<std::u16string>{u"alpha", u"bravo"}));
+    MsiCloseHandle(params);
+    MsiCloseHandle(view);
+}
+
 TEST(MsiDatabaseWithoutPackageTest, SessionWithoutDatabase) {
     platform::posix::InstallerSession session;
     EXPECT_EQ(MsiGetActiveDatabase(session.Handle()), 0u);
