@@ -1,9 +1,15 @@
-// The backup registry as a state machine over the registry of the backend:
-// the stand-in's file on POSIX, Wine's registry under Wine.
+// The backup registry as a state machine over the registry of the backend
+// (the stand-in's file on POSIX, Wine's registry under Wine), and the backup
+// files it records: their names, taking and restoring them.
 #include <gtest/gtest.h>
 
+#include "custact/XML/src/xml/BackupFiles.h"
 #include "custact/XML/src/xml/BackupRegistry.h"
+#include "custact/XML/src/xml/FolderPath.h"
+#include "installer/Exception.h"
+#include "platform/Files.h"
 #include "platform/Registry.h"
+#include "platform/os/FileSystem.h"
 #include "support/BackupTestSupport.h"
 #include "support/ScratchFolder.h"
 
@@ -74,14 +80,6 @@ TEST_F(BackupRegistry, RecordedEntryExtendsOnlyWhatStillExists) {
     }
 }
 
-TEST_F(BackupRegistry, EntryToActOn) {
-    const std::pair<const char16_t*, const char16_t*> cases[] = {
-        {u"", u""}, {u"*", u"*"}, {u"a", u"a"}, {u"*|a", u"a"}, {u"*|a|b", u"a"},
-        {u"a|b", u"a"}, {u"*|", u""}, {u"|a", u""}, {u"a*|b", u"a*"},
-    };
-    for (const auto& [value, entry] : cases) EXPECT_EQ(EntryToActOn(value), entry) << Narrow(value);
-}
-
 // A run's first change writes its run record; a later change of the same
 // run keeps it. An entry dropped without Keep() leaves the registry exactly
 // as it found it, whatever was there.
@@ -144,18 +142,63 @@ TEST_F(BackupRegistry, KeysGoExactlyWhenNothingLivesInThem) {
     EXPECT_TRUE(test::CurrentUserKeyExists(u"Software\\Norrvik\\Sibling"));
 }
 
-TEST_F(BackupRegistry, NothingIsCreatedForAProductWithoutRecords) {
-    DeleteProductBackupKey(kProduct);
-    CleanUpBackupRegistry();
-    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), u"");
+// Backup names, taking and restoring backups, and the folders of a file
+// built from scratch, on either backend.
+TEST(BackupFileName, PatternsAndCounters) {
+    struct Case {
+        const char16_t* pattern;
+        const char16_t* names[3];  // counters 0, 1, 2
+    };
+    const Case cases[] = {
+        {u"", {u"web.config.back", u"web.config.1.back", u"web.config.2.back"}},
+        {u"#-old.xml", {u"old.xml", u"1-old.xml", u"2-old.xml"}},        // "#" at the start
+        {u"backup-#", {u"backup", u"backup-1", u"backup-2"}},            // "#" at the end
+        {u"#.bak#", {u".bak", u"1.bak", u"2.bak"}},                      // both: the end rule wins
+        {u"cfg.#.old#ignored", {u"cfg.old", u"cfg.1.old", u"cfg.2.old"}},  // two "#": the text after the second goes
+        {u"web.save", {u"web.save", u"web.save1", u"web.save2"}},        // no "#": appended
+        {u"web.save.", {u"web.save", u"web.save.1", u"web.save.2"}},
+        {u"cfg+#", {u"cfg+", u"cfg+1", u"cfg+2"}},                       // "+" is no separator
+    };
+    for (const Case& c : cases) {
+        for (int counter = 0; counter < 3; ++counter) {
+            EXPECT_EQ(BuildBackupFileName(u"C:\\App\\web.config", c.pattern, counter),
+                      u"C:\\App\\" + std::u16string(c.names[counter]))
+                << Narrow(c.pattern) << " counter " << counter;
+        }
+    }
+    EXPECT_EQ(BuildBackupFileName(u"web.config", u"", 0), u"web.config.back");  // no folder
 }
 
-TEST_F(BackupRegistry, SavedPermissionsValueKeepsItsControlCharacters) {
-    const std::u16string text = u"C:\\a\u0002web.config\r\nD:AI\u0001C:\\b\u0002x";
-    WriteSavedPermissionsValue(u"{UPGRADE}", text);
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{UPGRADE}"), text);
-    EXPECT_EQ(ReadSavedPermissionsValue(u"{OTHER}"), u"");
+class BackupFiles : public ::testing::Test {
+protected:
+    test::ScratchFolder scratch;
+    const std::u16string target = scratch / u"web.config";
+    const std::string original = "\xEF\xBB\xBF<configuration>\r\n\t<appSettings/>\r\n</configuration>\r\n";
+};
+
+TEST_F(BackupFiles, TakenNamesMoveTheCounterOn) {
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".back");
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".1.back");
+    // A folder takes a name as well as a file does.
+    ASSERT_TRUE(platform::CreateDirectoryW(target + u".2.back"));
+    EXPECT_EQ(BackupTargetFile(target, u"", original), target + u".3.back");
+    for (const char16_t* suffix : {u".back", u".1.back", u".3.back"}) {
+        EXPECT_EQ(test::ReadBytes(target + suffix), original) << Narrow(suffix);
+    }
+}
+
+TEST_F(BackupFiles, RestoreCopiesOverReadOnlyTargetsAndKeepsTheBackup) {
+    const std::u16string backup = scratch / u"web.config.back";
+    test::WriteBytes(backup, original);
+    test::WriteBytes(target, "changed");
+    ASSERT_TRUE(platform::SetFileAttributesW(target, platform::kFileAttributeReadOnly));
+    EXPECT_TRUE(RestoreBackupFile(target, backup));
+    EXPECT_EQ(test::ReadBytes(target), original);
+    EXPECT_EQ(test::ReadBytes(backup), original);
+
+    EXPECT_FALSE(RestoreBackupFile(target, u""));
+    EXPECT_FALSE(RestoreBackupFile(target, scratch / u"missing.back"));
+    EXPECT_EQ(test::ReadBytes(target), original);
 }
 
 }  // namespace

@@ -1,8 +1,17 @@
-// The manager that CollectXmlData builds from a CustomActionData text.
+// The CustomActionData text (escaping, splitting, sections, round trips), the
+// manager that CollectXmlData builds from it, and the planned-update
+// records: integer columns and tree order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "custact/XML/src/xml/XmlCollect.h"
+#include "custact/XML/src/xml/XmlUpdateData.h"
+#include "installer/CustomActionData.h"
 #include "support/BackupTestSupport.h"
+#include "support/TestSession.h"
 
 namespace {
 
@@ -84,12 +93,6 @@ TEST(CollectXmlData, FilesElementsAndAttributesAreLinked) {
     EXPECT_EQ(set.attributes[1].value, u"v");
 }
 
-TEST(CollectXmlData, TestPropertiesRedirectEveryFile) {
-    const auto manager = Collect({{{u"QM_TEST_XML_FILE_DIRECTORY", u"C:\\Test\\"}, {u"QM_TEST_XML_FILE_NAME", u"t.xml"}},
-                                  kFiles});
-    for (const auto& [key, file] : manager->data.files) EXPECT_EQ(GetFullPath(file), u"C:\\Test\\t.xml") << Narrow(key);
-}
-
 TEST(CollectXmlData, PermissionRulesOfXmlFilesOnly) {
     const ActionSection rules = {
         {u"web", u"QM_XmlFile", u"", u"everyone", u"1179817"},
@@ -112,6 +115,98 @@ TEST(CollectXmlData, PermissionRulesOfXmlFilesOnly) {
     EXPECT_EQ(web.rules[1].user, u"svc_app");
     EXPECT_EQ(web.rules[1].permission, 0x80000000u);
     EXPECT_EQ(manager->permissions.at(&manager->data.files.at(u"other")).rules.at(0).permission, 0xFFFFFFFFu);
+}
+
+TEST(XmlUpdateData, TreeOrderIsLevelOrder) {
+    // root; a (order -5) with a1 (7) with a11; b (2) with b1 (1) and b2 (-1); c (3)
+    XmlUpdateData data;
+    const auto add = [&](const char16_t* key, const char16_t* parent, std::int32_t order) {
+        XmlElementRecord& r = data.elements[key];
+        r.key = WideString(key);
+        r.index = order;
+        r.parent = parent != nullptr ? &data.elements.at(parent) : nullptr;
+    };
+    add(u"root", nullptr, 0);
+    add(u"b", u"root", 2);
+    add(u"a", u"root", -5);
+    add(u"c", u"root", 3);
+    add(u"b1", u"b", 1);
+    add(u"b2", u"b", -1);
+    add(u"a1", u"a", 7);
+    add(u"a11", u"a1", 0);
+    std::vector<XmlNodeRecord*> records;
+    for (auto& entry : data.elements) records.push_back(&entry.second);
+    std::sort(records.begin(), records.end(), CompareTreeOrder);
+    std::vector<WideString> keys;
+    for (const XmlNodeRecord* r : records) keys.push_back(r->key);
+    // Grandchildren are grouped by their parents' order: a's before b's.
+    EXPECT_EQ(keys, (std::vector<WideString>{u"root", u"a", u"b", u"c", u"a1", u"b2", u"b1", u"a11"}));
+    EXPECT_FALSE(CompareTreeOrder(&data.elements.at(u"b"), &data.elements.at(u"b")));
+}
+
+TEST(XmlUpdateData, IntegerColumns) {
+    const std::pair<const char16_t*, std::int32_t> cases[] = {
+        {u"", 0},     {u"abc", 0},   {u"  24x", 24},          {u"-3", -3},
+        {u"+7", 7},   {u"- 3", 0},   {u"2147483648", 2147483647}, {u"-99999999999", -2147483647 - 1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ToRecordInteger(c.first), c.second) << Narrow(c.first);
+}
+
+// The CustomActionData text: escaping, splitting, sections, round trips.
+using Rows = std::vector<std::vector<std::u16string>>;
+
+// Writes plain rows as table sections with the writer of the immediate
+// actions: columns c0, c1 ... with no conditions, formatting or properties.
+std::u16string Write(const std::vector<Rows>& sections) {
+    static const TableSpec table = {u"T", {{u"c0"}, {u"c1"}, {u"c2"}, {u"c3"}, {u"c4"}, {u"c5"}}, {}, {}};
+    std::u16string text;
+    for (std::size_t s = 0; s < sections.size(); ++s) {
+        std::vector<TableRecord> records;
+        for (const auto& row : sections[s]) {
+            TableRecord record;
+            for (std::size_t f = 0; f < row.size(); ++f) record.Set(table.columns[f].name, row[f]);
+            records.push_back(record);
+        }
+        if (s > 0) text.push_back(kSectionSeparator);
+        AppendTableSection(text, 0, table, records, RowMode::Install, nullptr);
+    }
+    return text;
+}
+
+TEST(CustomActionData, RandomTablesRoundTripFieldByField) {
+    std::mt19937 random(20261205);
+    // Control characters, backslashes and ordinary text are all likely.
+    const char16_t alphabet[] = {u'\u0001', u'\u0002', u'\u0003', u'\u0004', u'\\', u'\\', u'a', u'Z', u' ',
+                                 u'\u00e9', u'\u20ac', u'\xd83d', u'\xde00', u'\u0000', u'<', u'"'};
+    auto value = [&] {
+        std::u16string v(random() % 8, u' ');
+        for (char16_t& c : v) c = alphabet[random() % (sizeof alphabet / sizeof alphabet[0])];
+        return v;
+    };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<Rows> sections(1 + random() % 6);
+        for (Rows& rows : sections) {
+            rows.resize(random() % 4);
+            for (auto& row : rows) {
+                row.resize(1 + random() % 6);
+                for (auto& field : row) field = value();
+            }
+        }
+        XmlUpdateDataReader reader(Write(sections));
+        if (sections.size() == 1 && sections[0].empty()) {  // an empty text
+            EXPECT_FALSE(reader.Parse());
+            EXPECT_EQ(reader.SectionCount(), 0u);
+            continue;
+        }
+        ASSERT_TRUE(reader.Parse());
+        ASSERT_EQ(reader.SectionCount(), sections.size()) << round;
+        for (std::size_t s = 0; s < sections.size(); ++s) ASSERT_EQ(reader.GetSection(s), sections[s]) << round;
+        // Sections past the last and fields past a row's end read as empty.
+        EXPECT_TRUE(reader.GetSection(sections.size()).empty());
+        if (!sections[0].empty()) {
+            EXPECT_EQ(FieldAt(reader.GetSection(0)[0], 6), u"");
+        }
+    }
 }
 
 }  // namespace

@@ -15,48 +15,6 @@ protected:
     test::TestSession session;
 };
 
-TEST_F(LoggerTest, StartsDisabledAndIsSwitchedOnPerSession) {
-    Logger& log = Logger::Instance();
-    EXPECT_FALSE(log.IsEnabled());
-    {
-        LogSession on(session.Handle());
-        EXPECT_TRUE(log.IsEnabled());
-        EXPECT_EQ(log.Handle(), session.Handle());
-        log.Send(u"first line");
-        log.Send(u"");
-    }
-    EXPECT_FALSE(log.IsEnabled());
-    EXPECT_EQ(log.Handle(), 0u);
-    log.Send(u"not sent after the session");
-
-    const auto info = session.Messages(platform::kInstallMessageInfo);
-    ASSERT_EQ(info.size(), 2u);
-    ASSERT_EQ(info[0].fields.size(), 3u);  // a record of 2 fields, plus field 0
-    EXPECT_EQ(info[0].fields[0], u"[1]");
-    EXPECT_EQ(info[0].fields[1], u"Trellis: first line");
-    EXPECT_EQ(info[1].fields[1], u"Trellis: ");
-}
-
-TEST_F(LoggerTest, PrefixIsOptional) {
-    LogSession on(session.Handle(), u"");
-    Logger::Instance().Send(u"bare");
-    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"bare"});
-}
-
-TEST_F(LoggerTest, EmbeddedDirectCallConditionSilencesEveryLine) {
-    LogSession on(session.Handle());
-    struct Case {
-        const char16_t* value;
-        bool sent;
-    };
-    for (const Case& c : {Case{u"1", false}, Case{u"", true}, Case{u"yes", false}}) {
-        session.SetProperty(u"QmEmbeddedDirectCall", c.value);
-        session.ClearMessages();
-        Logger::Instance().Send(u"gated");
-        EXPECT_EQ(session.LogLines().size(), c.sent ? 1u : 0u) << "QmEmbeddedDirectCall=" << c.value[0];
-    }
-}
-
 // The installer formats a message's field once more before it logs it:
 // whatever a line holds (brackets, braces, escapes, references), the log
 // must show it as it was sent. Under Wine this holds msi.dll to it.
@@ -76,23 +34,6 @@ TEST_F(LoggerTest, LinesComeOutOfTheInstallersFormattingAsTheyWereSent) {
     LogSession on(session.Handle(), u"");
     for (const std::u16string& line : lines) Logger::Instance().Send(line);
     EXPECT_EQ(session.LogLines(), lines);
-}
-
-TEST(MaskValues, EveryOccurrenceBecomesOneMask) {
-    struct Case {
-        const char16_t* text;
-        std::vector<std::u16string> values;
-        const char16_t* masked;
-    };
-    const Case cases[] = {
-        {u"pw=hunter2;", {u"hunter2"}, u"pw=**********;"},
-        {u"hunter2hunter2 and hunter2", {u"hunter2"}, u"********** and **********"},  // touching: one mask
-        {u"xabcabx", {u"abca", u"cab"}, u"x**********x"},                              // overlapping values
-        {u"aaaa", {u"aa"}, u"**********"},                                          // overlapping occurrences
-        {u"nothing here", {u"", u"absent"}, u"nothing here"},
-        {u"", {u"x"}, u""},
-    };
-    for (const Case& c : cases) EXPECT_EQ(MaskValues(c.text, c.values), c.masked) << Narrow(c.text);
 }
 
 // Hidden values come from the properties MsiHiddenProperties names; a

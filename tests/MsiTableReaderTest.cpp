@@ -1,10 +1,10 @@
-// Whole tables read from a real package, on either backend.
+// Whole tables read from a real package, and installer texts read with the
+// two-call pattern, on either backend.
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 #include "installer/Logger.h"
 #include "installer/MsiTableReader.h"
+#include "installer/MsiText.h"
 #include "platform/Msi.h"
 #include "support/TestSession.h"
 
@@ -56,33 +56,6 @@ TEST_F(MsiTableReaderTest, ReadsEveryColumnKindWithItsText) {
     EXPECT_EQ(reader.Streams()[0], std::string("STREAM-BYTES\0\x01\xff end", 19));
 }
 
-// Windows Installer sorts string columns by their place in the string pool,
-// not alphabetically, so only integer columns give a predictable order.
-TEST_F(MsiTableReaderTest, OrderByAndWhereShapeTheRows) {
-    MsiTableReader reader(session.Handle());
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {u"Weight"}, u""));
-    EXPECT_EQ(Keys(reader), (std::vector<std::u16string>{u"alpha", u"beta", u"gamma"}));
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {u"Count", u"Weight"}, u""));
-    EXPECT_EQ(Keys(reader), (std::vector<std::u16string>{u"gamma", u"beta", u"alpha"}));  // null, -42, 7
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {}, u"`Weight` > 1"));
-    auto keys = Keys(reader);
-    std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, (std::vector<std::u16string>{u"beta", u"gamma"}));
-    EXPECT_FALSE(reader.Query(u"QM_Sample", {}, u"`Key` = 'nothing'"));
-    EXPECT_TRUE(reader.Records().empty());
-}
-
-TEST_F(MsiTableReaderTest, ReadingATableTwiceGivesTheSameRows) {
-    MsiTableReader reader(session.Handle());
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {}, u""));
-    ASSERT_TRUE(reader.Query(u"QM_Sample", {}, u""));
-    EXPECT_EQ(reader.Records().size(), 3u);
-    EXPECT_EQ(reader.Streams().size(), 1u);
-    ASSERT_TRUE(reader.Query(u"Error", {}, u"Error = 4113"));
-    EXPECT_EQ(reader.Records().size(), 1u);
-    EXPECT_TRUE(reader.Streams().empty());
-}
-
 TEST_F(MsiTableReaderTest, MissingTableLogsTheQueryAndGivesNoRows) {
     LogSession on(session.Handle(), u"");
     MsiTableReader reader(session.Handle());
@@ -97,6 +70,34 @@ TEST_F(MsiTableReaderTest, MissingTableLogsTheQueryAndGivesNoRows) {
               u"Error opening View: [SELECT * FROM `QM_Missing` WHERE A = 1 ORDER BY `A`,`B`] Error code:1615");
     // The reader recovers for the next query.
     EXPECT_TRUE(reader.Query(u"QM_Sample", {}, u""));
+}
+
+// Installer texts read with the two-call pattern, on either backend.
+TEST(ReadInstallerText, FollowsTheAnswersOfTheGetter) {
+    // A value that grows between the calls is asked for again.
+    std::u16string value = u"abc";
+    int calls = 0;
+    auto growing = [&](char16_t* buffer, std::uint32_t* length) -> std::uint32_t {
+        if (++calls == 2) value = u"abcdefgh";
+        if (*length <= value.size()) {
+            *length = static_cast<std::uint32_t>(value.size());
+            return platform::kErrorMoreData;
+        }
+        value.copy(buffer, value.size());
+        buffer[value.size()] = 0;
+        *length = static_cast<std::uint32_t>(value.size());
+        return platform::kErrorSuccess;
+    };
+    EXPECT_EQ(ReadInstallerText(growing), u"abcdefgh");
+    EXPECT_EQ(calls, 3);
+
+    auto failing = [](char16_t*, std::uint32_t*) -> std::uint32_t { return platform::kErrorInvalidHandle; };
+    EXPECT_EQ(ReadInstallerText(failing), u"");
+    auto failingSecond = [n = 0](char16_t*, std::uint32_t* length) mutable -> std::uint32_t {
+        *length = 4;
+        return ++n == 1 ? platform::kErrorMoreData : platform::kErrorFunctionFailed;
+    };
+    EXPECT_EQ(ReadInstallerText(failingSecond), u"");
 }
 
 TEST_F(MsiTableReaderTest, ADatabaseHandleIsUsedAsItIs) {

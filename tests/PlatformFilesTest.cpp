@@ -1,27 +1,22 @@
-// The file functions of platform/Files.h, run against the backend of the
-// build: the sandbox on POSIX, the real file system under Wine.
+// The file and system functions of platform/Files.h and platform/System.h
+// (GUID texts, the environment, WOW64), run against the backend of the
+// build: the sandbox on POSIX, the real system under Wine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstdlib>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "installer/WideString.h"
 #include "platform/Files.h"
+#include "platform/System.h"
 #include "support/ScratchFolder.h"
 
 namespace {
 
 using platform::GetLastError;
-
-// For failure messages: the ASCII letters of a path.
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
 
 bool WriteBytes(const std::u16string& path, const std::string& bytes) {
     platform::File file = platform::File::Create(path);
@@ -99,58 +94,6 @@ TEST(PlatformFiles, OpenFailuresTellWhatIsMissing) {
     EXPECT_EQ(GetLastError(), platform::kErrorPathNotFound);
 }
 
-TEST(PlatformFiles, CopyNeverOverwrites) {
-    test::ScratchFolder folder;
-    const std::u16string source = folder / u"source.txt";
-    const std::u16string target = folder / u"target.txt";
-    ASSERT_TRUE(WriteBytes(source, "new content"));
-
-    ASSERT_TRUE(platform::CopyFileNoOverwrite(source, target));
-    std::string back;
-    ASSERT_TRUE(ReadBytes(target, &back));
-    EXPECT_EQ(back, "new content");
-
-    ASSERT_TRUE(WriteBytes(target, "old content"));
-    EXPECT_FALSE(platform::CopyFileNoOverwrite(source, target));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileExists);
-    ASSERT_TRUE(ReadBytes(target, &back));
-    EXPECT_EQ(back, "old content");
-
-    EXPECT_FALSE(platform::CopyFileNoOverwrite(folder / u"missing.txt", folder / u"copy.txt"));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
-    EXPECT_FALSE(platform::PathFileExistsW(folder / u"copy.txt"));
-}
-
-TEST(PlatformFiles, ReadOnlyFileResistsWritingAndDeletion) {
-    test::ScratchFolder folder;
-    const std::u16string path = folder / u"locked.txt";
-    ASSERT_TRUE(WriteBytes(path, "keep"));
-    EXPECT_EQ(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
-
-    ASSERT_TRUE(platform::SetFileAttributesW(path, platform::kFileAttributeReadOnly));
-    EXPECT_NE(platform::GetFileAttributesW(path) & platform::kFileAttributeReadOnly, 0u);
-
-    EXPECT_FALSE(platform::DeleteFileW(path));
-    EXPECT_EQ(GetLastError(), platform::kErrorAccessDenied);
-    std::string back;
-    ASSERT_TRUE(ReadBytes(path, &back));
-    EXPECT_EQ(back, "keep");
-
-    // A copy is read-only too, like its source.
-    const std::u16string copy = folder / u"copy.txt";
-    ASSERT_TRUE(platform::CopyFileNoOverwrite(path, copy));
-    EXPECT_NE(platform::GetFileAttributesW(copy) & platform::kFileAttributeReadOnly, 0u);
-
-    for (const std::u16string& file : {path, copy}) {
-        ASSERT_TRUE(platform::SetFileAttributesW(file, platform::kFileAttributeNormal));
-        EXPECT_EQ(platform::GetFileAttributesW(file) & platform::kFileAttributeReadOnly, 0u);
-        EXPECT_TRUE(platform::DeleteFileW(file));
-        EXPECT_FALSE(platform::PathFileExistsW(file));
-    }
-    EXPECT_FALSE(platform::DeleteFileW(path));
-    EXPECT_EQ(GetLastError(), platform::kErrorFileNotFound);
-}
-
 TEST(PlatformFiles, FoldersAreCreatedOnceAndRemovedWhenEmpty) {
     test::ScratchFolder folder;
     const std::u16string sub = folder / u"sub";
@@ -224,63 +167,11 @@ TEST(PlatformFiles, FinderPatterns) {
     finder.Close();
 }
 
-TEST(PlatformFiles, TempFileNamesAreUniqueAndCreated) {
+// Uniqueness and emptiness are SecureTempFolder.GivesUniqueEmptyFilesInOneCachedFolder's.
+TEST(PlatformFiles, TempFileNamesNeedAFolder) {
     test::ScratchFolder folder;
-    std::set<std::u16string> names;
-    for (int i = 0; i < 20; ++i) {
-        const std::u16string name = platform::GetTempFileNameW(folder.Path(), u"permission");
-        ASSERT_FALSE(name.empty());
-        names.insert(name);
-        const std::u16string start = folder.Path() + u"\\per";
-        ASSERT_EQ(name.compare(0, start.size(), start), 0);
-        const std::u16string digits = name.substr(start.size(), name.size() - start.size() - 4);
-        EXPECT_EQ(name.substr(name.size() - 4), u".tmp");
-        EXPECT_GE(digits.size(), 1u);
-        EXPECT_LE(digits.size(), 4u);
-        EXPECT_TRUE(std::all_of(digits.begin(), digits.end(), [](char16_t c) {
-            return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-        }));
-        platform::File file = platform::File::OpenForRead(name);
-        std::uint64_t size = 1;
-        ASSERT_TRUE(file.IsOpen());
-        ASSERT_TRUE(file.GetSize(&size));
-        EXPECT_EQ(size, 0u);
-    }
-    EXPECT_EQ(names.size(), 20u);
     EXPECT_TRUE(platform::GetTempFileNameW(folder / u"missing", u"tmp").empty());
     EXPECT_EQ(GetLastError(), 267u);  // ERROR_DIRECTORY
-}
-
-TEST(PlatformFiles, LongPathsWorkThroughThePrefix) {
-    test::ScratchFolder folder;
-    const std::u16string first = u"\\\\?\\" + folder.Path() + u"\\" + std::u16string(120, u'd');
-    const std::u16string second = first + u"\\" + std::u16string(120, u'e');
-    const std::u16string file = second + u"\\" + std::u16string(40, u'f') + u".txt";
-    ASSERT_GT(file.size() - 4, 260u);
-    ASSERT_TRUE(platform::CreateDirectoryW(first));
-    ASSERT_TRUE(platform::CreateDirectoryW(second));
-    ASSERT_TRUE(WriteBytes(file, "deep"));
-    std::string back;
-    ASSERT_TRUE(ReadBytes(file, &back));
-    EXPECT_EQ(back, "deep");
-    EXPECT_TRUE(platform::PathFileExistsW(file));
-    EXPECT_EQ(FindAll(second + u"\\*.txt"), std::set<std::u16string>{std::u16string(40, u'f') + u".txt"});
-    EXPECT_TRUE(platform::DeleteFileW(file));
-    EXPECT_TRUE(platform::RemoveDirectoryW(second));
-    EXPECT_TRUE(platform::RemoveDirectoryW(first));
-}
-
-TEST(PlatformFiles, FolderForAccountsNeedsValidAccounts) {
-    test::ScratchFolder folder;
-    const char16_t* const good[] = {u"S-1-5-18", u"S-1-5-32-544"};
-    ASSERT_TRUE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
-    EXPECT_NE(platform::GetFileAttributesW(folder / u"secure") & platform::kFileAttributeDirectory, 0u);
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"secure", good, 2));
-    EXPECT_EQ(GetLastError(), platform::kErrorAlreadyExists);
-
-    const char16_t* const bad[] = {u"S-1-5-18", u"Administrators"};
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(folder / u"other", bad, 2));
-    EXPECT_FALSE(platform::PathFileExistsW(folder / u"other"));
 }
 
 TEST(PlatformFiles, PathIsUNC) {
@@ -303,23 +194,69 @@ TEST(PlatformFiles, PathIsUNC) {
     }
 }
 
-TEST(PlatformFiles, LastErrorBelongsToTheThread) {
-    // Both threads set their value before either reads it back.
-    std::atomic<int> set{0};
-    std::uint32_t seen[2] = {0, 0};
-    auto run = [&](int index, std::uint32_t code) {
-        platform::SetLastError(code);
-        ++set;
-        while (set.load() < 2) {
-        }
-        seen[index] = GetLastError();
+// GUID parsing, environment, process identity and WOW64 of platform/System.h
+// on both backends.
+void SetEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+void UnsetEnvironment(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
+TEST(PlatformSystem, GuidTextsAndTheirBytes) {
+    platform::Guid guid{};
+    ASSERT_TRUE(platform::CLSIDFromString(u"{00112233-4455-6677-8899-AABBCCDDEEFF}", &guid));
+    // Data1, Data2 and Data3 are little-endian in memory, Data4 in text order.
+    const platform::Guid expected = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
+                                     0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    EXPECT_EQ(guid, expected);
+    platform::Guid lower{};
+    ASSERT_TRUE(platform::CLSIDFromString(u"{00112233-4455-6677-8899-aabbccddeeff}", &lower));
+    EXPECT_EQ(lower, expected);
+
+    const char16_t* const rejected[] = {
+        u"00112233-4455-6677-8899-AABBCCDDEEFF",     // no braces
+        u"{00112233-4455-6677-8899-AABBCCDDEEF}",    // one digit short
+        u"{00112233-4455-6677-8899-AABBCCDDEEFFF}",  // one digit more
+        u"{0011223-34455-6677-8899-AABBCCDDEEFF}",   // dash out of place
+        u"{00112233-4455-6677-8899-AABBCCDDEEFG}",   // not hex
+        u"{00112233 4455-6677-8899-AABBCCDDEEFF}",
+        u"(00112233-4455-6677-8899-AABBCCDDEEFF)",
+        u"Scripting.FileSystemObject",               // a ProgID is no GUID text
+        u"",
     };
-    std::thread first(run, 0, platform::kErrorDiskFull);
-    std::thread second(run, 1, platform::kErrorInvalidName);
-    first.join();
-    second.join();
-    EXPECT_EQ(seen[0], platform::kErrorDiskFull);
-    EXPECT_EQ(seen[1], platform::kErrorInvalidName);
+    for (const char16_t* text : rejected) {
+        EXPECT_FALSE(platform::CLSIDFromString(text, &guid)) << std::u16string(text).size();
+    }
+}
+
+TEST(PlatformSystem, EnvironmentVariables) {
+    SetEnvironment("TRELLIS_TEST_VARIABLE", "some value");
+    bool exists = false;
+    EXPECT_EQ(platform::GetEnvironmentVariableW(u"TRELLIS_TEST_VARIABLE", &exists), u"some value");
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(platform::GetEnvironmentVariableW(u"trellis_test_variable"), u"some value");  // names ignore case
+    UnsetEnvironment("TRELLIS_TEST_VARIABLE");
+    EXPECT_EQ(platform::GetEnvironmentVariableW(u"TRELLIS_TEST_VARIABLE", &exists), u"");
+    EXPECT_FALSE(exists);
+    EXPECT_EQ(platform::GetLastError(), 203u);  // ERROR_ENVVAR_NOT_FOUND
+}
+
+// The tests run as 64-bit programs, which have no file-system redirection.
+TEST(PlatformSystem, NoRedirectionOutsideWow64) {
+    if (platform::IsWow64Process()) GTEST_SKIP() << "a 32-bit build under WOW64";
+    void* old = reinterpret_cast<void*>(1);
+    EXPECT_FALSE(platform::Wow64DisableWow64FsRedirection(&old));
+    EXPECT_EQ(platform::GetLastError(), 1u);  // ERROR_INVALID_FUNCTION
 }
 
 }  // namespace

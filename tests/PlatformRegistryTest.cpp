@@ -194,45 +194,4 @@ TEST_F(PlatformRegistry, EnumerationAndCounts) {
     EXPECT_EQ(ValueNames(base_), std::set<std::u16string>{u"second"});
 }
 
-TEST_F(PlatformRegistry, DeleteRefusesKeysWithSubkeys) {
-    HKey child = 0;
-    ASSERT_EQ(RegCreateKeyExW(base_, u"parent\\child", kKeyAllAccess, &child), kRegSuccess);
-    RegCloseKey(child);
-    HKey parent = 0;
-    ASSERT_EQ(RegOpenKeyExW(base_, u"parent", kKeyAllAccess, &parent), kRegSuccess);
-    ASSERT_EQ(Set(parent, u"value", kRegSz, Bytes(u"x")), kRegSuccess);
-    RegCloseKey(parent);
-
-    EXPECT_EQ(RegDeleteKeyW(base_, u"parent"), kRegAccessDenied);
-    EXPECT_EQ(Subkeys(base_), std::set<std::u16string>{u"parent"});
-    EXPECT_EQ(RegDeleteKeyW(base_, u"Parent\\Child"), kRegSuccess);
-    EXPECT_EQ(RegDeleteKeyW(base_, u"parent"), kRegSuccess);  // values do not hold it back
-    EXPECT_EQ(RegOpenKeyExW(base_, u"parent", kKeyRead, &parent), kRegFileNotFound);
-    EXPECT_TRUE(Subkeys(base_).empty());
-}
-
-TEST_F(PlatformRegistry, HandlesCarryTheirAccess) {
-    ASSERT_EQ(Set(base_, u"v", kRegSz, Bytes(u"x")), kRegSuccess);
-    HKey reader = 0;
-    ASSERT_EQ(RegOpenKeyExW(kHKeyCurrentUser, path_, kKeyRead, &reader), kRegSuccess);
-    EXPECT_EQ(Set(reader, u"v", kRegSz, Bytes(u"y")), kRegAccessDenied);
-    EXPECT_EQ(RegDeleteValueW(reader, u"v"), kRegAccessDenied);
-    EXPECT_EQ(Get(reader, u"v"), Bytes(u"x"));
-    EXPECT_EQ(RegCloseKey(reader), kRegSuccess);
-    EXPECT_EQ(RegCloseKey(kHKeyCurrentUser), kRegSuccess);  // the roots stay usable
-    HKey again = 0;
-    EXPECT_EQ(RegOpenKeyExW(kHKeyCurrentUser, path_, kKeyRead, &again), kRegSuccess);
-    RegCloseKey(again);
-}
-
-TEST_F(PlatformRegistry, HandleOfADeletedKeyFails) {
-    HKey child = 0;
-    ASSERT_EQ(RegCreateKeyExW(base_, u"doomed", kKeyAllAccess, &child), kRegSuccess);
-    ASSERT_EQ(RegDeleteKeyW(base_, u"doomed"), kRegSuccess);
-    EXPECT_NE(Set(child, u"v", kRegSz, Bytes(u"x")), kRegSuccess);
-    std::uint32_t values = 0;
-    EXPECT_NE(RegQueryInfoKeyW(child, nullptr, &values), kRegSuccess);
-    RegCloseKey(child);
-}
-
 }  // namespace

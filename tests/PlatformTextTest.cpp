@@ -1,6 +1,7 @@
-// Code page conversion and IsTextUnicode (platform/Text.h). The expected
-// values hold for both backends: our own converter on POSIX, Windows' under
-// Wine.
+// Code page conversion both ways and IsTextUnicode (platform/Text.h,
+// platform/TextEncode.h): the bytes edited XML files get and the text read
+// from them. The expected values hold for both backends: our own converter
+// on POSIX, Windows' under Wine. And the encoding detection of text files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,33 +10,16 @@
 
 #include "platform/Strings.h"
 #include "platform/Text.h"
+#include "platform/TextEncode.h"
+#include "platform/os/FileSystem.h"
+#include "platform/os/TextFile.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 
 using platform::kCodePageUtf8;
-using platform::kCodePageWindows1252;
 using platform::MultiByteToWide;
-
-TEST(PlatformText, Windows1252HighBytes) {
-    std::string bytes;
-    for (int b = 0x80; b <= 0x9F; ++b) bytes.push_back(static_cast<char>(b));
-    // The five bytes the code page leaves undefined stand for the C1 controls.
-    const std::u16string expected =
-        u"\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039\u0152\u008D\u017D\u008F"
-        u"\u0090\u2018\u2019\u201C\u201D\u2022\u2013\u2014\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178";
-    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
-}
-
-TEST(PlatformText, Windows1252OtherBytesAreLatin1) {
-    std::string bytes;
-    std::u16string expected;
-    for (int b = 0x00; b <= 0xFF; ++b) {
-        if (b >= 0x80 && b <= 0x9F) continue;
-        bytes.push_back(static_cast<char>(b));
-        expected.push_back(static_cast<char16_t>(b));
-    }
-    EXPECT_EQ(MultiByteToWide(kCodePageWindows1252, bytes), expected);
-}
+using platform::WideToCodePage;
 
 TEST(PlatformText, Utf8) {
     struct Case {
@@ -134,6 +118,75 @@ TEST(PlatformText, IsTextUnicodeOnOrdinaryText) {
         EXPECT_EQ(platform::IsTextUnicode(c.bytes.data(), c.bytes.size(), platform::kIsTextUnicodeNullBytes),
                   c.nullBytes)
             << c.name;
+    }
+}
+
+// Both ways, all 256 bytes in one text.
+TEST(TextEncode, Windows1252HoldsEachOfItsBytes) {
+    // Bytes 0x80..0x9F; the five undefined ones stand for the C1 control of their value.
+    constexpr char16_t kHigh[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::string bytes;
+    std::u16string units;
+    for (int b = 0; b < 256; ++b) {
+        bytes.push_back(static_cast<char>(b));
+        units.push_back(b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : static_cast<char16_t>(b));
+    }
+    bool usedDefault = true;
+    EXPECT_EQ(WideToCodePage(platform::kCodePageWindows1252, units, &usedDefault), bytes);
+    EXPECT_FALSE(usedDefault);
+    EXPECT_EQ(platform::MultiByteToWide(platform::kCodePageWindows1252, bytes), units);
+}
+
+// Encoding detection of text files, on either backend.
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+    std::string bytes;
+    for (char16_t c : text) {
+        const char hi = static_cast<char>(c >> 8), lo = static_cast<char>(c & 0xFF);
+        bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+}
+
+const std::u16string kListing =
+    u"c:\\program files\\app\\web.config\r\nD:AI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)\r\n";
+
+TEST(TextFile, DetectsAndDecodesEachEncoding) {
+    struct Row {
+        const char* name;
+        std::string bytes;
+        TextEncoding encoding;
+        std::u16string text;
+    };
+    const Row rows[] = {
+        {"utf16le bom", "\xFF\xFE" + Utf16(kListing, false), TextEncoding::Utf16LeBom, kListing},
+        {"utf16be bom", "\xFE\xFF" + Utf16(kListing, true), TextEncoding::Utf16BeBom, kListing},
+        {"utf8 bom", "\xEF\xBB\xBF" "caf\xC3\xA9 \xE2\x82\xAC", TextEncoding::Utf8Bom, u"caf\u00E9 \u20AC"},
+        {"utf16le", Utf16(kListing, false), TextEncoding::Utf16Le, kListing},
+        {"utf16be", Utf16(kListing, true), TextEncoding::Utf16Be, kListing},
+        {"utf8", "na\xC3\xAFve \xE2\x82\xAC", TextEncoding::Utf8, u"na\u00EFve \u20AC"},
+        {"utf8 cut at the end", "ok \xE2\x82", TextEncoding::Utf8, u"ok \uFFFD"},
+        {"ansi high bytes", "caf\xE9 \x80 \x93", TextEncoding::Ansi, u"caf\u00E9 \u20AC \u201C"},
+        {"ansi continuation first", "\x80\x80", TextEncoding::Ansi, u"\u20AC\u20AC"},
+        {"ansi four-byte lead", "x\xF0\x9F\x98\x80", TextEncoding::Ansi, u"x\u00F0\u0178\u02DC\u20AC"},
+        {"plain ascii", "plain text\r\n", TextEncoding::Ansi, u"plain text\r\n"},
+        {"empty", "", TextEncoding::Ansi, u""},
+    };
+    test::ScratchFolder scratch;
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(DetectTextEncoding(r.bytes), r.encoding);
+        const auto path = scratch / u"list.txt";
+        ASSERT_TRUE(WriteWholeFile(path, r.bytes));
+        std::u16string text;
+        TextEncoding encoding;
+        ASSERT_TRUE(ReadTextFile(path, &text, &encoding));
+        EXPECT_EQ(encoding, r.encoding);
+        if (r.encoding != TextEncoding::Utf8 || r.text.find(u'\uFFFD') == std::u16string::npos) {
+            EXPECT_EQ(text, r.text);
+        }
     }
 }
 

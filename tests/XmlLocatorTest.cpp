@@ -82,15 +82,6 @@ protected:
             if (line.find(part) != std::u16string::npos) return true;
         return false;
     }
-    std::set<std::u16string> FolderContents() const {
-        std::set<std::u16string> names;
-        platform::FileFinder finder;
-        platform::FindData data;
-        for (bool more = finder.First(folder.Path() + u"\\*", &data); more; more = finder.Next(&data))
-            if (data.name != u"." && data.name != u"..") names.insert(data.name);
-        return names;
-    }
-
     test::TestSession session;
     LogSession logging{session.Handle(), u""};
     test::ScratchFolder folder;
@@ -247,7 +238,7 @@ TEST_F(XmlLocatorTest, FilesThatCannotBeReadLeaveTheirPropertiesAndNothingElse) 
             bytes.assign(c.bytes, c.size != 0 ? c.size : std::strlen(c.bytes));
             test::WriteBytes(file, bytes);
         }
-        const std::set<std::u16string> before = FolderContents();
+        const std::vector<std::u16string> before = test::FolderNames(folder.Path());
 
         // A second root after the failing one is still searched.
         ActionSection elements = Elements(c.path);
@@ -262,7 +253,7 @@ TEST_F(XmlLocatorTest, FilesThatCannotBeReadLeaveTheirPropertiesAndNothingElse) 
             EXPECT_TRUE(Logged(u"Skipping locators for file: " + c.path + u": ") && Logged(c.reason)) << c.what;
         }
         // Read only: no backup, no other file, the bytes as they were.
-        EXPECT_EQ(FolderContents(), before) << c.what;
+        EXPECT_EQ(test::FolderNames(folder.Path()), before) << c.what;
         EXPECT_EQ(test::FileExists(file) ? test::ReadBytes(file) : std::string(), bytes) << c.what;
     }
 }

@@ -23,14 +23,15 @@ struct Sample {
     const char* file;
     XmlEncoding encoding;
     std::size_t bomSize;
+    const char16_t* declared;  // the declaration's encoding name
 };
 
 const Sample kSamples[] = {
-    {"web.config", XmlEncoding::Utf8, 3},
-    {"app.config", XmlEncoding::Utf8, 0},
-    {"log4j.xml", XmlEncoding::Iso88591, 0},
-    {"layout.xml", XmlEncoding::Utf16, 2},
-    {"prices-1252.xml", XmlEncoding::Windows1252, 0},
+    {"web.config", XmlEncoding::Utf8, 3, u"utf-8"},
+    {"app.config", XmlEncoding::Utf8, 0, u"UTF-8"},
+    {"log4j.xml", XmlEncoding::Iso88591, 0, u"ISO-8859-1"},
+    {"layout.xml", XmlEncoding::Utf16, 2, u"UTF-16"},
+    {"prices-1252.xml", XmlEncoding::Windows1252, 0, u"Windows-1252"},
 };
 
 class XmlTargetDatabaseTest : public ::testing::Test {
@@ -73,6 +74,7 @@ TEST_F(XmlTargetDatabaseTest, SamplePositionsInEveryEncoding) {
         ASSERT_FALSE(native.empty());
         const auto db = Parse(native);
         EXPECT_EQ(db->Updater().Encoding(), sample.encoding);
+        EXPECT_EQ(db->EncodingName(), sample.declared);
         EXPECT_EQ(db->Updater().Bytes(), native);
         EXPECT_FALSE(db->Updater().IsModified());
         ExpectPositionsMatchBytes(*db);
@@ -114,74 +116,42 @@ TEST_F(XmlTargetDatabaseTest, SamplePositionsInEveryEncoding) {
     }
 }
 
-TEST_F(XmlTargetDatabaseTest, WebConfig) {
-    const std::string bytes = xmltest::ReadSample("web.config");
-    const auto db = Parse(bytes);
+// What the samples hold beyond what SamplePositionsInEveryEncoding checks of
+// every node against the bytes (positions, attributes, text runs).
+TEST_F(XmlTargetDatabaseTest, SampleDeclarationsKeysPathsAndCounts) {
+    auto db = Parse(xmltest::ReadSample("web.config"));
     EXPECT_EQ(db->Version(), u"1.0");
-    EXPECT_EQ(db->EncodingName(), u"utf-8");
     EXPECT_EQ(db->Standalone(), -1);
-    ASSERT_NE(db->Root(), nullptr);
     EXPECT_EQ(db->Root()->key, u"configuration");
-    EXPECT_EQ(db->Root()->start, static_cast<std::int32_t>(bytes.find("<configuration>")));
-
     // Siblings of one name get numbered keys in document order.
-    const TargetNode& greeting = Node(*db, u"add_3");
-    EXPECT_EQ(greeting.Parent()->name, u"appSettings");
-    EXPECT_EQ(greeting.index, 2);
-    ASSERT_EQ(greeting.attributes.size(), 2u);
-    EXPECT_EQ(greeting.attributes[1].value, u"Gr\u00FC\u00DFe & \u00ABWillkommen\u00BB \u2013 \u00A1Ol\u00E9!");
+    EXPECT_EQ(Node(*db, u"add_3").Parent()->name, u"appSettings");
+    EXPECT_EQ(Node(*db, u"add_3").attributes[1].value, u"Gr\u00FC\u00DFe & \u00ABWillkommen\u00BB \u2013 \u00A1Ol\u00E9!");
     EXPECT_EQ(Node(*db, u"add_5").Parent()->name, u"handlers");
-
-    // Elements sharing one line.
     const TargetNode& deny = Node(*db, u"deny");
-    EXPECT_EQ(RawText(*db, deny.start, deny.end), u"<deny users=\"?\"/>");
-    EXPECT_EQ(Node(*db, u"authorization").end, Node(*db, u"system.web_1").endTagStart);
     EXPECT_EQ(GetNodePath(deny, false), u"configuration/location[5]/system.web[0]/authorization[0]/deny[0]");
     EXPECT_EQ(GetNodePath(deny, true), u"configuration/location/system.web/authorization/deny");
+
+    db = Parse(xmltest::ReadSample("log4j.xml"));
+    EXPECT_EQ(db->Root()->name, u"log4j:configuration");
+    EXPECT_EQ(db->CountChildren(Node(*db, u"appender_1").parent, u"appender"), 2);
+    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u"param"), 3);
+    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u""), 4);
+    EXPECT_EQ(db->CountChildren(nullptr, u""), 0);
+
+    // Texts of several runs are joined with one blank.
+    db = Parse(xmltest::ReadSample("app.config"));
+    EXPECT_EQ(db->Standalone(), 1);
+    EXPECT_EQ(Node(*db, u"value_3").text, u"before inside after");
+    EXPECT_EQ(Raw(*db, Node(*db, u"value_3")), (std::vector<WideString>{u"before", u"inside", u"after"}));
 }
 
-TEST_F(XmlTargetDatabaseTest, AppConfigTextsCommentsAndCdata) {
-    const auto db = Parse(xmltest::ReadSample("app.config"));
-    EXPECT_EQ(db->Standalone(), 1);
-    EXPECT_EQ(db->EncodingName(), u"UTF-8");
-
-    const TargetNode& banner = Node(*db, u"value");
-    EXPECT_EQ(banner.text, u"Welcome to the shop");
-    EXPECT_EQ(Raw(*db, banner), std::vector<WideString>{u"Welcome to the shop"});
-
-    // CDATA content is its own range, strictly between the delimiters.
-    const TargetNode& footer = Node(*db, u"value_1");
-    EXPECT_EQ(footer.text, u"<b>Bold</b> & \"quoted\" text");
-    ASSERT_EQ(footer.textRanges.size(), 1u);
-    EXPECT_TRUE(footer.textRanges[0].cdata);
-    EXPECT_EQ(RawText(*db, footer.startTagEnd, footer.textRanges[0].begin), u"><![CDATA[");
-    EXPECT_EQ(RawText(*db, footer.textRanges[0].end, footer.end), u"]]></value>");
-
-    const TargetNode& script = Node(*db, u"value_2");
-    EXPECT_EQ(script.text, u"if (a < b && c > d) { run(); }");
-    EXPECT_EQ(Raw(*db, script), std::vector<WideString>{u"if (a < b && c > d) { run(); }"});
-    EXPECT_TRUE(script.textRanges[0].cdata);
-
-    const TargetNode& mixed = Node(*db, u"value_3");
-    EXPECT_EQ(mixed.text, u"before inside after");
-    EXPECT_EQ(Raw(*db, mixed), (std::vector<WideString>{u"before", u"inside", u"after"}));
-    EXPECT_FALSE(mixed.textRanges[0].cdata);
-    EXPECT_TRUE(mixed.textRanges[1].cdata);
-    EXPECT_FALSE(mixed.textRanges[2].cdata);
-
-    // References are one run with their raw extent.
-    const TargetNode& escaped = Node(*db, u"value_4");
-    EXPECT_EQ(escaped.text, u"Fish & Chips <daily> \u00A9 \u263A \"fresh\"");
-    EXPECT_EQ(Raw(*db, escaped),
-              std::vector<WideString>{u"Fish &amp; Chips &lt;daily&gt; &#169; &#x263A; &quot;fresh&quot;"});
-
-
+TEST_F(XmlTargetDatabaseTest, CommentsAreFoundByTextAndParent) {
     struct Comment {
         const char16_t* text;
         XmlNodeRecord* parent;
         bool exists;
     };
-    XmlElementRecord configuration, appSettings, diagnostics, add;
+    XmlElementRecord configuration, appSettings, diagnostics, add, prices;
     configuration.name = u"configuration";
     appSettings.name = u"appSettings";
     appSettings.parent = &configuration;
@@ -189,6 +159,7 @@ TEST_F(XmlTargetDatabaseTest, AppConfigTextsCommentsAndCdata) {
     diagnostics.parent = &configuration;
     add.name = u"add";
     add.parent = &appSettings;
+    prices.name = u"prices";
     const Comment comments[] = {
         {u"Settings read at start-up", &configuration, true},
         {u"  Where the service listens\r\n", &appSettings, true},
@@ -202,152 +173,30 @@ TEST_F(XmlTargetDatabaseTest, AppConfigTextsCommentsAndCdata) {
         {u"trailing comment outside the root", &configuration, false},
         {u"Settings read at start-up", &add, false},
     };
+    const auto db = Parse(xmltest::ReadSample("app.config"));
     for (const Comment& c : comments) {
         XmlElementRecord record;
         record.text = c.text;
         record.parent = c.parent;
         EXPECT_EQ(db->CommentExists(record), c.exists) << Narrow(c.text);
     }
-}
-
-TEST_F(XmlTargetDatabaseTest, Utf16TabsQuotesAndAttributesOverSeveralLines) {
-    const auto db = Parse(xmltest::ReadSample("layout.xml"));
-    EXPECT_EQ(db->EncodingName(), u"UTF-16");
-    const TargetNode& window = Node(*db, u"window");
-    // The name is followed by a tab: the attributes start right after it.
-    EXPECT_EQ(RawText(*db, window.start, window.attrStart), u"<window\t");
-    EXPECT_EQ(window.attributes[0].value, u"Main window");
-    EXPECT_EQ(RawText(*db, window.startTagEnd, window.end), u"/>");
-
-    // ">" inside quoted values does not end a start tag.
-    const TargetNode& panel = Node(*db, u"panel");
-    EXPECT_EQ(panel.attributes[2].value, u"Say \"hi\" or 'bye' > 1");
-    EXPECT_EQ(RawText(*db, panel.startTagEnd, panel.startTagEnd + 4), u"><");
-
-    const TargetNode& empty = Node(*db, u"empty");
-    EXPECT_EQ(empty.attrStart, empty.startTagEnd);
-    EXPECT_EQ(RawText(*db, empty.start, empty.end), u"<empty\t/>");
-
-    // Units whose low byte is ">" or "<" are characters, not markup.
-    const TargetNode& font = Node(*db, u"font");
-    EXPECT_EQ(font.attributes[0].value, u"\uFF2D\uFF49\uFF4E\uFF43\uFF48\uFF4F \u660E\u671D \u4E3E\u4E3C\u4E2F");
-    EXPECT_EQ(font.text, u"\u4E2D\u6587 \u0627\u0644\u0639\u0631\u0628\u064A\u0629 \U0001F600 text");
-    EXPECT_EQ(Raw(*db, font), std::vector<WideString>{font.text});
-
-    EXPECT_EQ(Node(*db, u"ratio").startLine, 14u);
-}
-
-TEST_F(XmlTargetDatabaseTest, Windows1252BytesReadAsCodePage1252) {
-    const auto db = Parse(xmltest::ReadSample("prices-1252.xml"));
-    EXPECT_EQ(db->EncodingName(), u"Windows-1252");
-    EXPECT_EQ(db->Root()->attributes[0].value, u"\u20AC");
-    // The five bytes the code page leaves undefined keep their values.
-    EXPECT_EQ(Node(*db, u"raw").text, u"\u0081\u008D\u008F\u0090\u009D");
-    const TargetNode& item = Node(*db, u"item_1");
-    EXPECT_EQ(item.text, u"Ellipsis\u2026 and \u0160\u0161\u017D\u017E\u0178 \u2020\u2021\u2030 \u0153");
-    // A run of such bytes is as long in the file as it has characters.
-    ASSERT_EQ(item.textRanges.size(), 1u);
-    EXPECT_EQ(item.textRanges[0].end - item.textRanges[0].begin, static_cast<std::int32_t>(item.text.size()));
-    XmlElementRecord prices;
-    prices.name = u"prices";
+    // In code page 1252.
     XmlElementRecord comment;
     comment.parent = &prices;
     comment.text = u"\u201Cquoted\u201D \u2013 legacy comment";
-    EXPECT_TRUE(db->CommentExists(comment));
-}
-
-TEST_F(XmlTargetDatabaseTest, Log4jNamesKeepTheirPrefix) {
-    const auto db = Parse(xmltest::ReadSample("log4j.xml"));
-    EXPECT_EQ(db->Root()->name, u"log4j:configuration");
-    EXPECT_EQ(db->Root()->attributes[0].name, u"xmlns:log4j");
-    EXPECT_EQ(Node(*db, u"logger").attributes[0].value, u"com.example.fa\u00E7ade");
-    EXPECT_EQ(db->CountChildren(Node(*db, u"appender_1").parent, u"appender"), 2);
-    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u"param"), 3);
-    EXPECT_EQ(db->CountChildren(&Node(*db, u"appender_1"), u""), 4);
-    EXPECT_EQ(db->CountChildren(nullptr, u""), 0);
+    EXPECT_TRUE(Parse(xmltest::ReadSample("prices-1252.xml"))->CommentExists(comment));
 }
 
 TEST_F(XmlTargetDatabaseTest, EdgesOfTagsAndTexts) {
     const auto db = Parse("<r><p><c/></p><a/><b>t</b><a x='1'/><a_1/><a/><d >x&amp;y</d></r>");
-    const TargetNode& c = Node(*db, u"c");
-    // An empty-element child right before its parent's end tag.
-    EXPECT_EQ(c.startTagEnd, 8);
-    EXPECT_EQ(c.end, 10);
-    EXPECT_EQ(c.endTagStart, 10);
-    EXPECT_EQ(Node(*db, u"p").endTagStart, 10);
-    EXPECT_EQ(Node(*db, u"p").end, 14);
-    // Keys and indices.
+    // Keys: a numbered key that is taken already gets a number of its own.
     const std::map<WideString, std::int32_t> indices = {{u"p", 0}, {u"a", 1}, {u"b", 2}, {u"a_1", 3},
                                                         {u"a_1_1", 4}, {u"a_2", 5}, {u"d", 6}};
     for (const auto& entry : indices) EXPECT_EQ(Node(*db, entry.first.c_str()).index, entry.second) << Narrow(entry.first);
     EXPECT_EQ(Node(*db, u"a_1").attributes.size(), 1u);
     EXPECT_EQ(Node(*db, u"a_1_1").name, u"a_1");
-    // No blank after the name: the attributes would start at the tag's end.
-    EXPECT_EQ(Node(*db, u"b").attrStart, Node(*db, u"b").startTagEnd);
-    const TargetNode& d = Node(*db, u"d");
-    EXPECT_EQ(d.attrStart, d.startTagEnd);
-    EXPECT_EQ(d.startTagEnd, d.start + 3);
-    // An escaped ampersand between two letters: one range over all seven bytes.
-    ASSERT_EQ(d.textRanges.size(), 1u);
-    EXPECT_EQ(d.textRanges[0].end - d.textRanges[0].begin, 7);
-    EXPECT_EQ(d.text, u"x&y");
+    EXPECT_EQ(Node(*db, u"d").text, u"x&y");
     ExpectPositionsMatchBytes(*db);
-}
-
-TEST_F(XmlTargetDatabaseTest, EntitiesAndProcessingInstructions) {
-    const auto db = Parse(
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"inner text\">]>\n"
-        "<r>\n  a&e;b <?pi skipped?> c\n  <s>&#60;&#x3E;</s>\n</r>\n");
-    const TargetNode& r = Node(*db, u"r");
-    EXPECT_EQ(r.text, u"ainner textb  c");
-    EXPECT_EQ(Raw(*db, r), (std::vector<WideString>{u"a&e;b", u"c"}));
-    const TargetNode& s = Node(*db, u"s");
-    EXPECT_EQ(s.text, u"<>");
-    EXPECT_EQ(Raw(*db, s), std::vector<WideString>{u"&#60;&#x3E;"});
-}
-
-TEST_F(XmlTargetDatabaseTest, FilesWithoutAnEncodingAreEditedAsUtf8) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-        XmlEncoding encoding;
-    };
-    const Case cases[] = {
-        {"no declaration", "<a>x</a>", XmlEncoding::Utf8},
-        {"no encoding", "<?xml version='1.0'?><a>x</a>", XmlEncoding::Utf8},
-        {"lower case name", "<?xml version='1.0' encoding='iso-8859-1'?><a>x</a>", XmlEncoding::Iso88591},
-        {"US-ASCII", "<?xml version='1.0' encoding='US-ASCII'?><a>x</a>", XmlEncoding::UsAscii},
-        // A UTF-16 file must be edited in UTF-16 even when it names no encoding.
-        {"UTF-16 byte order mark", "\xFF\xFE" + xmltest::Utf16Le(u"<a>x</a>"), XmlEncoding::Utf16},
-        {"UTF-16 without mark", xmltest::Utf16Le(u"<?xml version='1.0'?><a>x</a>"), XmlEncoding::Utf16},
-    };
-    for (const Case& c : cases) {
-        const auto db = Parse(c.bytes);
-        EXPECT_EQ(db->Updater().Encoding(), c.encoding) << c.name;
-        EXPECT_EQ(db->Root()->text, u"x") << c.name;
-        ExpectPositionsMatchBytes(*db);
-    }
-}
-
-TEST_F(XmlTargetDatabaseTest, ChunkBoundaries) {
-    // Texts and tags across the 64 KiB chunks; a file that ends exactly at
-    // a chunk's end; the same file cut short there.
-    std::string bytes = "<r>";
-    for (int i = 0; bytes.size() < 65536 - 200; ++i) bytes += "<v n=\"" + std::to_string(i) + "\">text \xC3\xA9 " + std::to_string(i) + "</v>\n";
-    bytes += std::string(65536 - 4 - bytes.size(), ' ');
-    bytes += "</r>";
-    ASSERT_EQ(bytes.size(), 65536u);
-    ExpectPositionsMatchBytes(*Parse(bytes));
-
-    std::string longText = "<r>" + std::string(70000, 'x') + "&amp;" + std::string(70000, 'y') + "</r>";
-    const auto db = Parse(longText);
-    ASSERT_EQ(db->Root()->textRanges.size(), 1u);
-    EXPECT_EQ(db->Root()->textRanges[0].begin, 3);
-    EXPECT_EQ(db->Root()->textRanges[0].end, 3 + 140005);
-    EXPECT_EQ(db->Root()->text.size(), 140001u);
-
-    const Exception e = ParseFailure(bytes.substr(0, 65536 - 4) + std::string(4, ' '));
-    EXPECT_EQ(e.ErrorNumber(), 4113);
 }
 
 TEST_F(XmlTargetDatabaseTest, Errors) {
@@ -428,37 +277,6 @@ protected:
 
 constexpr std::uint32_t kKey = kXmlAttributeKey | kXmlAttributeBelongs | kXmlAttributeInstall;
 constexpr std::uint32_t kBelongs = kXmlAttributeBelongs | kXmlAttributeInstall;
-
-TEST_F(XmlMatchingTest, ByPathKeysAndText) {
-    XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);
-    XmlElementRecord& appSettings = Add(u"s", u"appSettings", &configuration);
-    struct Case {
-        const char* name;
-        std::vector<XmlAttributeRecord> attributes;
-        int mode;
-        std::vector<WideString> keys;
-    };
-    const Case cases[] = {
-        {"path alone: every add, in document order", {}, XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
-        {"one key", {Attribute(u"key", u"Endpoint", kKey)}, XML_UPDATE_INSTALL, {u"add"}},
-        {"a key with two matches", {Attribute(u"key", u"Retries", kKey)}, XML_UPDATE_INSTALL, {u"add_1", u"add_2"}},
-        {"two keys", {Attribute(u"key", u"Retries", kKey), Attribute(u"value", u"5", kKey)}, XML_UPDATE_INSTALL,
-         {u"add_2"}},
-        {"values compare exactly", {Attribute(u"key", u"retries", kKey)}, XML_UPDATE_INSTALL, {}},
-        {"an attribute that only belongs is no key in install runs", {Attribute(u"key", u"x", kBelongs)},
-         XML_UPDATE_INSTALL, {u"add", u"add_1", u"add_2"}},
-        {"but is one in uninstall runs", {Attribute(u"key", u"Endpoint", kBelongs)}, XML_UPDATE_UNINSTALL, {u"add"}},
-        {"an uninstall attribute is never a key",
-         {Attribute(u"key", u"x", kKey | kXmlAttributeUninstall)}, XML_UPDATE_UNINSTALL, {u"add", u"add_1", u"add_2"}},
-    };
-    for (const Case& c : cases) {
-        XmlElementRecord& add = Add(u"a", u"add", &appSettings);
-        add.attributes = c.attributes;
-        EXPECT_EQ(Match(add, c.mode), c.keys) << c.name;
-    }
-    EXPECT_EQ(Match(configuration, XML_UPDATE_INSTALL), std::vector<WideString>{u"configuration"});
-    EXPECT_EQ(Match(Add(u"x", u"add", &configuration), XML_UPDATE_INSTALL), std::vector<WideString>{});
-}
 
 TEST_F(XmlMatchingTest, AncestorKeysAndUninstallTexts) {
     XmlElementRecord& configuration = Add(u"c", u"configuration", nullptr);

@@ -83,26 +83,6 @@ protected:
     };
 };
 
-TEST_F(XmlTransactions, RollbackPutsEveryFileBackByteForByte) {
-    test::WriteBytes(app + u"\\web.config", kWebConfig);
-    test::WriteBytes(app + u"\\app.config", kAppConfig);
-    test::WriteBytes(app + u"\\same.xml", "<same/>");
-    auto manager = Manager(files);
-    const std::u16string webBackup = Change(*manager, u"web", "<changed/>");
-    const std::u16string appBackup = Change(*manager, u"kept", "<changed too/>");
-    Build(*manager, u"built");
-
-    const auto rollback = Manager(files);  // the rollback action builds its own manager
-    EXPECT_EQ(RollbackXmlUpdates(*rollback), 0);
-    EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
-    EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), kAppConfig);
-    EXPECT_EQ(test::ReadBytes(app + u"\\same.xml"), "<same/>");
-    EXPECT_FALSE(test::FileExists(app + u"\\Sub\\Deeper\\new.config"));
-    EXPECT_FALSE(test::FileExists(webBackup));
-    EXPECT_FALSE(test::FileExists(appBackup));
-    EXPECT_FALSE(test::CurrentUserKeyExists(u"Software\\Norrvik"));
-}
-
 TEST_F(XmlTransactions, CommitDeletesTheBackupsThePackageDoesNotKeep) {
     test::WriteBytes(app + u"\\web.config", kWebConfig);
     test::WriteBytes(app + u"\\app.config", kAppConfig);
@@ -153,33 +133,6 @@ TEST_F(XmlTransactions, RollbackOfALaterRunLeavesTheEarlierRunAsItWas) {
     // The first run's own rollback would still find nothing of its own.
     RollbackXmlUpdates(*Manager(files));
     EXPECT_EQ(test::ReadBytes(built), "<built/>");
-}
-
-// With the test properties every row names the same file; each row backs
-// it up before changing it, and rollback restores the first backup.
-TEST_F(XmlTransactions, TwoRowsForOneFileRollBackToTheOriginal) {
-    test::WriteBytes(scratch / u"target.xml", kWebConfig);
-    const test::ActionSection redirect = {{u"QM_TEST_XML_FILE_DIRECTORY", scratch.Path() + u"\\"},
-                                          {u"QM_TEST_XML_FILE_NAME", u"target.xml"}};
-    auto manager = Manager(files, u"", redirect);
-    Change(*manager, u"web", "<first change/>");
-    Change(*manager, u"same", "<second change/>");
-    RollbackXmlUpdates(*Manager(files, u"", redirect));
-    EXPECT_EQ(test::ReadBytes(scratch / u"target.xml"), kWebConfig);
-    EXPECT_FALSE(test::FileExists(scratch / u"target.xml.back"));
-}
-
-TEST_F(XmlTransactions, SingleFileRollbackLeavesTheOthers) {
-    test::WriteBytes(app + u"\\web.config", kWebConfig);
-    test::WriteBytes(app + u"\\app.config", kAppConfig);
-    auto manager = Manager(files);
-    const std::u16string backup = Change(*manager, u"web", "<changed/>");
-    Change(*manager, u"kept", "<changed/>");
-    RollbackXmlFile(*manager, File(*manager, u"web"));
-    EXPECT_EQ(test::ReadBytes(app + u"\\web.config"), kWebConfig);
-    EXPECT_EQ(test::ReadBytes(app + u"\\app.config"), "<changed/>");
-    EXPECT_FALSE(test::FileExists(backup));
-    EXPECT_EQ(Value(*manager, u"web"), u"<absent>");
 }
 
 TEST_F(XmlTransactions, LogLinesOfCollectionAndOfARollbackWithoutEntry) {

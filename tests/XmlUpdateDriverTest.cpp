@@ -150,13 +150,6 @@ TEST_F(XmlUpdateDriver, RemovedMatchTakesItsChildRecordsWithIt) {
     EXPECT_TRUE(manager->data.elements.at(u"i").IsProcessed());
 }
 
-TEST_F(XmlUpdateDriver, RecordsInsideAnInsertedFragmentAreNotVisitedAgain) {
-    test::WriteBytes(target, "<config>\r\n</config>\r\n");
-    auto manager = Manager({{u"g", u"root", u"group", 1, 4, u"", 0}, {u"i", u"g", u"item", 1, 4, u"text", 0}}, {});
-    Run(*manager, 1);
-    EXPECT_EQ(test::ReadBytes(target), "<config>\r\n\t<group>\r\n\t\t<item>text</item>\r\n\t</group>\r\n</config>\r\n");
-}
-
 TEST_F(XmlUpdateDriver, UnchangedBytesAfterAWriteDropTheBackup) {
     // The text is written again with the same value: the file is saved, but
     // it equals its backup, so no backup is kept or recorded.
@@ -192,19 +185,6 @@ TEST_F(XmlUpdateDriver, FailuresLeaveTheFileAndNoBackup) {
         EXPECT_FALSE(test::FileExists(backup));
         EXPECT_EQ(BackupValue(), u"<absent>");
     }
-}
-
-TEST_F(XmlUpdateDriver, SecondBackupOfTheSameFileIsRecordedBesideTheFirst) {
-    test::WriteBytes(target, kDocument);
-    auto first = Manager({{u"e", u"root", u"name", 1, 8, u"one", 0}}, {});
-    Run(*first, 1);
-    auto second = Manager({{u"e", u"root", u"name", 1, 8, u"two", 0}}, {});
-    Run(*second, 1);
-    const std::vector<std::u16string> entries = SplitBackupValue(BackupValue());
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(test::ReadBytes(entries[0]), kDocument);
-    EXPECT_EQ(test::ReadBytes(entries[1]), WithLine("old", "one"));
-    EXPECT_EQ(test::ReadBytes(target), WithLine("old", "two"));
 }
 
 }  // namespace

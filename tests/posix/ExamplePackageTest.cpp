@@ -1,58 +1,46 @@
-// The example package installed by trellis-host with this build's library:
-// the immediate action hands one text to the three actions it schedules.
+// The example and locator packages installed by trellis-host with this
+// build's library. The example package: a value a locator found, a product
+// name that would break the file, and a failed maintenance run. (Scheduling
+// is ImmediateActionsTest's; merges that an uninstall gives back, new
+// files, rollback and modules are the end-to-end suite's.)
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "posix/PosixTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 class ExamplePackageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-example-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        dir_ = base;
-    }
     void TearDown() override {
-        if (HasFailure()) std::cerr << std::ifstream(dir_ / "out.txt").rdbuf();
-        fs::remove_all(dir_);
+        if (HasFailure()) std::cerr << output_;
     }
-
     // Runs trellis-host on the test's machine and returns its exit status.
-    int Run(const std::string& command, const std::string& package, const std::string& extra = "") {
+    int Run(const std::string& command, const std::string& package, std::vector<std::string> extra = {}) {
         ++runs_;
-        const std::string line = std::string(TRELLIS_HOST_PROGRAM) + " " + command + " '" + package + "' --root '" +
-                                 Root().string() + "' --log '" + Log().string() + "' --library '" + TRELLIS_LIBRARY +
-                                 "' " + extra + " >>'" + (dir_ / "out.txt").string() + "' 2>&1";
-        const int status = std::system(line.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::vector<std::string> args = {command, package, "--root", Root().string(), "--log", Log().string(),
+                                         "--library", TRELLIS_LIBRARY};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const test::HostResult run = test::RunHost(args, dir_.Path());
+        output_ += run.out + run.err;
+        return run.status;
     }
-    int Install(const std::string& extra = "") { return Run("install", TRELLIS_EXAMPLE_PACKAGE, extra); }
-    int Uninstall() { return Run("uninstall", TRELLIS_EXAMPLE_PACKAGE); }
+    int Install(std::vector<std::string> extra = {}) { return Run("install", TRELLIS_EXAMPLE_PACKAGE, extra); }
     fs::path Root() const { return dir_ / "root"; }
     // Where the package's INSTALLDIR lands on the test's machine.
     fs::path WebConfig() const { return Root() / "C" / "Program Files (x86)" / "Norrvik" / "WebShop" / "web.config"; }
     // The log of the latest run.
     fs::path Log() const { return dir_ / ("run" + std::to_string(runs_) + ".log"); }
     std::string LogText() const { return ReadFile(Log()); }
-    static std::string ReadFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-    static void WriteFile(const fs::path& path, const std::string& bytes) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
     // Files beside the configuration file other than itself: backups left behind.
     std::vector<std::string> OtherFiles() const {
         std::vector<std::string> names;
@@ -63,25 +51,9 @@ protected:
         return names;
     }
 
-    // "Scheduling <kind> action <name> with CustomActionData <data>" lines, in order.
-    std::vector<std::pair<std::string, std::string>> Scheduled() const {
-        std::ifstream in(Log(), std::ios::binary);
-        std::vector<std::pair<std::string, std::string>> actions;
-        const std::string with = " with CustomActionData ";
-        for (std::string line; std::getline(in, line);) {
-            const auto at = line.find("Scheduling ");
-            const auto data = line.find(with);
-            if (at == std::string::npos || data == std::string::npos) continue;
-            std::istringstream words(line.substr(at, data - at));
-            std::string scheduling, kind, action, name;
-            words >> scheduling >> kind >> action >> name;
-            actions.emplace_back(name, line.substr(data + with.size()));
-        }
-        return actions;
-    }
-
-    fs::path dir_;
+    test::TempDir dir_;
     int runs_ = 0;
+    std::string output_;
 };
 
 // A configuration file written by hand, with the formatting people use.
@@ -95,75 +67,6 @@ const std::string kExistingWebConfig =
     "    <connectionStrings />\r\n"
     "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
     "</configuration>\r\n";
-
-TEST_F(ExamplePackageTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
-    EXPECT_EQ(Install(), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 3u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRollback");
-    EXPECT_EQ(actions[1].first, "QM_XmlCommit");
-    EXPECT_EQ(actions[2].first, "QM_XmlConfig");
-    EXPECT_NE(actions[0].second.find("webConfig"), std::string::npos);
-    EXPECT_EQ(actions[1].second, actions[0].second);
-    EXPECT_EQ(actions[2].second, actions[0].second);
-}
-
-TEST_F(ExamplePackageTest, FailingToScheduleTheRollbackActionSchedulesNothing) {
-    EXPECT_EQ(Install("--fail-at QM_XmlRollback"), 1);
-    EXPECT_TRUE(Scheduled().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: OnXmlInstall start."), std::string::npos);
-    EXPECT_EQ(log.find("Trellis: OnXmlInstall end."), std::string::npos);
-}
-
-TEST_F(ExamplePackageTest, InstallBuildsTheMissingFileAndUninstallDeletesIt) {
-    ASSERT_EQ(Install(), 0);
-    const std::string built = ReadFile(WebConfig());
-    EXPECT_EQ(built.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n<configuration>\r\n", 0), 0u)
-        << built;
-    EXPECT_NE(built.find("    <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"), std::string::npos) << built;
-    EXPECT_NE(built.find("<!-- Settings added by Norrvik Web Shop 1.0.0 -->"), std::string::npos) << built;
-    EXPECT_NE(LogText().find("Trellis: OnXmlCommit end."), std::string::npos);
-    EXPECT_TRUE(OtherFiles().empty());
-
-    ASSERT_EQ(Uninstall(), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 1u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRemove");
-    EXPECT_FALSE(fs::exists(WebConfig()));
-    EXPECT_NE(LogText().find("Trellis: Deleting file from disk..."), std::string::npos);
-}
-
-TEST_F(ExamplePackageTest, ExistingFileIsMergedInPlaceAndUninstallGivesItBack) {
-    WriteFile(WebConfig(), kExistingWebConfig);
-    ASSERT_EQ(Install(), 0);
-    // New lines are indented like their neighbours, four spaces per level as
-    // the file has it (the package asks for two), and end in the file's CRLF;
-    // the empty connectionStrings opens up tidily. Every other byte stays.
-    EXPECT_EQ(ReadFile(WebConfig()),
-              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-              "<!-- Web shop settings; edit with care -->\r\n"
-              "<configuration>\r\n"
-              "    <appSettings>\r\n"
-              "        <add key='Theme'  value='dark' />\r\n"
-              "        <add key=\"ShopName\" value=\"Norrvik Web Shop\"/>\r\n"
-              "        <add key=\"LogFolder\" value=\"C:\\Program Files (x86)\\Norrvik\\WebShop\\logs\"/>\r\n"
-              "    </appSettings>\r\n"
-              "    <connectionStrings>\r\n"
-              "        <add name=\"Shop\" "
-              "connectionString=\"Server=localhost;Database=Shop;Integrated Security=true\"/>\r\n"
-              "    </connectionStrings>\r\n"
-              "    <system.web><compilation debug=\"false\"/></system.web>\r\n"
-              "    <!-- Settings added by Norrvik Web Shop 1.0.0 -->\r\n"
-              "</configuration>\r\n");
-    EXPECT_TRUE(OtherFiles().empty()) << "the commit deletes the backup the package does not keep";
-
-    // The added elements and the comment go, and connectionStrings is an
-    // empty-element tag again: the bytes the install found.
-    ASSERT_EQ(Uninstall(), 0);
-    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
-    EXPECT_TRUE(OtherFiles().empty());
-}
 
 TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileStaysThroughInstallAndUninstall) {
     const std::string entry = "        <add key=\"LogFolder\" value=\"D:\\Logs\\Shop\" />\r\n";
@@ -185,22 +88,11 @@ TEST_F(ExamplePackageTest, LogFolderFoundInTheExistingFileStaysThroughInstallAnd
     }
 }
 
-TEST_F(ExamplePackageTest, BrokenExistingFileFailsTheInstallAndStaysAsItWas) {
-    const std::string broken = "<configuration><appSettings></configuration>";
-    WriteFile(WebConfig(), broken);
-    EXPECT_EQ(Install(), 1);
-    EXPECT_EQ(ReadFile(WebConfig()), broken);
-    EXPECT_TRUE(OtherFiles().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: OnXmlRollback start."), std::string::npos);
-    EXPECT_EQ(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
-}
-
 TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
     // The comment's text is formatted from ProductName in the immediate
     // phase; its rows are checked before any file is touched, and the log
     // holds the package's message 4118.
-    const std::string name = "--prop 'ProductName=Shop --><injected/><!--'";
+    const std::vector<std::string> name = {"--prop", "ProductName=Shop --><injected/><!--"};
     const std::string error =
         "\nThe file C:\\Program Files (x86)\\Norrvik\\WebShop\\web.config was left unchanged: "
         "QM_XmlElement.Text of row 'note' holds \"--\", which a comment cannot: Settings added by Shop --><injected/>"
@@ -213,18 +105,6 @@ TEST_F(ExamplePackageTest, AProductNameThatWouldCloseTheCommentChangesNoFile) {
     EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
     EXPECT_TRUE(OtherFiles().empty());
     EXPECT_NE(LogText().find(error), std::string::npos);
-}
-
-TEST_F(ExamplePackageTest, FailureAfterTheChangesRollsTheFileBack) {
-    WriteFile(WebConfig(), kExistingWebConfig);
-    // The deferred action merges the file and then counts as failed: the
-    // installation rolls back, and the rollback action puts the backup back.
-    EXPECT_EQ(Install("--fail-after QM_XmlConfig"), 1);
-    EXPECT_EQ(ReadFile(WebConfig()), kExistingWebConfig);
-    EXPECT_TRUE(OtherFiles().empty());
-    const std::string log = LogText();
-    EXPECT_NE(log.find("Trellis: ExecuteXmlUpdates end."), std::string::npos);
-    EXPECT_NE(log.find("Trellis: OnXmlRollback end."), std::string::npos);
 }
 
 // A later run over the installed product (a repair, an upgrade, a change of
@@ -246,7 +126,7 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
             package = (dir_ / "changed.msi").string();
             fs::copy_file(TRELLIS_EXAMPLE_PACKAGE, package, fs::copy_options::overwrite_existing);
             const std::string update = "msibuild '" + package + "' -q \"UPDATE QM_XmlFile SET Flags = " +
-                                       c.flags + "\" >>'" + (dir_ / "out.txt").string() + "' 2>&1";
+                                       c.flags + "\" >/dev/null";
             ASSERT_EQ(std::system(update.c_str()), 0);
         }
         if (c.existing) WriteFile(WebConfig(), kExistingWebConfig);
@@ -256,7 +136,7 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
         EXPECT_EQ(kept.size(), c.existing ? 1u : 0u);
 
         // The features again, and then a failure.
-        EXPECT_EQ(Run("install", package, "--prop ADDLOCAL=ALL --prop DB_SERVER=db2 --fail-after QM_XmlConfig"), 1);
+        EXPECT_EQ(Run("install", package, {"--prop", "ADDLOCAL=ALL", "--prop", "DB_SERVER=db2", "--fail-after", "QM_XmlConfig"}), 1);
         const std::string log = LogText();
         EXPECT_NE(log.find("Trellis: RollbackXmlUpdates end."), std::string::npos);
         EXPECT_EQ(log.find("Deleting XML file built from scratch"), std::string::npos);
@@ -274,25 +154,34 @@ TEST_F(ExamplePackageTest, FailedMaintenanceRunLeavesTheFirstInstallationAsItWas
     }
 }
 
-TEST_F(ExamplePackageTest, PackageMergedAsModuleSchedulesTheDecoratedActions) {
-    const std::string id = TRELLIS_EXAMPLE_MODULE_ID;
-    ASSERT_EQ(Run("install", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
-    const auto actions = Scheduled();
-    ASSERT_EQ(actions.size(), 3u);
-    EXPECT_EQ(actions[0].first, "QM_XmlRollback." + id);
-    EXPECT_EQ(actions[1].first, "QM_XmlCommit." + id);
-    EXPECT_EQ(actions[2].first, "QM_XmlConfig." + id);
-    EXPECT_NE(actions[0].second.find("webConfig." + id), std::string::npos);
-    EXPECT_NE(actions[0].second.find("QM_CA_MODULE_ID\x04\x01" + id), std::string::npos);
-    // The id is the module's only while its immediate action runs.
-    EXPECT_EQ(LogText().find("Property(S): QM_CA_MODULE_ID = " + id), std::string::npos);
-    EXPECT_TRUE(fs::exists(WebConfig()));
-
-    ASSERT_EQ(Run("uninstall", TRELLIS_EXAMPLE_MODULE_PACKAGE), 0);
-    const auto removal = Scheduled();
-    ASSERT_EQ(removal.size(), 1u);
-    EXPECT_EQ(removal[0].first, "QM_XmlRemove." + id);
-    EXPECT_FALSE(fs::exists(WebConfig()));
+// The locators test package, where nothing is found: the properties stay
+// unset and the files are built all the same. (Values found, and the rows
+// of a package and its merged module each applied once, are the end-to-end
+// case "locator".)
+TEST(LocatorPackageTest, NothingFoundLeavesThePropertiesUnsetAndTheInstallSucceeds) {
+    const char* sources[] = {
+        nullptr,
+        "<settings><databases port=\"1\"><name>x</name></databases><cache/></settings>",
+        "<settings><Database port=\"1\"><name>x</name></settings>",
+    };
+    for (const char* source : sources) {
+        test::TempDir dir;
+        const auto data = dir / "root" / "C" / "ProgramData" / "Locator Test";
+        if (source != nullptr) test::WriteFile(data / "source.xml", source);
+        const test::HostResult run = test::RunHost({"install", TRELLIS_LOCATOR_PACKAGE, "--root", (dir / "root").string(),
+                                                    "--log", (dir / "install.log").string(), "--library", TRELLIS_LIBRARY},
+                                                   dir.Path());
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_EQ(test::ReadFile(data / "found.xml"),
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n"
+                  "<found>\r\n"
+                  "  <database element=\"\" port=\"\"/>\r\n"
+                  "</found>\r\n");
+        const std::string log = test::ReadFile(dir / "install.log");
+        for (const char* property : {"DB_PORT", "DB_ELEMENT", "DB_NAME", "CACHE_SIZE"})
+            EXPECT_EQ(log.find(std::string("Property(S): ") + property + " ="), std::string::npos) << property;
+        EXPECT_EQ(log.find("Return value 3"), std::string::npos) << log;
+    }
 }
 
 }  // namespace

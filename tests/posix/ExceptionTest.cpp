@@ -1,15 +1,30 @@
 // How failures reach the log, the user and the installer, in the immediate
-// and the deferred phase (the stand-in session can be put in either).
+// and the deferred phase (the stand-in session can be put in either), and
+// that no exception ever leaves an exported entry point.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <new>
 #include <stdexcept>
 
+#include "installer/EntryPoints.h"
 #include "installer/Exception.h"
 #include "installer/Logger.h"
 #include "platform/Msi.h"
-#include "platform/posix/msi/InstallerSession.h"
+#include "platform/os/FileSystem.h"
 #include "platform/posix/MessageBoxHook.h"
+#include "platform/posix/msi/InstallerSession.h"
+#include "support/BackupTestSupport.h"
+#include "support/ScratchFolder.h"
 #include "support/TestSession.h"
+
+TRELLIS_ENTRY OnXmlInstall(std::uint32_t install);
+TRELLIS_ENTRY OnXmlUninstall(std::uint32_t install);
+TRELLIS_ENTRY TestXmlUpdateDataReader(std::uint32_t install);
+TRELLIS_ENTRY OnXmlConfig(std::uint32_t install);
+TRELLIS_ENTRY OnXmlRemove(std::uint32_t install);
+TRELLIS_ENTRY OnXmlRollback(std::uint32_t install);
+TRELLIS_ENTRY OnXmlCommit(std::uint32_t install);
 
 namespace {
 
@@ -45,41 +60,26 @@ protected:
     std::vector<std::u16string> boxes;
 };
 
-TEST_F(ExceptionTest, LogTextNamesSourceLineAndError) {
-    EXPECT_EQ(Exception("f", 29, 4114).LogText(), u"f:29 -> ERROR: 4114");
-    EXPECT_EQ(Exception("custact/XML/src/util/ByteStreamUpdater.cpp", 7, u"Unexpected exception.").LogText(),
-              u"custact/XML/src/util/ByteStreamUpdater:7 -> Unexpected exception.");
-    // The build gives sources relative to src/.
-    const Exception here(TRELLIS_HERE, u"x");
-    const std::u16string tail = u"posix/ExceptionTest";
-    ASSERT_GE(here.Source().size(), tail.size());
-    EXPECT_EQ(here.Source().substr(here.Source().size() - tail.size()), tail);
-}
-
-TEST_F(ExceptionTest, TextErrorImmediateOpensAMessageBox) {
+// Immediately a text error opens a message box; deferred, it is a warning
+// to the installer, and a numbered error sends its number and arguments.
+TEST_F(ExceptionTest, ShowReachesTheUserOrTheInstaller) {
     Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
     EXPECT_EQ(boxes, std::vector<std::u16string>{u"Cannot write C:\\x.xml"});
     EXPECT_TRUE(Sent(platform::kInstallMessageWarning).empty());
-}
 
-TEST_F(ExceptionTest, TextErrorDeferredIsAWarningToTheInstaller) {
+    boxes.clear();
     Deferred();
     Exception(TRELLIS_HERE, u"Cannot write C:\\x.xml").Show(session.Handle());
+    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
     EXPECT_TRUE(boxes.empty());
     const auto warnings = Sent(platform::kInstallMessageWarning);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0].type, 0x02000030u);
     EXPECT_EQ(warnings[0].fields, (std::vector<std::u16string>{u"[1]", u"Cannot write C:\\x.xml", u""}));
-}
-
-TEST_F(ExceptionTest, NumberedErrorDeferredSendsNumberAndArguments) {
-    Deferred();
-    Exception(TRELLIS_HERE, 4113, {u"C:\\web.config", u"12", u"4"}).Show(session.Handle());
     const auto errors = Sent(platform::kInstallMessageError);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].type, 0x01000010u);
     EXPECT_EQ(errors[0].fields, (std::vector<std::u16string>{u"", u"4113", u"C:\\web.config", u"12", u"4"}));
-    EXPECT_TRUE(boxes.empty());
 }
 
 // The installer formats an error's texts once more: a row text such as
@@ -117,20 +117,6 @@ TEST_F(ExceptionTest, NumberedErrorImmediateIsFormattedFromTheErrorTable) {
               lines.end());
 }
 
-TEST_F(ExceptionTest, NumberedErrorWithoutTemplateShowsNothing) {
-    LogSession on(session.Handle(), u"");
-    for (int number : {4114, 4999}) {  // an empty template, and no row at all
-        session.ClearMessages();
-        Exception(TRELLIS_HERE, number).Show(session.Handle());
-        const auto lines = LogLines();
-        EXPECT_NE(std::find(lines.begin(), lines.end(), u"Error template [" + ToWideDecimal(number) + u"]: "),
-                  lines.end());
-    }
-    EXPECT_TRUE(boxes.empty());
-    Exception(TRELLIS_HERE, 4113).Show(0);  // no handle: nothing at all
-    EXPECT_TRUE(boxes.empty());
-}
-
 TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
     LogSession on(session.Handle(), u"");
     Deferred();
@@ -154,6 +140,95 @@ TEST_F(ExceptionTest, CatchOrderOfTheCatchSites) {
     report([] { throw 42; });
     EXPECT_EQ(LogLines(), std::vector<std::u16string>{u"Unknown exception !"});
     EXPECT_TRUE(boxes.empty());
+}
+
+// Nothing crosses the C boundary: every exported entry point, run with an
+// installer whose messages throw from the k-th on (std::bad_alloc, or
+// something no catch block knows), for every k up to the number of messages
+// a normal run sends, returns the result its failures give.
+using platform::posix::InstallerSession;
+
+constexpr int kAbsent = platform::posix::kInstallStateAbsent;
+constexpr int kLocal = platform::posix::kInstallStateLocal;
+
+struct EntryPoint {
+    const char* name;
+    std::uint32_t (*function)(std::uint32_t);
+    int mode;                // 0 for the immediate phase, else the run mode the script gives
+    bool removing;           // the component goes away
+    std::uint32_t onFailure;
+};
+
+class EntryPointGuard : public ::testing::Test {
+protected:
+    void SetUp() override { test::DeleteNorrvikTree(); }
+    void TearDown() override { Clean(); }
+
+    void Prepare(InstallerSession& session, const EntryPoint& entry) const {
+        ASSERT_TRUE(session.OpenDatabase(test::FixturePath("xmltables")));
+        session.SetProperty(u"INSTALLDIR", scratch.Path() + u"\\");
+        session.SetComponentState(u"WebComp", entry.removing ? ItemPair{kLocal, kAbsent} : ItemPair{kAbsent, kLocal});
+        if (entry.mode != 0) {
+            session.SetMode(entry.mode, true);
+            session.SetProperty(u"CustomActionData", data);
+        }
+    }
+    // One run; the messages throw from the throwFrom-th on. *sent counts them.
+    std::uint32_t Run(const EntryPoint& entry, bool badAlloc, std::uint64_t throwFrom, std::uint64_t* sent) {
+        InstallerSession session;
+        Prepare(session, entry);
+        *sent = 0;
+        session.onMessage = [&](std::uint32_t) {
+            if (++*sent < throwFrom) return;
+            if (badAlloc) throw std::bad_alloc();
+            throw 42;
+        };
+        const std::uint32_t result = entry.function(session.Handle());
+        session.onMessage = nullptr;
+        Clean();
+        return result;
+    }
+    void Clean() {
+        scratch.Clear();
+        test::DeleteNorrvikTree();
+    }
+
+    using ItemPair = platform::posix::ItemState;
+    test::ScratchFolder scratch;
+    std::u16string data;  // what the immediate action hands to the others
+};
+
+TEST_F(EntryPointGuard, NoExceptionLeavesAnEntryPoint) {
+    {
+        InstallerSession session;
+        Prepare(session, {"OnXmlInstall", OnXmlInstall, 0, false, 0});
+        ASSERT_EQ(OnXmlInstall(session.Handle()), 0u);
+        ASSERT_FALSE(session.Actions().empty());
+        data = session.Actions().back().customActionData;
+    }
+    const EntryPoint entries[] = {
+        {"OnXmlInstall", OnXmlInstall, 0, false, platform::kErrorInstallFailure},
+        {"OnXmlUninstall", OnXmlUninstall, 0, true, platform::kErrorInstallFailure},
+        {"TestXmlUpdateDataReader", TestXmlUpdateDataReader, 0, false, 0},
+        {"OnXmlConfig", OnXmlConfig, platform::kMsiRunModeScheduled, false, platform::kErrorInstallFailure},
+        {"OnXmlRemove", OnXmlRemove, platform::kMsiRunModeScheduled, true, 0},
+        {"OnXmlRollback", OnXmlRollback, platform::kMsiRunModeRollback, false, 0},
+        {"OnXmlCommit", OnXmlCommit, platform::kMsiRunModeCommit, false, 0},
+    };
+    constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+    for (const EntryPoint& entry : entries) {
+        std::uint64_t messages = 0;
+        const std::uint32_t normal = Run(entry, false, kNever, &messages);
+        EXPECT_EQ(normal, 0u) << entry.name;
+        EXPECT_GT(messages, 2u) << entry.name;
+        for (const bool badAlloc : {true, false}) {
+            for (std::uint64_t k = 1; k <= messages; ++k) {
+                std::uint64_t sent = 0;
+                EXPECT_EQ(Run(entry, badAlloc, k, &sent), entry.onFailure)
+                    << entry.name << (badAlloc ? " std::bad_alloc" : " int") << " from message " << k;
+            }
+        }
+    }
 }
 
 }  // namespace

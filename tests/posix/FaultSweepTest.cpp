@@ -8,10 +8,7 @@
 // follow (a rollback, an uninstall) then brings the original bytes back.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -22,7 +19,7 @@
 #include "platform/Registry.h"
 #include "platform/os/FileSystem.h"
 #include "platform/posix/FaultInjection.h"
-#include "platform/posix/Sandbox.h"
+#include "posix/PosixTestSupport.h"
 #include "support/ManagerTestSupport.h"
 #include "support/ScratchFolder.h"
 
@@ -47,26 +44,6 @@ using Content = std::optional<std::string>;
 
 // The sweep flushes files to the disk a few thousand times: it runs in a
 // sandbox in memory where the system has one, so that it takes seconds.
-class MemorySandbox {
-public:
-    MemorySandbox() : previous_((test::UsePrivateSandbox(), platform::posix::SandboxRoot())) {
-        std::string base = "/dev/shm/trellis-sweep-XXXXXX";
-        if (::mkdtemp(base.data()) == nullptr) return;
-        root_ = base;
-        platform::posix::SetSandboxRoot(root_);
-    }
-    ~MemorySandbox() {
-        platform::posix::SetSandboxRoot(previous_);
-        if (!root_.empty()) std::filesystem::remove_all(root_);
-    }
-    MemorySandbox(const MemorySandbox&) = delete;
-    MemorySandbox& operator=(const MemorySandbox&) = delete;
-
-private:
-    std::string previous_;
-    std::string root_;
-};
-
 class FaultSweep : public ::testing::Test {
 protected:
     std::u16string Merge() const { return scratch / u"merge.xml"; }
@@ -140,7 +117,7 @@ protected:
         return backups;
     }
 
-    MemorySandbox memory;
+    test::SandboxRootScope memory{"/dev/shm"};
     test::ScratchFolder scratch;
 };
 

@@ -16,6 +16,7 @@
 #include "platform/posix/msi/PackageModel.h"
 #include "platform/posix/msi/ProductStore.h"
 
+#include "posix/PosixTestSupport.h"
 #include "support/ScratchFolder.h"
 
 using namespace platform::posix;
@@ -266,25 +267,10 @@ TEST(HostPackageModel, SelectFeaturesByLevelAddLocalAndRemove) {
     }
 }
 
-TEST(HostPackageModel, InstalledAfterTheSelection) {
-    const std::map<std::u16string, ItemState> states = {
-        {u"Kept", {kInstallStateLocal, kInstallStateUnknown}},
-        {u"Added", {kInstallStateAbsent, kInstallStateLocal}},
-        {u"Removed", {kInstallStateLocal, kInstallStateAbsent}},
-        {u"Never", {kInstallStateAbsent, kInstallStateUnknown}},
-    };
-    EXPECT_EQ(InstalledAfter(states), (std::vector<std::u16string>{u"Added", u"Kept"}));
-}
-
 class HostProductStore : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-products-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        root_ = base;
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-    std::string root_;
+    test::TempDir dir_;
+    const std::string root_ = dir_.Path().string();
 };
 
 TEST_F(HostProductStore, RemembersProductsByCodeWithoutRegardToCase) {

@@ -1,23 +1,23 @@
 // trellis-host itself, run as a program over the hostpackage fixture with the
 // test custom-action library of tests/hostactions: what its log shows, what
-// it leaves in the root, what it prints and how it exits.
-#include <fcntl.h>
+// it leaves in the root, what it prints and how it exits; and its unified
+// diffs (--diff) and command line.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "Arguments.h"
+#include "TreeDiff.h"
+#include "platform/Strings.h"
+#include "posix/PosixTestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 const char kProductCode[] = "{3E5A7C91-2B4D-4F68-9A0C-1D3F5B7E9A24}";
 const char kInstallDir[] = "C:\\Program Files (x86)\\Trellis Test\\App\\";
@@ -25,66 +25,24 @@ const char kInstallDir[] = "C:\\Program Files (x86)\\Trellis Test\\App\\";
 const char kAppFolder[] = "C/Program Files (x86)/Trellis Test/App";
 const char kDataFolder[] = "C/ProgramData/Trellis Test Data";
 
-std::string Package() { return std::string(TRELLIS_FIXTURE_DIR) + "/hostpackage.msi"; }
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
+struct Result : test::HostResult {
     std::string log;
 };
 
 // A fresh root for each test, removed afterwards.
 class HostRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string base = "/tmp/trellis-host-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
-        dir_ = base;
-        root_ = dir_ / "root";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     // Runs trellis-host with the given arguments; "{root}", "{package}",
     // "{library}" and "{log}" stand for this test's paths.
     Result Run(std::vector<std::string> args) {
         for (std::string& arg : args) {
             if (arg == "{root}") arg = root_.string();
-            if (arg == "{package}") arg = Package();
+            if (arg == "{package}") arg = std::string(TRELLIS_FIXTURE_DIR) + "/hostpackage.msi";
             if (arg == "{library}") arg = TRELLIS_HOST_TEST_ACTIONS;
             if (arg == "{log}") arg = (dir_ / "install.log").string();
         }
-        args.insert(args.begin(), TRELLIS_HOST_PROGRAM);
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
         Result result;
-        pid_t pid = 0;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            ::waitpid(pid, &status, 0);
-            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = ReadFile(out);
-        result.err = ReadFile(err);
+        static_cast<test::HostResult&>(result) = test::RunHost(args, dir_.Path());
         result.log = ReadFile(dir_ / "install.log");
         return result;
     }
@@ -102,8 +60,8 @@ protected:
 
     bool Registered() const { return fs::exists(root_ / "products" / (std::string(kProductCode) + ".txt")); }
 
-    fs::path dir_;
-    fs::path root_;
+    test::TempDir dir_;
+    const fs::path root_ = dir_ / "root";
 };
 
 // Each text must occur in the log after the one before it.
@@ -183,7 +141,8 @@ TEST_F(HostRunTest, InstallRunsTheSequenceTheScriptAndTheCommitActions) {
 }
 
 TEST_F(HostRunTest, FailAtDeferredActionRollsBackWhatTheScriptReachedNewestFirst) {
-    const Result run = Install({"--fail-at", "HostLast"});
+    WriteFile(root_ / kAppFolder / "settings.ini", "key=value\r\n");
+    const Result run = Install({"--diff", "--fail-at", "HostLast"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(Count(run.err, "\n"), 1u) << run.err;
     EXPECT_NE(run.err.find("1603"), std::string::npos) << run.err;
@@ -204,29 +163,10 @@ TEST_F(HostRunTest, FailAtDeferredActionRollsBackWhatTheScriptReachedNewestFirst
     EXPECT_EQ(Count(run.log, "commit=1"), 0u);
     EXPECT_EQ(Count(run.log, "data=last"), 0u);
     EXPECT_FALSE(Registered());
-}
-
-// As on Windows: the data of a scheduled action that MsiHiddenProperties
-// names, and hidden properties wherever the installer itself logs them.
-TEST_F(HostRunTest, HiddenPropertiesAndTheDataOfHiddenActionsStayOutOfTheLog) {
-    const Result run = Install({"--prop", "MsiHiddenProperties=TOKEN;HostDeferred2;HostLast", "--prop",
-                                "TOKEN=tok-3141"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* line : {
-             "CommandLine: MsiHiddenProperties=\"TOKEN;HostDeferred2;HostLast\" TOKEN=\"**********\"",
-             "PROPERTY CHANGE: Setting HostLast property. Its value is '**********'.",
-             "Scheduling deferred action HostDeferred2 with CustomActionData **********",
-             "Executing op: CustomActionSchedule(Action=HostDeferred1,ActionType=1025,Source=HostActions,"
-             "Target=LogData,CustomActionData=deferred-1 ",
-             "Executing op: CustomActionSchedule(Action=HostDeferred2,ActionType=3073,Source=HostActions,"
-             "Target=LogData,CustomActionData=**********)",
-             "Executing op: CustomActionSchedule(Action=HostLast,ActionType=1025,Source=HostActions,"
-             "Target=LogData,CustomActionData=**********)",
-             "Property(S): TOKEN = **********",
-         }) {
-        EXPECT_EQ(Count(run.log, line), 1u) << line;
-    }
-    EXPECT_EQ(Count(run.log, "tok-3141"), 0u);
+    // The diff leaves out what the rollback undid.
+    EXPECT_NE(run.out.find("+added by Trellis Host Test"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("created.txt"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("products/"), std::string::npos) << run.out;
 }
 
 TEST_F(HostRunTest, FailAtActionThatMsiDoActionSchedulesFailsTheCall) {
@@ -238,39 +178,6 @@ TEST_F(HostRunTest, FailAtActionThatMsiDoActionSchedulesFailsTheCall) {
     // The script never ran, so there was nothing to roll back either.
     EXPECT_EQ(Count(run.log, "LogData:"), 0u);
     EXPECT_EQ(Count(run.log, "Rollback: "), 0u);
-}
-
-TEST_F(HostRunTest, FailAtStandardActionFailsInTheSequence) {
-    const Result run = Install({"--fail-at", "InstallValidate"});
-    EXPECT_EQ(run.status, 1);
-    ExpectInOrder(run.log, {"Action InstallValidate fails: --fail-at names it", ": InstallValidate. Return value 3.",
-                            "MainEngineThread is returning 1603"});
-    EXPECT_EQ(Count(run.log, ": InstallInitialize."), 0u);
-}
-
-TEST_F(HostRunTest, InstalledProductIsRememberedUntilUninstalled) {
-    ASSERT_EQ(Install().status, 0);
-    const Result again = Install();
-    ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.log.find("Feature: Main; Installed: Local; Request: Null; Action: Null"), std::string::npos);
-    EXPECT_NE(again.log.find("ReportState: INSTALLDIR=" + std::string(kInstallDir)), std::string::npos);
-    EXPECT_NE(again.log.find(" Installed=1 REMOVE= "), std::string::npos);
-
-    const Result removal = Uninstall();
-    ASSERT_EQ(removal.status, 0) << removal.err;
-    ExpectInOrder(removal.log, {"Feature: Main; Installed: Local; Request: Absent; Action: Absent",
-                                "Component: MainComp; Installed: Local; Request: Absent; Action: Absent",
-                                " Installed=1 REMOVE=ALL ",
-                                "Skipping action: HostStatesInstall (condition is false)",
-                                ": HostStatesRemove.", ": HostUninstallState.",
-                                "Skipping action: HostScheduleScripts (condition is false)",
-                                "Product: Trellis Host Test -- Removal completed successfully.",
-                                "Windows Installer removed the product."});
-    EXPECT_FALSE(Registered());
-
-    const Result twice = Uninstall();
-    EXPECT_EQ(twice.status, 1);
-    EXPECT_NE(twice.err.find("1605"), std::string::npos) << twice.err;
 }
 
 TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
@@ -289,32 +196,6 @@ TEST_F(HostRunTest, DiffShowsTheFilesCreatedChangedAndDeleted) {
     });
     EXPECT_EQ(run.out.find("untouched"), std::string::npos);
     EXPECT_EQ(run.out.find("install.log"), std::string::npos);
-}
-
-TEST_F(HostRunTest, DiffAfterRollbackLeavesOutWhatTheRollbackUndid) {
-    WriteFile(root_ / kAppFolder / "settings.ini", "key=value\r\n");
-    const Result run = Install({"--diff", "--fail-at", "HostLast"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.out.find("+added by Trellis Host Test"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("created.txt"), std::string::npos) << run.out;
-    EXPECT_EQ(run.out.find("products/"), std::string::npos) << run.out;
-}
-
-TEST_F(HostRunTest, CommandLinePropertiesMoveDirectoriesAndSelectFeatures) {
-    const Result run = Install({"--prop", "INSTALLDIR=D:\\Apps\\Host", "--prop", "INSTALLLEVEL=3", "--prop",
-                                "NO_DOCS=1", "--prop", "UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.log.find("ReportState: INSTALLDIR=D:\\Apps\\Host\\ CONFIGDIR=D:\\Apps\\Host\\ "
-                           "DOCSDIR=D:\\Apps\\Host\\Docs\\ DataDir=C:\\ProgramData\\Trellis Test Data\\ "),
-              std::string::npos);
-    EXPECT_NE(run.log.find("UPGRADINGPRODUCTCODE={11111111-2222-3333-4444-555555555555}"), std::string::npos);
-    for (const char* line : {"Feature: Extra; Installed: Absent; Request: Local; Action: Local",
-                             "Feature: ExtraChild; Installed: Absent; Request: Local; Action: Local",
-                             "Feature: Docs; Installed: Absent; Request: Null; Action: Null",
-                             "Feature: Disabled; Installed: Absent; Request: Null; Action: Null",
-                             "Component: ExtraComp; Installed: Absent; Request: Local; Action: Local"}) {
-        EXPECT_NE(run.log.find(line), std::string::npos) << line;
-    }
 }
 
 TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsTheirPackages) {
@@ -337,6 +218,19 @@ TEST_F(HostRunTest, FindRelatedProductsFindsTheRootsProductsAndRemovingNeedsThei
     EXPECT_TRUE(fs::exists(root_ / "products" / (older + ".txt")));
     EXPECT_TRUE(fs::exists(root_ / "products" / (newer + ".txt")));
     EXPECT_FALSE(Registered());
+}
+
+// The product is remembered until it is uninstalled; a second uninstall
+// finds no product. (The maintenance states are the end-to-end cases'.)
+TEST_F(HostRunTest, InstalledProductIsRememberedUntilUninstalled) {
+    ASSERT_EQ(Install().status, 0);
+    EXPECT_TRUE(Registered());
+    const Result removal = Uninstall();
+    ASSERT_EQ(removal.status, 0) << removal.err;
+    EXPECT_FALSE(Registered());
+    const Result twice = Uninstall();
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("1605"), std::string::npos) << twice.err;
 }
 
 // A custom action's result decides how the installation goes on.
@@ -414,6 +308,110 @@ TEST_F(HostRunTest, BadUsageExitsWithTwoAndOneLine) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
+}
+
+// trellis-host's unified diffs (--diff) and its command line.
+std::string Numbered(int from, int to) {
+    std::string text;
+    for (int i = from; i <= to; ++i) text += std::to_string(i) + "\n";
+    return text;
+}
+
+TEST(HostDiff, UnifiedDiffsOfTwoTexts) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::string after;
+        std::string expected;  // after the --- and +++ lines
+    };
+    const Case cases[] = {
+        {"equal", "a\nb\n", "a\nb\n", ""},
+        {"one line changed, three lines of context", Numbered(1, 9),
+         "1\n2\n3\n4\nfive\n6\n7\n8\n9\n", "@@ -2,7 +2,7 @@\n 2\n 3\n 4\n-5\n+five\n 6\n 7\n 8\n"},
+        {"insertion at the start", "b\nc\n", "a\nb\nc\n", "@@ -1,2 +1,3 @@\n+a\n b\n c\n"},
+        {"deletion at the end", "a\nb\nc\n", "a\nb\n", "@@ -1,3 +1,2 @@\n a\n b\n-c\n"},
+        {"created", "", "x\ny\n", "@@ -0,0 +1,2 @@\n+x\n+y\n"},
+        {"emptied", "x\n", "", "@@ -1 +0,0 @@\n-x\n"},
+        {"a missing final line break is a change",
+         "a\nb", "a\nb\n", "@@ -1,2 +1,2 @@\n a\n-b\n\\ No newline at end of file\n+b\n"},
+        {"changes far apart make two hunks", Numbered(1, 20),
+         "1\nTWO\n" + Numbered(3, 18) + "NINETEEN\n20\n",
+         "@@ -1,5 +1,5 @@\n 1\n-2\n+TWO\n 3\n 4\n 5\n@@ -16,5 +16,5 @@\n 16\n 17\n 18\n-19\n+NINETEEN\n 20\n"},
+        {"changes six lines apart share one hunk", Numbered(1, 9), "ONE\n" + Numbered(2, 7) + "EIGHT\n9\n",
+         "@@ -1,9 +1,9 @@\n-1\n+ONE\n 2\n 3\n 4\n 5\n 6\n 7\n-8\n+EIGHT\n 9\n"},
+        {"carriage returns stay part of the line", "k=v\r\n", "k=v\r\nadded\r\n", "@@ -1 +1,2 @@\n k=v\r\n+added\r\n"},
+        {"a moved line", "a\nb\nc\nd\n", "b\nc\na\nd\n", "@@ -1,4 +1,4 @@\n-a\n b\n c\n+a\n d\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string diff = host::UnifiedDiff(c.before, c.after, "a/f", "b/f");
+        if (c.expected.empty()) {
+            EXPECT_EQ(diff, "");
+        } else {
+            EXPECT_EQ(diff, "--- a/f\n+++ b/f\n" + c.expected);
+        }
+    }
+}
+
+TEST(HostDiff, BinaryFilesAreNamedNotShown) {
+    EXPECT_EQ(host::UnifiedDiff(std::string("a\0b", 3), "ab", "a/x", "b/x"), "Binary files a/x and b/x differ\n");
+}
+
+// A large file rewritten throughout still gives a correct, if not minimal, diff.
+TEST(HostDiff, LargeRewritesStayCorrect) {
+    std::string before, after;
+    for (int i = 0; i < 6000; ++i) {
+        before += "old " + std::to_string(i) + "\n";
+        after += "new " + std::to_string(i) + "\n";
+    }
+    const std::string diff = host::UnifiedDiff(before, after, "a/big", "b/big");
+    EXPECT_EQ(diff.rfind("--- a/big\n+++ b/big\n@@ -1,6000 +1,6000 @@\n-old 0\n", 0), 0u);
+    std::size_t removed = 0, added = 0;
+    for (std::size_t at = diff.find('\n'); at != std::string::npos && at + 1 < diff.size(); at = diff.find('\n', at + 1)) {
+        if (diff.compare(at + 1, 4, "-old") == 0) ++removed;
+        if (diff.compare(at + 1, 4, "+new") == 0) ++added;
+    }
+    EXPECT_EQ(removed, 6000u);
+    EXPECT_EQ(added, 6000u);
+}
+
+TEST(HostDiff, TreesInPathOrderWithCreatedAndDeletedFiles) {
+    const host::TreeSnapshot before = {{"C/a.txt", "1\n"}, {"C/gone.txt", "bye\n"}, {"C/same.txt", "s\n"},
+                                       {"C/empty-gone", ""}};
+    const host::TreeSnapshot after = {{"C/a.txt", "2\n"}, {"C/new.txt", "hi\n"}, {"C/same.txt", "s\n"},
+                                      {"C/empty-new", ""}};
+    EXPECT_EQ(host::DiffTrees(before, after),
+              "--- a/C/a.txt\n+++ b/C/a.txt\n@@ -1 +1 @@\n-1\n+2\n"
+              "--- a/C/empty-gone\n+++ /dev/null\n"
+              "--- /dev/null\n+++ b/C/empty-new\n"
+              "--- a/C/gone.txt\n+++ /dev/null\n@@ -1 +0,0 @@\n-bye\n"
+              "--- /dev/null\n+++ b/C/new.txt\n@@ -0,0 +1 @@\n+hi\n");
+}
+
+TEST(HostArguments, OptionsInAnyOrderAndInEitherForm) {
+    host::Options options;
+    std::string error;
+    ASSERT_TRUE(host::ParseArguments({"uninstall", "--prop", "A=1", "p.msi", "--root=/r", "--prop=B=x=y", "--diff",
+                                      "--log", "l.txt", "--fail-at=Act", "--fail-after", "Late", "--library", "lib.so", "--prop", "EMPTY="},
+                                     &options, &error))
+        << error;
+    EXPECT_TRUE(options.uninstall);
+    EXPECT_EQ(options.package, "p.msi");
+    EXPECT_EQ(options.root, "/r");
+    EXPECT_EQ(options.logFile, "l.txt");
+    EXPECT_EQ(strings::ToUtf8(options.failAt), "Act");
+    EXPECT_EQ(strings::ToUtf8(options.failAfter), "Late");
+    EXPECT_EQ(options.library, "lib.so");
+    EXPECT_TRUE(options.diff);
+    ASSERT_EQ(options.properties.size(), 3u);
+    EXPECT_EQ(strings::ToUtf8(options.properties[1].first), "B");
+    EXPECT_EQ(strings::ToUtf8(options.properties[1].second), "x=y");
+    EXPECT_EQ(strings::ToUtf8(options.properties[2].second), "");
+
+    EXPECT_FALSE(host::ParseArguments({"install", "p.msi", "--root", "/r", "--help"}, &options, &error));
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(host::ParseArguments({"install", "p.msi", "--root", "/r", "--prop", "1X=2"}, &options, &error));
+    EXPECT_NE(error.find("--prop"), std::string::npos);
 }
 
 }  // namespace

@@ -121,16 +121,6 @@ TEST_F(ImmediateActionsTest, ElementConditionFalseSkipsTheRow) {
     EXPECT_TRUE(Logged(u"Evaluate Condition: [SAMPLE_FLAG] = FALSE. Skipping row..."));
 }
 
-TEST_F(ImmediateActionsTest, UninstallIgnoresElementConditions) {
-    session.SetComponentState(u"WebComp", {kLocal, kAbsent});
-    const XmlUpdateDataReader data = Serialized(RowMode::Uninstall);
-    EXPECT_EQ(data.GetSection(kXmlElementSection).size(), 6u);
-    EXPECT_FALSE(Logged(u"Evaluate Condition: [] = FALSE. Skipping row..."));
-    // Only the files of the component that goes away.
-    EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 3u);
-    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)).back(), u"webConfig");
-}
-
 TEST_F(ImmediateActionsTest, ComponentTransitionsDecideFileRows) {
     struct Case {
         int installed, action;
@@ -159,46 +149,6 @@ TEST_F(ImmediateActionsTest, ComponentTransitionsDecideFileRows) {
                        u"Skipping row..."));
     EXPECT_TRUE(Logged(u"Component Condition: [((?WebComp=2) AND ($WebComp=3)) OR (?WebComp = $WebComp)] was "
                        u"evaluated to FALSE. Skipping row..."));
-}
-
-TEST_F(ImmediateActionsTest, CustomEvaluatorHasTheLastWord) {
-    struct Flip : ConditionEvaluator {
-        int calls = 0;
-        int Evaluate(const std::u16string& table, InstallerHandle, const TableRecord&, int result) override {
-            ++calls;
-            EXPECT_EQ(table, u"QM_XmlFile");
-            return result == 1 ? 0 : 1;
-        }
-    } flip;
-    session.SetComponentState(u"OtherComp", {kLocal, kAbsent});  // appConfig fails its component test
-    const XmlUpdateDataReader data = Serialized(RowMode::Install, &flip);
-    EXPECT_EQ(flip.calls, 4);
-    EXPECT_EQ(Keys(data.GetSection(kXmlFileSection)), std::vector<std::u16string>{u"appConfig"});
-    EXPECT_TRUE(Logged(u"Using custom evaluator for condition: [((?WebComp=2) AND ($WebComp=3)) OR "
-                       u"(?WebComp = $WebComp)]..."));
-
-    session.ClearMessages();
-    Serialized(RowMode::Install);
-    for (const auto& line : LogLines()) EXPECT_NE(line.rfind(u"Using custom evaluator", 0), 0u);
-}
-
-TEST(ModuleIds, OnlyGuidsWithUnderscoresOrHyphens) {
-    struct Case {
-        std::u16string text;
-        bool valid;
-    };
-    const Case cases[] = {
-        {u"11111111_2222_3333_4444_555555555555", true},
-        {u"11111111-2222-3333-4444-555555555555", true},
-        {u"abcdef01_ABCD_ef01_2345_6789abcdefAB", true},
-        {u"11111111_2222_3333_4444_55555555555x", false},
-        {u"11111111_2222_3333_4444_5555555555555", false},
-        {u"11111111_2222_3333_4444_55555555555", false},
-        {u"{1111111_2222_3333_4444_555555555555}", false},
-        {u"111111112222_3333_4444_555555555555_", false},
-        {u"", false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(IsValidModuleId(c.text), c.valid) << Narrow(c.text);
 }
 
 class ModuleScopeTest : public ImmediateActionsTest {};
@@ -251,20 +201,6 @@ TEST_F(ModuleScopeTest, InvalidIdIsDropped) {
         EXPECT_TRUE(Logged(u"Ignoring invalid MSM ModuleID = [" + shown + u"]"));
         EXPECT_TRUE(Logged(u"Using MSM ModuleID = []"));
     }
-}
-
-TEST_F(ModuleScopeTest, OnlyFileRowsAreFiltered) {
-    session.SetProperty(u"CustomActionData", kModuleId);
-    ModuleConditionEvaluator evaluator(session.Handle());
-    TableRecord row;
-    row.Set(u"XmlFile", u"webConfig");
-    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 0);
-    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 0), 0);
-    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlElement", session.Handle(), row, 1), 1);
-    EXPECT_EQ(evaluator.Evaluate(u"qm_xmlfile", session.Handle(), row, 1), 1);
-    row.Set(u"XmlFile", u"modFile." + kModuleId);
-    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 1);
-    EXPECT_TRUE(Logged(u"Evaluating XML file: [modFile." + kModuleId + u"] for processing..."));
 }
 
 TEST_F(ImmediateActionsTest, InstallSchedulesRollbackCommitAndConfigWithOneText) {
@@ -355,13 +291,18 @@ TEST_F(ImmediateActionsTest, UninstallSchedulesRemoveAlone) {
     EXPECT_TRUE(Logged(u"OnXmlUninstall end."));
 }
 
-TEST_F(ImmediateActionsTest, TestActionLeavesTheTextInCustomActionData) {
-    session.SetProperty(u"CustomActionData", kModuleId);  // no module filtering here
-    EXPECT_EQ(RunTestXmlUpdateDataReader(session.Handle()), 0u);
-    EXPECT_TRUE(session.Actions().empty());
-    XmlUpdateDataReader data(session.GetProperty(u"CustomActionData"));
-    ASSERT_TRUE(data.Parse());
-    EXPECT_EQ(data.GetSection(kXmlFileSection).size(), 4u);
+TEST_F(ModuleScopeTest, OnlyFileRowsAreFiltered) {
+    session.SetProperty(u"CustomActionData", kModuleId);
+    ModuleConditionEvaluator evaluator(session.Handle());
+    TableRecord row;
+    row.Set(u"XmlFile", u"webConfig");
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 0), 0);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlElement", session.Handle(), row, 1), 1);
+    EXPECT_EQ(evaluator.Evaluate(u"qm_xmlfile", session.Handle(), row, 1), 1);
+    row.Set(u"XmlFile", u"modFile." + kModuleId);
+    EXPECT_EQ(evaluator.Evaluate(u"QM_XmlFile", session.Handle(), row, 1), 1);
+    EXPECT_TRUE(Logged(u"Evaluating XML file: [modFile." + kModuleId + u"] for processing..."));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The POSIX stand-in for a Windows machine: how Windows paths map into the
-// sandbox folder, and the Windows behaviour the POSIX file functions add on
-// top of Linux (read-only files, MAX_PATH, attributes, message texts).
+// sandbox folder, the Windows behaviour the POSIX file functions add on top
+// of Linux (read-only files, MAX_PATH, attributes, message texts), and the
+// secure temporary folder of each account.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,37 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "installer/WideString.h"
 #include "platform/Files.h"
+#include "platform/os/FileSystem.h"
 #include "platform/System.h"
-#include "platform/posix/MessageBoxHook.h"
 #include "platform/posix/Sandbox.h"
+#include "posix/PosixTestSupport.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using platform::posix::MapWindowsPath;
 
-std::string Narrow(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
-
 class Sandbox : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = platform::posix::SandboxRoot();
-        std::string base = fs::temp_directory_path().string() + "/trellis-sandbox-test-XXXXXX";
-        ASSERT_NE(mkdtemp(base.data()), nullptr);
-        root_ = base;
-        platform::posix::SetSandboxRoot(root_);
-    }
-    void TearDown() override {
-        platform::posix::SetSandboxRoot(previous_);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
     std::string Map(const std::u16string& path) {
         std::string mapped;
         EXPECT_TRUE(MapWindowsPath(path, &mapped)) << Narrow(path);
@@ -53,8 +38,8 @@ protected:
         std::ofstream(root_ + "/" + relative) << "x";
     }
 
-    std::string previous_;
-    std::string root_;
+    test::SandboxRootScope sandbox_;
+    const std::string root_ = sandbox_.Path().string();
 };
 
 TEST_F(Sandbox, MapsEachFormOfWindowsPath) {
@@ -126,14 +111,6 @@ TEST_F(Sandbox, PrefersTheExactName) {
     EXPECT_EQ(Map(u"C:\\data\\x"), root_ + "/C/data/x");
     EXPECT_EQ(Map(u"C:\\Data\\x"), root_ + "/C/Data/x");
     EXPECT_EQ(Map(u"C:\\DATA\\x"), root_ + "/C/Data/x");  // the first in byte order
-}
-
-TEST_F(Sandbox, DriveFoldersAppearOnDemand) {
-    fs::remove_all(root_);
-    EXPECT_EQ(Map(u"Q:\\x"), root_ + "/Q/x");
-    EXPECT_TRUE(fs::is_directory(root_ + "/Q"));
-    EXPECT_TRUE(platform::CreateDirectoryW(u"C:\\fresh"));
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/fresh"));
 }
 
 TEST_F(Sandbox, RootComesFromTheSetterTheEnvironmentOrTheTemporaryFolder) {
@@ -215,54 +192,8 @@ TEST_F(Sandbox, AttributesWithoutAPlaceAreIgnored) {
     EXPECT_TRUE(fs::exists(root_ + "/C/folder/inside.txt"));
 }
 
-TEST_F(Sandbox, DriveRootListsNoDotEntries) {
-    ASSERT_TRUE(platform::CreateDirectoryW(u"C:\\only"));
-    platform::FileFinder finder;
-    platform::FindData data;
-    std::vector<std::u16string> names;
-    for (bool more = finder.First(u"C:\\*", &data); more; more = finder.Next(&data)) names.push_back(data.name);
-    EXPECT_EQ(names, std::vector<std::u16string>{u"only"});
-}
-
-TEST_F(Sandbox, SystemFolders) {
-    EXPECT_EQ(platform::GetTempPathW(), u"C:\\Temp\\");
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/Temp"));
-    EXPECT_EQ(platform::GetWindowsDirectoryW(), u"C:\\Windows");
-    EXPECT_TRUE(fs::is_directory(root_ + "/C/Windows"));
-    std::u16string path = u"unchanged";
-    EXPECT_FALSE(platform::GetTempPath2W(&path));
-    EXPECT_EQ(path, u"unchanged");
-}
-
-TEST_F(Sandbox, FolderForAccountsIsPrivate) {
-    const char16_t* const sids[] = {u"S-1-5-18", u"S-1-5-32-544"};
-    ASSERT_TRUE(platform::CreateDirectoryForAccounts(platform::GetWindowsDirectoryW() + u"\\SystemTemp", sids, 2));
-    struct stat st;
-    ASSERT_EQ(stat((root_ + "/C/Windows/SystemTemp").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    const char16_t* const bad[] = {u"S-1-"};
-    EXPECT_FALSE(platform::CreateDirectoryForAccounts(u"C:\\other", bad, 1));
-    EXPECT_EQ(platform::GetLastError(), 1337u);  // ERROR_INVALID_SID
-}
-
 TEST(SandboxSystem, MessageTextsAreWindowsEnglish) {
     EXPECT_EQ(platform::FormatSystemMessage(99999), u"Unknown error 0x0001869F.\r\n");
-}
-
-TEST(SandboxSystem, MessageBoxesGoToTheHook) {
-    std::u16string seen;
-    std::uint32_t seenType = 0;
-    platform::posix::SetMessageBoxHook([&](const std::u16string& text, const std::u16string& caption,
-                                           std::uint32_t type) {
-        seen = caption + u": " + text;
-        seenType = type;
-        return 4;  // IDRETRY
-    });
-    EXPECT_EQ(platform::MessageBoxW(u"Disk full", u"Setup", platform::kMbIconErrorBox), 4);
-    EXPECT_EQ(seen, u"Setup: Disk full");
-    EXPECT_EQ(seenType, platform::kMbIconErrorBox);
-    platform::posix::SetMessageBoxHook(nullptr);
-    EXPECT_EQ(platform::MessageBoxW(u"printed to stderr", u"Setup", 0), 1);  // IDOK
 }
 
 TEST(SandboxSystem, ProcessSidCanBeChosen) {
@@ -271,6 +202,27 @@ TEST(SandboxSystem, ProcessSidCanBeChosen) {
     unsetenv("TRELLIS_PROCESS_SID");
     const std::string expected = "S-1-5-21-1000-1000-1000-" + std::to_string(getuid());
     EXPECT_EQ(Narrow(platform::GetProcessUserSid()), expected);
+}
+
+// The temporary folder of LocalSystem is one that only it and the
+// Administrators reach; the stand-in makes such a folder private to its owner.
+struct ProcessSid {
+    explicit ProcessSid(const char* sid) { setenv("TRELLIS_PROCESS_SID", sid, 1); }
+    ~ProcessSid() { unsetenv("TRELLIS_PROCESS_SID"); }
+};
+
+TEST(SecureTempFolder, LocalSystemGetsAPrivateSystemTemp) {
+    test::UsePrivateSandbox();
+    const ProcessSid system("S-1-5-18");
+    const std::u16string folder = ComputeSecureTempFolder();
+    EXPECT_EQ(folder, u"C:\\Windows\\SystemTemp");
+    std::string mapped;
+    ASSERT_TRUE(platform::posix::MapWindowsPath(folder, &mapped));
+    struct stat info {};
+    ASSERT_EQ(stat(mapped.c_str(), &info), 0) << mapped;
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(ComputeSecureTempFolder(), folder) << "an existing folder is used as it is";
 }
 
 }  // namespace

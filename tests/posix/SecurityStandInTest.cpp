@@ -54,27 +54,6 @@ TEST(AccountStandIn, NamesAndSids) {
     }
 }
 
-TEST(AccessListText, ReadsWhatItWrites) {
-    const std::vector<AccessEntry> written = {{u"S-1-5-32-546", 2, platform::kDenyAccess, 0, 0},
-                                              {u"S-1-5-18", platform::kFileAllAccess, platform::kGrantAccess, 3, 0},
-                                              {u"S-1-1-0", platform::kFileGenericRead, platform::kGrantAccess, 2, 0}};
-    const std::u16string text = platform::posix::FormatAccessList(written);
-    EXPECT_EQ(text, u"D:AI(D;;0x00000002;;;S-1-5-32-546)(A;OICI;0x001f01ff;;;S-1-5-18)(A;CI;0x00120089;;;S-1-1-0)");
-    std::vector<AccessEntry> read;
-    ASSERT_TRUE(platform::posix::ParseAccessList(u"D:P" + text.substr(4), &read));
-    ASSERT_EQ(read.size(), 3u);
-    for (std::size_t i = 0; i < read.size(); ++i) {
-        EXPECT_EQ(read[i].sid, written[i].sid);
-        EXPECT_EQ(read[i].permissions, written[i].permissions);
-        EXPECT_EQ(read[i].mode, written[i].mode);
-        EXPECT_EQ(read[i].inheritance, written[i].inheritance);
-    }
-    for (const char16_t* bad : {u"", u"O:BA", u"D:(A;;0x1;;;)", u"D:(A;;FA;;;S-1-1-0)", u"D:(A;;0x1;;;S-1-1-0",
-                                u"D:(X;;0x1;;;S-1-1-0)", u"D:(A;ID;0x1;;;S-1-1-0)"}) {
-        EXPECT_FALSE(platform::posix::ParseAccessList(bad, &read)) << Narrow(bad);
-    }
-}
-
 class IcaclsStandIn : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -43,17 +43,6 @@ void XMLCALL Text(void* data, const XML_Char* text, int length) {
     for (int i = 0; i < length; ++i) own.push_back(static_cast<char16_t>(text[i]));
 }
 
-// The files' names in the folder.
-std::vector<std::u16string> Entries(const std::u16string& folder) {
-    std::vector<std::u16string> names;
-    platform::FileFinder finder;
-    platform::FindData data;
-    for (bool more = finder.First(ToLongPath(folder + u"\\*"), &data); more; more = finder.Next(&data)) {
-        if (data.name != u"." && data.name != u"..") names.push_back(data.name);
-    }
-    return names;
-}
-
 }  // namespace
 
 std::u16string ReadElement::Attribute(const std::u16string& wanted) const {
@@ -125,7 +114,7 @@ MergeOutcome MergeBench::Run(const std::vector<ElementRow>& elements, const std:
     // A failure leaves the file, the folder and the records as they were,
     // however the run reaches it.
     EXPECT_EQ(Bytes(), before);
-    EXPECT_EQ(Entries(scratch_.Path()), existed ? std::vector<std::u16string>{u"target.xml"}
+    EXPECT_EQ(FolderNames(scratch_.Path()), existed ? std::vector<std::u16string>{u"target.xml"}
                                                 : std::vector<std::u16string>{});
     EXPECT_FALSE(CurrentUserKeyExists(ProductBackupKey(kProduct)));
     EXPECT_EQ(outcome.arguments.size(), ArgumentCount(outcome.error)) << "error " << outcome.error;
@@ -135,7 +124,7 @@ MergeOutcome MergeBench::Run(const std::vector<ElementRow>& elements, const std:
     if (mode == XML_UPDATE_INSTALL) {
         EXPECT_EQ(ExecuteXmlUpdates(*BuildManager(properties, files, elements, attributes), mode), 1603u);
         EXPECT_EQ(Bytes(), before);
-        EXPECT_EQ(Entries(scratch_.Path()).size(), existed ? 1u : 0u);
+        EXPECT_EQ(FolderNames(scratch_.Path()).size(), existed ? 1u : 0u);
         EXPECT_FALSE(CurrentUserKeyExists(ProductBackupKey(kProduct)));
     }
     return outcome;

@@ -1,5 +1,6 @@
 #include "support/ScratchFolder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -60,6 +61,17 @@ ScratchFolder::ScratchFolder() {
 }
 
 void ScratchFolder::Clear() const { Empty(path_); }
+
+std::vector<std::u16string> FolderNames(const std::u16string& folder) {
+    std::vector<std::u16string> names;
+    platform::FileFinder finder;
+    platform::FindData entry;
+    for (bool found = finder.First(ToLongPath(folder + u"\\*"), &entry); found; found = finder.Next(&entry)) {
+        if (entry.name != u"." && entry.name != u"..") names.push_back(entry.name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 ScratchFolder::~ScratchFolder() {
     Empty(path_);

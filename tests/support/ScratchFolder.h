@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -27,5 +28,8 @@ private:
 
 // Ensures that this process has its own sandbox root (POSIX only).
 void UsePrivateSandbox();
+
+// The names in a folder, without "." and "..", sorted.
+std::vector<std::u16string> FolderNames(const std::u16string& folder);
 
 }  // namespace test
