@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "XmlTestSupport.h"
-#include "custact/XML/src/util/XmlEncoding.h"
+#include "platform/os/XmlEncoding.h"
 #include "custact/XML/src/xml/FolderPath.h"
 #include "custact/XML/src/xml/SourceFragments.h"
 #include "installer/Exception.h"
@@ -461,7 +461,6 @@ TEST_F(XmlNodeEditsTest, RandomEditRunsKeepEveryElementWhereAParseFindsIt) {
             comment.flags = kXmlElementComment;
             comment.text = u"c" + ToWideDecimal(step);
             comment.parent = parent;
-            data.IndexChildren();  // the records of the last step are gone
             const std::size_t op = pick(4);
             std::ostringstream what;
             what << "step " << step << ": op " << op << " on " << Narrow(node.key);

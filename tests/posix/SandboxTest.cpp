@@ -113,29 +113,6 @@ TEST_F(Sandbox, PrefersTheExactName) {
     EXPECT_EQ(Map(u"C:\\DATA\\x"), root_ + "/C/Data/x");  // the first in byte order
 }
 
-TEST_F(Sandbox, RootComesFromTheSetterTheEnvironmentOrTheTemporaryFolder) {
-    const char* savedRoot = std::getenv("TRELLIS_SANDBOX_ROOT");
-    const char* savedTmp = std::getenv("TMPDIR");
-    const std::string keptRoot = savedRoot ? savedRoot : "";
-    const std::string keptTmp = savedTmp ? savedTmp : "";
-
-    platform::posix::SetSandboxRoot("");
-    setenv("TRELLIS_SANDBOX_ROOT", "/somewhere/else/", 1);
-    EXPECT_EQ(platform::posix::SandboxRoot(), "/somewhere/else");
-    unsetenv("TRELLIS_SANDBOX_ROOT");
-    setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(platform::posix::SandboxRoot(), "/var/tmp/trellis-sandbox");
-    platform::posix::SetSandboxRoot(root_ + "/");
-    EXPECT_EQ(platform::posix::SandboxRoot(), root_);
-
-    if (savedRoot) setenv("TRELLIS_SANDBOX_ROOT", keptRoot.c_str(), 1);
-    if (savedTmp) {
-        setenv("TMPDIR", keptTmp.c_str(), 1);
-    } else {
-        unsetenv("TMPDIR");
-    }
-}
-
 TEST_F(Sandbox, PathsWithoutThePrefixStopAtMaxPath) {
     const std::u16string first = u"C:\\" + std::u16string(100, u'a');
     const std::u16string second = first + u"\\" + std::u16string(100, u'b');
@@ -190,18 +167,6 @@ TEST_F(Sandbox, AttributesWithoutAPlaceAreIgnored) {
               platform::kFileAttributeDirectory | platform::kFileAttributeReparsePoint);
     EXPECT_TRUE(platform::RemoveDirectoryW(u"C:\\link"));  // the link goes, the folder stays
     EXPECT_TRUE(fs::exists(root_ + "/C/folder/inside.txt"));
-}
-
-TEST(SandboxSystem, MessageTextsAreWindowsEnglish) {
-    EXPECT_EQ(platform::FormatSystemMessage(99999), u"Unknown error 0x0001869F.\r\n");
-}
-
-TEST(SandboxSystem, ProcessSidCanBeChosen) {
-    setenv("TRELLIS_PROCESS_SID", "S-1-5-18", 1);
-    EXPECT_EQ(platform::GetProcessUserSid(), u"S-1-5-18");
-    unsetenv("TRELLIS_PROCESS_SID");
-    const std::string expected = "S-1-5-21-1000-1000-1000-" + std::to_string(getuid());
-    EXPECT_EQ(Narrow(platform::GetProcessUserSid()), expected);
 }
 
 // The temporary folder of LocalSystem is one that only it and the
