@@ -85,33 +85,33 @@ private:
         return scope.empty() ? std::string() : " (of the merge module " + Utf8(scope) + ")";
     }
 
-    void CheckAction(const TrellisAction& spec, const Text& scope) {
-        const Text name = Decorated(spec.name, scope);
+    void CheckAction(const TrellisAction& action, const Text& scope) {
+        const Text name = Decorated(action.name, scope);
         const auto found = index_.customActions.find(name);
         if (found == index_.customActions.end()) {
             findings_.Error("CustomAction", name, "Action",
-                            std::string("is missing: ") + spec.role + ModuleText(scope));
+                            std::string("is missing: ") + action.role + ModuleText(scope));
             return;
         }
         const Row& row = *found->second;
         const int type = IntegerCell(actions_, row, "Type");
-        const bool locator = spec.name == LocatorAction().name;
-        if (type != spec.type && !(locator && type == kLocatorActionQuietType)) {
+        const bool locator = action.name == LocatorAction().name;
+        if (type != action.type && !(locator && type == kLocatorActionQuietType)) {
             findings_.Error("CustomAction", name, "Type",
-                            "is " + std::to_string(type) + "; " + Utf8(spec.name) + " must be " +
-                                std::to_string(spec.type) + (locator ? " or 65" : ""));
+                            "is " + std::to_string(type) + "; " + Utf8(action.name) + " must be " +
+                                std::to_string(action.type) + (locator ? " or 65" : ""));
         }
         const Text& target = actions_.Text(row, "Target");
-        if (target != spec.target) {
+        if (target != action.target) {
             findings_.Error("CustomAction", name, "Target",
-                            "is '" + Utf8(target) + "'; " + Utf8(spec.name) + " calls the entry point " +
-                                Utf8(spec.target));
+                            "is '" + Utf8(target) + "'; " + Utf8(action.name) + " calls the entry point " +
+                                Utf8(action.target));
         }
         const Text& source = actions_.Text(row, "Source");
         if (index_.binaries.count(source) == 0)
             findings_.Error("CustomAction", name, "Source", "names no Binary row: " + Utf8(source));
-        if (spec.immediate) {
-            CheckSequenced(spec, name, scope);
+        if (action.immediate) {
+            CheckSequenced(action, name, scope);
         } else if (index_.executeSequence.count(name) != 0) {
             findings_.Warning("InstallExecuteSequence", name, "Action",
                               "runs the action from the sequence, without the data the immediate action hands "
@@ -119,24 +119,24 @@ private:
         }
     }
 
-    void CheckSequenced(const TrellisAction& spec, const Text& name, const Text& scope) {
+    void CheckSequenced(const TrellisAction& action, const Text& name, const Text& scope) {
         const auto row = index_.executeSequence.find(name);
         if (row == index_.executeSequence.end()) {
             findings_.Error("InstallExecuteSequence", name, "Action",
-                            "is missing: an immediate action runs only from the sequence, so " + Utf8(spec.target) +
+                            "is missing: an immediate action runs only from the sequence, so " + Utf8(action.target) +
                                 " is never called");
             return;
         }
         const SequenceRow& sequenced = row->second;
         if (!sequenced.condition.empty()) {
             CheckConditionCell(index_, findings_, "InstallExecuteSequence", name, "Condition", sequenced.condition);
-        } else if (spec.name != LocatorAction().name) {
+        } else if (action.name != LocatorAction().name) {
             findings_.Warning("InstallExecuteSequence", name, "Condition",
                               std::string("is empty, so it runs at every installation and uninstallation (") +
-                                  (spec.name == Text(u"QM_XmlInstall") ? "NOT REMOVE~=\"ALL\"" : "REMOVE~=\"ALL\"") +
+                                  (action.name == Text(u"QM_XmlInstall") ? "NOT REMOVE~=\"ALL\"" : "REMOVE~=\"ALL\"") +
                                   " limits it to its own)");
         }
-        if (spec.name != LocatorAction().name) CheckInsideScript(name, sequenced.sequence);
+        if (action.name != LocatorAction().name) CheckInsideScript(name, sequenced.sequence);
         CheckModuleId(name, sequenced.sequence, scope);
     }
 
