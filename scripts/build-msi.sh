@@ -3,7 +3,8 @@
 #
 #   scripts/build-msi.sh DIR OUT.msi
 #
-# Every DIR/*.idt is imported with msibuild. A stream cell names a file under
+# Every DIR/*.idt is imported with msibuild (a _ForceCodepage.idt sets the
+# database's code page). A stream cell names a file under
 # DIR/<Table>/, which msibuild resolves against the working directory, so the
 # import runs inside DIR. The summary information is that of an ordinary
 # per-machine package, so that a real Windows Installer opens it as a package;
@@ -73,6 +74,9 @@ for table in "$dir"/*.idt; do
     (cd "$dir" && msibuild "$out" -i "$name") \
         || fail "msibuild could not import $table"
     tablename=$(sed -n '3p' "$table" | cut -f1 | tr -d '\r')
+    # _ForceCodepage.idt sets the database's code page: its third line is
+    # "<code page><TAB>_ForceCodepage", and no table of that name appears.
+    [ "$name" = _ForceCodepage.idt ] && tablename=_ForceCodepage
     case $tablename in
         _*) ;;
         *) msiinfo tables "$out" 2>/dev/null | grep -qx "$tablename" \
