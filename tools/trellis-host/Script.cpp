@@ -3,6 +3,7 @@
 // script creates.
 #include <map>
 #include <set>
+#include <utility>
 
 #include "HostSupport.h"
 #include "Installation.h"
@@ -29,19 +30,18 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
     const char16_t* name = script == Script::Rollback ? u"CustomActionRollback"
                            : script == Script::Commit ? u"CustomActionCommit"
                                                       : u"CustomActionSchedule";
-    log_.Engine(u"Executing op: " + OpText(name, op));
+    if (log_.Enabled()) log_.Engine(u"Executing op: " + OpText(name, op));
     Running running(this, op.action.action);
     if (op.action.action == options_.failAt) {
         log_.Engine(u"Action " + op.action.action + u" fails: --fail-at names it");
         return platform::kErrorInstallFailure;
     }
     // Deferred actions see only these properties, as on Windows.
-    const std::map<std::u16string, std::u16string> saved = session_.Properties();
+    std::map<std::u16string, std::u16string> saved = session_.TakeProperties();
     const auto valueOf = [&](const char16_t* property) {
         const auto it = saved.find(property);
         return it == saved.end() ? std::u16string() : it->second;
     };
-    for (const auto& property : saved) session_.SetProperty(property.first, u"");
     session_.SetProperty(u"CustomActionData", op.data);
     session_.SetProperty(u"ProductCode", valueOf(u"ProductCode"));
     session_.SetProperty(u"UserSID", valueOf(u"UserSID"));
@@ -57,17 +57,18 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
     }
     inScript_ = false;
     session_.SetMode(mode, false);
-    for (const auto& property : std::map<std::u16string, std::u16string>(session_.Properties())) {
-        session_.SetProperty(property.first, u"");
-    }
-    for (const auto& [property, value] : saved) session_.SetProperty(property, value);
+    // What the action set goes; the properties from before come back.
+    session_.TakeProperties();
+    session_.RestoreProperties(std::move(saved));
     return rc;
 }
 
 std::uint32_t Installation::ExecuteScript() {
     const bool rollbackDisabled = !session_.GetProperty(u"RollbackDisabled").empty();
     while (executed_ < script_.size()) {
-        const ScriptOp op = script_[executed_++];
+        // Each operation runs once, so it is moved out of the script rather
+        // than copied with its data.
+        ScriptOp op = std::move(script_[executed_++]);
         if (!op.folders.empty()) {
             for (const std::u16string& folder : op.folders) {
                 log_.Engine(u"Executing op: FolderCreate(Folder=" + folder + u")");
@@ -78,11 +79,11 @@ std::uint32_t Installation::ExecuteScript() {
         switch (ScriptOf(op.action.type)) {
         case Script::Rollback:
         case Script::Commit:
-            log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
+            if (log_.Enabled()) log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
             if (rollbackDisabled) {
                 log_.Engine(u"Rollback is disabled: " + op.action.action + u" will not run");
             } else {
-                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(op);
+                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(std::move(op));
             }
             break;
         case Script::Deferred: {
