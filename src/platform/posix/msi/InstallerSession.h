@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -148,7 +149,7 @@ private:
 
 // MsiEvaluateConditionW and MsiFormatRecordW of the stand-in, each behind one
 // function so that a fuller implementation can replace it.
-int EvaluateCondition(const InstallerSession& session, const std::u16string& condition);
+int EvaluateCondition(const InstallerSession& session, std::u16string_view condition);
 std::u16string FormatRecordText(const InstallerSession& session,
                                 const std::vector<std::u16string>& fields);
 
