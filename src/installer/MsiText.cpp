@@ -48,13 +48,16 @@ WideString EscapeForFormatting(const WideString& text) {
 
 void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
     out.reserve(out.size() + text.size());
-    for (char16_t c : text) {
-        if (c == u'[' || c == u']' || c == u'{' || c == u'}') {
-            out += u"[\\";
-            out.push_back(c);
-            out.push_back(u']');
-        } else {
-            out.push_back(c);
-        }
+    // The text between the brackets and braces goes over in whole runs.
+    constexpr std::u16string_view kSpecial = u"[]{}";
+    std::size_t start = 0;
+    for (std::size_t at = text.find_first_of(kSpecial); at != std::u16string_view::npos;
+         at = text.find_first_of(kSpecial, start)) {
+        out.append(text.substr(start, at - start));
+        out += u"[\\";
+        out.push_back(text[at]);
+        out.push_back(u']');
+        start = at + 1;
     }
+    out.append(text.substr(start));
 }

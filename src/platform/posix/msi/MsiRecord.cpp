@@ -83,12 +83,18 @@ std::uint32_t MsiRecordSetStringW(MSIHANDLE record, std::uint32_t field, const c
     if (!found) return kErrorInvalidHandle;
     if (field > found->Count()) return kErrorInvalidParameter;
     Field& f = found->fields[field];
-    f = Field();
     // A null pointer and an empty string both make the field null.
-    if (value != nullptr && *value != u'\0') {
-        f.kind = Field::Kind::String;
-        f.text = value;
+    if (value == nullptr || *value == u'\0') {
+        f = Field();
+        return kErrorSuccess;
     }
+    // The text is assigned in place: a record reused for every log line
+    // keeps its buffer.
+    f.kind = Field::Kind::String;
+    f.text = value;
+    f.integer = 0;
+    f.bytes = std::string();
+    f.readPosition = 0;
     return kErrorSuccess;
 }
 
