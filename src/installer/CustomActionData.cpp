@@ -29,10 +29,18 @@ namespace {
 // EscapeField(value) at the end of text, without a string of its own.
 void AppendField(WideString& text, const WideString& value) {
     text.reserve(text.size() + value.size() + 1);
-    for (char16_t c : value) {
-        if (c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator) text.push_back(u'\\');
-        text.push_back(c);
+    // Values rarely hold a separator: the runs between them go over whole.
+    static constexpr char16_t kSeparatorUnits[] = {kFieldSeparator, kRowSeparator, kSectionSeparator};
+    constexpr std::u16string_view kSeparators(kSeparatorUnits, 3);
+    const std::u16string_view view = value;
+    std::size_t start = 0;
+    for (std::size_t at = view.find_first_of(kSeparators); at != std::u16string_view::npos;
+         at = view.find_first_of(kSeparators, at + 1)) {
+        text.append(view.substr(start, at - start));
+        text.push_back(u'\\');
+        start = at;
     }
+    text.append(view.substr(start));
     text.push_back(kFieldTerminator);
 }
 
