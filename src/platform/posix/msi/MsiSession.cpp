@@ -69,10 +69,16 @@ int MsiProcessMessage(MSIHANDLE install, std::uint32_t messageType, MSIHANDLE re
     // msi.dll answers -1 for a bad handle or parameter.
     InstallerSession* session = FindSession(install);
     if (session == nullptr) return -1;
-    auto found = Find<Record>(record);
-    if (!found) return -1;
-    if (!session->KeepsMessages()) return session->Message(messageType, {});
-    return session->Message(messageType, posix::msi::RecordTexts(*found));
+    // The fields are read only when the session keeps them: a host that
+    // does not sends its log lines on unread.
+    const bool keeps = session->KeepsMessages();
+    std::vector<std::u16string> texts;
+    if (!posix::msi::WithObject<Record>(record, [&](Record& found) {
+            if (keeps) texts = posix::msi::RecordTexts(found);
+        })) {
+        return -1;
+    }
+    return session->Message(messageType, std::move(texts));
 }
 
 }  // namespace platform
