@@ -147,6 +147,8 @@ private:
             Kind kind;
         } keywords[] = {{u"NOT", Kind::Not}, {u"AND", Kind::And}, {u"OR", Kind::Or},
                         {u"XOR", Kind::Xor}, {u"EQV", Kind::Eqv}, {u"IMP", Kind::Imp}};
+        // Most names are longer than any keyword.
+        if (word.size() > 3) return Kind::Property;
         for (const auto& k : keywords) {
             if (EqualsIgnoreCase(word, k.word)) return k.kind;
         }
