@@ -30,15 +30,14 @@ namespace {
 void AppendField(WideString& text, const WideString& value) {
     text.reserve(text.size() + value.size() + 1);
     // Values rarely hold a separator: the runs between them go over whole.
-    static constexpr char16_t kSeparatorUnits[] = {kFieldSeparator, kRowSeparator, kSectionSeparator};
-    constexpr std::u16string_view kSeparators(kSeparatorUnits, 3);
     const std::u16string_view view = value;
     std::size_t start = 0;
-    for (std::size_t at = view.find_first_of(kSeparators); at != std::u16string_view::npos;
-         at = view.find_first_of(kSeparators, at + 1)) {
-        text.append(view.substr(start, at - start));
+    for (std::size_t i = 0; i < view.size(); ++i) {
+        const char16_t c = view[i];
+        if (c != kFieldSeparator && c != kRowSeparator && c != kSectionSeparator) continue;
+        text.append(view.substr(start, i - start));
         text.push_back(u'\\');
-        start = at;
+        start = i;
     }
     text.append(view.substr(start));
     text.push_back(kFieldTerminator);

@@ -49,15 +49,15 @@ WideString EscapeForFormatting(const WideString& text) {
 void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
     out.reserve(out.size() + text.size());
     // The text between the brackets and braces goes over in whole runs.
-    constexpr std::u16string_view kSpecial = u"[]{}";
     std::size_t start = 0;
-    for (std::size_t at = text.find_first_of(kSpecial); at != std::u16string_view::npos;
-         at = text.find_first_of(kSpecial, start)) {
-        out.append(text.substr(start, at - start));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c != u'[' && c != u']' && c != u'{' && c != u'}') continue;
+        out.append(text.substr(start, i - start));
         out += u"[\\";
-        out.push_back(text[at]);
+        out.push_back(c);
         out.push_back(u']');
-        start = at + 1;
+        start = i + 1;
     }
     out.append(text.substr(start));
 }
