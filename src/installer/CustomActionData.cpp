@@ -173,6 +173,12 @@ void AppendLogSettings(WideString& text, InstallerHandle install, const WideStri
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
     const WideString tableName = table.name;
+    // The section is about as long as the rows' values with a terminator
+    // and separator each: one allocation rather than a string that keeps
+    // doubling (it may run to megabytes).
+    std::size_t length = 0;
+    for (const TableRecord& row : rows) length += row.TextLength() + 2 * row.FieldCount();
+    text.reserve(text.size() + length);
     bool firstRow = true;
     for (const TableRecord& row : rows) {
         if (!RowPassesConditions(install, tableName, table.conditions, row, mode, evaluator)) continue;
