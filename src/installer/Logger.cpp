@@ -11,8 +11,12 @@ Logger& Logger::Instance() {
 
 void Logger::Send(const WideString& line) const {
     if (handle_ == 0 || silenced_) return;
-    if (platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue)
-        return;
+    if (gate_ == Gate::Unknown) {
+        gate_ = platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue
+                    ? Gate::Closed
+                    : Gate::Open;
+    }
+    if (gate_ == Gate::Closed) return;
     SendLogLine(line);
 }
 
@@ -99,12 +103,14 @@ LogSession::LogSession(InstallerHandle install, WideString prefix) {
     Logger& log = Logger::Instance();
     savedEnabled_ = log.enabled_;
     savedSilenced_ = log.silenced_;
+    savedGate_ = log.gate_;
     savedHandle_ = log.handle_;
     savedLineRecord_ = log.lineRecord_;
     savedPrefix_ = log.prefix_;
     savedHidden_ = log.hidden_;
     log.enabled_ = true;
     log.silenced_ = false;
+    log.gate_ = Logger::Gate::Unknown;
     log.handle_ = install;
     log.lineRecord_ = 0;
     log.prefix_ = std::move(prefix);
@@ -115,6 +121,7 @@ LogSession::~LogSession() {
     Logger& log = Logger::Instance();
     log.enabled_ = savedEnabled_;
     log.silenced_ = savedSilenced_;
+    log.gate_ = savedGate_;
     log.handle_ = savedHandle_;
     if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
     log.lineRecord_ = savedLineRecord_;
