@@ -26,7 +26,7 @@ std::u16string Installation::OpText(const char16_t* op, const ScriptOp& scriptOp
            (scriptOp.hideData ? std::u16string(kHiddenValue) : scriptOp.data) + u")";
 }
 
-std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
+std::uint32_t Installation::RunScriptOp(ScriptOp op, Script script) {
     const char16_t* name = script == Script::Rollback ? u"CustomActionRollback"
                            : script == Script::Commit ? u"CustomActionCommit"
                                                       : u"CustomActionSchedule";
@@ -42,7 +42,7 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
         const auto it = saved.find(property);
         return it == saved.end() ? std::u16string() : it->second;
     };
-    session_.SetProperty(u"CustomActionData", op.data);
+    session_.SetProperty(u"CustomActionData", std::move(op.data));
     session_.SetProperty(u"ProductCode", valueOf(u"ProductCode"));
     session_.SetProperty(u"UserSID", valueOf(u"UserSID"));
     const int mode = script == Script::Rollback ? platform::kMsiRunModeRollback
@@ -87,7 +87,7 @@ std::uint32_t Installation::ExecuteScript() {
             }
             break;
         case Script::Deferred: {
-            const std::uint32_t rc = RunScriptOp(op, Script::Deferred);
+            const std::uint32_t rc = RunScriptOp(std::move(op), Script::Deferred);
             if (IsFailure(rc)) return rc;
             break;
         }
@@ -106,8 +106,11 @@ std::uint32_t Installation::FinishScript() {
     // The installation that this removal joined commits or rolls back for it.
     if (joinsParent_) return platform::kErrorSuccess;
     if (!commit_.empty()) log_.Engine(u"Running the commit actions");
-    for (const ScriptOp& op : commit_) {
-        rc = (op.owner != nullptr ? op.owner : this)->RunScriptOp(op, Script::Commit);
+    // Each commit action runs once: it takes its operation (a failure below
+    // leads to Rollback, which drops the commit actions unread).
+    for (ScriptOp& op : commit_) {
+        Installation* runner = op.owner != nullptr ? op.owner : this;
+        rc = runner->RunScriptOp(std::move(op), Script::Commit);
         // A failing commit action rolls back what the rollback script holds.
         if (IsFailure(rc)) return rc;
     }
