@@ -21,9 +21,11 @@ void Logger::Send(const WideString& line) const {
 }
 
 void Logger::SendLogLine(const WideString& line) const {
-    // Built in one string where nothing is hidden: a long installation
-    // sends hundreds of thousands of lines.
-    WideString text;
+    // Built in one string where nothing is hidden, the session's own, which
+    // keeps its buffer from line to line: a long installation sends hundreds
+    // of thousands of lines.
+    WideString& text = lineText_;
+    text.clear();
     text.reserve(prefix_.size() + 2 + line.size() + 16);
     if (hidden_.empty()) {
         AppendEscapedForFormatting(text, prefix_);
@@ -125,6 +127,7 @@ LogSession::~LogSession() {
     log.handle_ = savedHandle_;
     if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
     log.lineRecord_ = savedLineRecord_;
+    log.lineText_ = WideString();  // the buffer of a long line goes with the session
     log.prefix_ = std::move(savedPrefix_);
     log.hidden_ = std::move(savedHidden_);
 }

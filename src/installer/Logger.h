@@ -67,6 +67,7 @@ private:
     // The record of every line of the session, made on the first: its
     // template stays "[1]", and each line sets field 1 anew.
     mutable InstallerHandle lineRecord_ = 0;
+    mutable WideString lineText_;
     WideString prefix_;
     std::vector<WideString> hidden_;
 };
