@@ -36,6 +36,22 @@ TEST_F(LoggerTest, LinesComeOutOfTheInstallersFormattingAsTheyWereSent) {
     EXPECT_EQ(session.LogLines(), lines);
 }
 
+// "QmEmbeddedDirectCall" is asked at a session's first line and the answer
+// kept until the session ends: a session (even one within another) asks
+// anew, and never changes the answer of the one it ends in.
+TEST_F(LoggerTest, EachSessionAsksTheSilencingConditionOnce) {
+    session.SetProperty(u"QmEmbeddedDirectCall", u"1");
+    LogSession outer(session.Handle(), u"");
+    Logger::Instance().Send(u"outer, silenced");
+    session.SetProperty(u"QmEmbeddedDirectCall", u"");
+    {
+        LogSession inner(session.Handle(), u"");
+        Logger::Instance().Send(u"inner");
+    }
+    Logger::Instance().Send(u"outer, still silenced");
+    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"inner"});
+}
+
 // Hidden values come from the properties MsiHiddenProperties names; a
 // value that a locator finds joins them.
 TEST_F(LoggerTest, HiddenValuesStayOutOfLinesAndProgress) {

@@ -29,10 +29,17 @@ namespace {
 // EscapeField(value) at the end of text, without a string of its own.
 void AppendField(WideString& text, const WideString& value) {
     text.reserve(text.size() + value.size() + 1);
-    for (char16_t c : value) {
-        if (c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator) text.push_back(u'\\');
-        text.push_back(c);
+    // Values rarely hold a separator: the runs between them go over whole.
+    const std::u16string_view view = value;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < view.size(); ++i) {
+        const char16_t c = view[i];
+        if (c != kFieldSeparator && c != kRowSeparator && c != kSectionSeparator) continue;
+        text.append(view.substr(start, i - start));
+        text.push_back(u'\\');
+        start = i;
     }
+    text.append(view.substr(start));
     text.push_back(kFieldTerminator);
 }
 
@@ -166,6 +173,12 @@ void AppendLogSettings(WideString& text, InstallerHandle install, const WideStri
 void AppendTableSection(WideString& text, InstallerHandle install, const TableSpec& table,
                         const std::vector<TableRecord>& rows, RowMode mode, ConditionEvaluator* evaluator) {
     const WideString tableName = table.name;
+    // The section is about as long as the rows' values with a terminator
+    // and separator each: one allocation rather than a string that keeps
+    // doubling (it may run to megabytes).
+    std::size_t length = 0;
+    for (const TableRecord& row : rows) length += row.TextLength() + 2 * row.FieldCount();
+    text.reserve(text.size() + length);
     bool firstRow = true;
     for (const TableRecord& row : rows) {
         if (!RowPassesConditions(install, tableName, table.conditions, row, mode, evaluator)) continue;

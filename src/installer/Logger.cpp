@@ -11,15 +11,21 @@ Logger& Logger::Instance() {
 
 void Logger::Send(const WideString& line) const {
     if (handle_ == 0 || silenced_) return;
-    if (platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue)
-        return;
+    if (gate_ == Gate::Unknown) {
+        gate_ = platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue
+                    ? Gate::Closed
+                    : Gate::Open;
+    }
+    if (gate_ == Gate::Closed) return;
     SendLogLine(line);
 }
 
 void Logger::SendLogLine(const WideString& line) const {
-    // Built in one string where nothing is hidden: a long installation
-    // sends hundreds of thousands of lines.
-    WideString text;
+    // Built in one string where nothing is hidden, the session's own, which
+    // keeps its buffer from line to line: a long installation sends hundreds
+    // of thousands of lines.
+    WideString& text = lineText_;
+    text.clear();
     text.reserve(prefix_.size() + 2 + line.size() + 16);
     if (hidden_.empty()) {
         AppendEscapedForFormatting(text, prefix_);
@@ -99,12 +105,14 @@ LogSession::LogSession(InstallerHandle install, WideString prefix) {
     Logger& log = Logger::Instance();
     savedEnabled_ = log.enabled_;
     savedSilenced_ = log.silenced_;
+    savedGate_ = log.gate_;
     savedHandle_ = log.handle_;
     savedLineRecord_ = log.lineRecord_;
     savedPrefix_ = log.prefix_;
     savedHidden_ = log.hidden_;
     log.enabled_ = true;
     log.silenced_ = false;
+    log.gate_ = Logger::Gate::Unknown;
     log.handle_ = install;
     log.lineRecord_ = 0;
     log.prefix_ = std::move(prefix);
@@ -115,9 +123,11 @@ LogSession::~LogSession() {
     Logger& log = Logger::Instance();
     log.enabled_ = savedEnabled_;
     log.silenced_ = savedSilenced_;
+    log.gate_ = savedGate_;
     log.handle_ = savedHandle_;
     if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
     log.lineRecord_ = savedLineRecord_;
+    log.lineText_ = WideString();  // the buffer of a long line goes with the session
     log.prefix_ = std::move(savedPrefix_);
     log.hidden_ = std::move(savedHidden_);
 }

@@ -13,7 +13,10 @@
 // Windows Installer writes to its log when logging is on (msiexec /l*v).
 // A package silences them all by making the condition "QmEmbeddedDirectCall"
 // true (for example by setting that property); the scheduled actions, which
-// cannot evaluate it, learn the answer from their CustomActionData.
+// cannot evaluate it, learn the answer from their CustomActionData. The
+// condition is asked on a session's first line and the answer kept until the
+// session ends: each question is a call into the installer, and an entry
+// point sends thousands of lines while the answer stays the same.
 //
 // No text this library hands the installer (log lines, progress, warnings,
 // errors) shows the value of a hidden property (MsiHiddenProperties): each
@@ -37,7 +40,7 @@ public:
     const WideString& Prefix() const { return prefix_; }
 
     // Sends the line unless the handle is 0, the session is silenced or
-    // "QmEmbeddedDirectCall" holds.
+    // "QmEmbeddedDirectCall" held at the session's first line.
     void Send(const WideString& line) const;
     // Sends without the gate: an INFO record whose template is "[1]" and
     // whose field 1 is the concealed line, escaped for formatting.
@@ -57,10 +60,14 @@ private:
 
     bool enabled_ = false;
     bool silenced_ = false;
+    // The answer to "QmEmbeddedDirectCall" once asked in this session.
+    enum class Gate { Unknown, Open, Closed };
+    mutable Gate gate_ = Gate::Unknown;
     InstallerHandle handle_ = 0;
     // The record of every line of the session, made on the first: its
     // template stays "[1]", and each line sets field 1 anew.
     mutable InstallerHandle lineRecord_ = 0;
+    mutable WideString lineText_;
     WideString prefix_;
     std::vector<WideString> hidden_;
 };
@@ -103,6 +110,7 @@ public:
 private:
     bool savedEnabled_;
     bool savedSilenced_;
+    Logger::Gate savedGate_;
     InstallerHandle savedHandle_;
     InstallerHandle savedLineRecord_;
     WideString savedPrefix_;

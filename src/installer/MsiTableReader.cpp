@@ -30,6 +30,12 @@ std::size_t TableRecord::Find(std::u16string_view column) const {
     return values_.size();
 }
 
+std::size_t TableRecord::TextLength() const {
+    std::size_t length = 0;
+    for (const WideString& value : values_) length += value.size();
+    return length;
+}
+
 const WideString& TableRecord::Get(std::u16string_view column) const {
     const std::size_t i = Find(column);
     return i < values_.size() ? values_[i] : kEmpty;

@@ -31,6 +31,8 @@ public:
     bool Has(std::u16string_view column) const { return Find(column) < values_.size(); }
     // The number of columns the row holds (not every column type is read).
     std::size_t FieldCount() const { return values_.size(); }
+    // The length of its values together.
+    std::size_t TextLength() const;
 
 private:
     friend class MsiTableReader;

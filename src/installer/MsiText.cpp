@@ -48,13 +48,16 @@ WideString EscapeForFormatting(const WideString& text) {
 
 void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
     out.reserve(out.size() + text.size());
-    for (char16_t c : text) {
-        if (c == u'[' || c == u']' || c == u'{' || c == u'}') {
-            out += u"[\\";
-            out.push_back(c);
-            out.push_back(u']');
-        } else {
-            out.push_back(c);
-        }
+    // The text between the brackets and braces goes over in whole runs.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c != u'[' && c != u']' && c != u'{' && c != u'}') continue;
+        out.append(text.substr(start, i - start));
+        out += u"[\\";
+        out.push_back(c);
+        out.push_back(u']');
+        start = i + 1;
     }
+    out.append(text.substr(start));
 }

@@ -364,11 +364,15 @@ std::uint32_t Installation::ScheduleAction(const CustomActionRow& row) {
     }
     ScriptOp op{row, session_.GetProperty(row.action), {}};
     op.hideData = (row.type & kTypeHideTarget) != 0 || IsHidden(row.action);
-    const Script script = ScriptOf(row.type);
-    const char16_t* kind = script == Script::Rollback ? u"rollback" : script == Script::Commit ? u"commit" : u"deferred";
-    log_.Engine(u"Scheduling " + std::u16string(kind) + u" action " + row.action + u" with CustomActionData " +
-                (op.hideData ? std::u16string(kHiddenValue) : op.data));
-    script_.push_back(op);
+    // The data may run to megabytes: its log line is built only for a log.
+    if (log_.Enabled()) {
+        const Script script = ScriptOf(row.type);
+        const char16_t* kind =
+            script == Script::Rollback ? u"rollback" : script == Script::Commit ? u"commit" : u"deferred";
+        log_.Engine(u"Scheduling " + std::u16string(kind) + u" action " + row.action + u" with CustomActionData " +
+                    (op.hideData ? std::u16string(kHiddenValue) : op.data));
+    }
+    script_.push_back(std::move(op));
     return platform::kErrorSuccess;
 }
 

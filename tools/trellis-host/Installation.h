@@ -102,7 +102,8 @@ private:
     std::uint32_t Execute(const CustomActionRow& row);
     std::uint32_t CallEntryPoint(const CustomActionRow& row);
     void* LoadLibraryFor(const std::u16string& source, std::string* path);
-    std::uint32_t RunScriptOp(const ScriptOp& op, Script script);
+    // Takes the operation, whose data becomes the action's CustomActionData.
+    std::uint32_t RunScriptOp(ScriptOp op, Script script);
     std::uint32_t ExecuteScript();
     std::uint32_t FinishScript();
     void Rollback();

@@ -3,6 +3,7 @@
 // script creates.
 #include <map>
 #include <set>
+#include <utility>
 
 #include "HostSupport.h"
 #include "Installation.h"
@@ -25,24 +26,23 @@ std::u16string Installation::OpText(const char16_t* op, const ScriptOp& scriptOp
            (scriptOp.hideData ? std::u16string(kHiddenValue) : scriptOp.data) + u")";
 }
 
-std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
+std::uint32_t Installation::RunScriptOp(ScriptOp op, Script script) {
     const char16_t* name = script == Script::Rollback ? u"CustomActionRollback"
                            : script == Script::Commit ? u"CustomActionCommit"
                                                       : u"CustomActionSchedule";
-    log_.Engine(u"Executing op: " + OpText(name, op));
+    if (log_.Enabled()) log_.Engine(u"Executing op: " + OpText(name, op));
     Running running(this, op.action.action);
     if (op.action.action == options_.failAt) {
         log_.Engine(u"Action " + op.action.action + u" fails: --fail-at names it");
         return platform::kErrorInstallFailure;
     }
     // Deferred actions see only these properties, as on Windows.
-    const std::map<std::u16string, std::u16string> saved = session_.Properties();
+    std::map<std::u16string, std::u16string> saved = session_.TakeProperties();
     const auto valueOf = [&](const char16_t* property) {
         const auto it = saved.find(property);
         return it == saved.end() ? std::u16string() : it->second;
     };
-    for (const auto& property : saved) session_.SetProperty(property.first, u"");
-    session_.SetProperty(u"CustomActionData", op.data);
+    session_.SetProperty(u"CustomActionData", std::move(op.data));
     session_.SetProperty(u"ProductCode", valueOf(u"ProductCode"));
     session_.SetProperty(u"UserSID", valueOf(u"UserSID"));
     const int mode = script == Script::Rollback ? platform::kMsiRunModeRollback
@@ -57,17 +57,18 @@ std::uint32_t Installation::RunScriptOp(const ScriptOp& op, Script script) {
     }
     inScript_ = false;
     session_.SetMode(mode, false);
-    for (const auto& property : std::map<std::u16string, std::u16string>(session_.Properties())) {
-        session_.SetProperty(property.first, u"");
-    }
-    for (const auto& [property, value] : saved) session_.SetProperty(property, value);
+    // What the action set goes; the properties from before come back.
+    session_.TakeProperties();
+    session_.RestoreProperties(std::move(saved));
     return rc;
 }
 
 std::uint32_t Installation::ExecuteScript() {
     const bool rollbackDisabled = !session_.GetProperty(u"RollbackDisabled").empty();
     while (executed_ < script_.size()) {
-        const ScriptOp op = script_[executed_++];
+        // Each operation runs once, so it is moved out of the script rather
+        // than copied with its data.
+        ScriptOp op = std::move(script_[executed_++]);
         if (!op.folders.empty()) {
             for (const std::u16string& folder : op.folders) {
                 log_.Engine(u"Executing op: FolderCreate(Folder=" + folder + u")");
@@ -78,15 +79,15 @@ std::uint32_t Installation::ExecuteScript() {
         switch (ScriptOf(op.action.type)) {
         case Script::Rollback:
         case Script::Commit:
-            log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
+            if (log_.Enabled()) log_.Engine(u"Executing op: " + OpText(u"CustomActionSchedule", op));
             if (rollbackDisabled) {
                 log_.Engine(u"Rollback is disabled: " + op.action.action + u" will not run");
             } else {
-                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(op);
+                (ScriptOf(op.action.type) == Script::Rollback ? rollback_ : commit_).push_back(std::move(op));
             }
             break;
         case Script::Deferred: {
-            const std::uint32_t rc = RunScriptOp(op, Script::Deferred);
+            const std::uint32_t rc = RunScriptOp(std::move(op), Script::Deferred);
             if (IsFailure(rc)) return rc;
             break;
         }
@@ -105,8 +106,11 @@ std::uint32_t Installation::FinishScript() {
     // The installation that this removal joined commits or rolls back for it.
     if (joinsParent_) return platform::kErrorSuccess;
     if (!commit_.empty()) log_.Engine(u"Running the commit actions");
-    for (const ScriptOp& op : commit_) {
-        rc = (op.owner != nullptr ? op.owner : this)->RunScriptOp(op, Script::Commit);
+    // Each commit action runs once: it takes its operation (a failure below
+    // leads to Rollback, which drops the commit actions unread).
+    for (ScriptOp& op : commit_) {
+        Installation* runner = op.owner != nullptr ? op.owner : this;
+        rc = runner->RunScriptOp(std::move(op), Script::Commit);
         // A failing commit action rolls back what the rollback script holds.
         if (IsFailure(rc)) return rc;
     }

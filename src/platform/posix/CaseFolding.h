@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform::posix {
 
@@ -11,6 +12,6 @@ namespace platform::posix {
 // covering Latin, Greek, Cyrillic and full-width letters.
 char16_t UpcaseUnit(char16_t c);
 std::u16string Upcase(const std::u16string& text);
-bool EqualsIgnoreCase(const std::u16string& a, const std::u16string& b);
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
 }  // namespace platform::posix

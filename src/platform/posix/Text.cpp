@@ -56,7 +56,7 @@ std::u16string Upcase(const std::u16string& text) {
     return out;
 }
 
-bool EqualsIgnoreCase(const std::u16string& a, const std::u16string& b) {
+bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (UpcaseUnit(a[i]) != UpcaseUnit(b[i])) return false;

@@ -42,9 +42,11 @@ enum class Kind {
 
 enum class Op { Equal, NotEqual, Less, Greater, LessEqual, GreaterEqual, Contains, StartsWith, EndsWith };
 
+// Tokens view the condition text: a condition is evaluated for every log
+// line of a long installation, and lexing it copies nothing.
 struct Token {
     Kind kind = Kind::End;
-    std::u16string text;  // literal text or name
+    std::u16string_view text;  // literal text or name
     int integer = 0;
     Op op = Op::Equal;
     bool ignoreCase = false;
@@ -62,7 +64,7 @@ int Clamp(std::int64_t value) {
 
 // A number token's value as atoi reads it: an optional '-', then digits up
 // to the first other character; out of range saturates.
-int LeadingInteger(const std::u16string& text) {
+int LeadingInteger(std::u16string_view text) {
     std::size_t i = 0;
     const bool negative = !text.empty() && text[0] == u'-';
     if (negative) ++i;
@@ -76,7 +78,7 @@ int LeadingInteger(const std::u16string& text) {
 
 class Lexer {
 public:
-    explicit Lexer(const std::u16string& text) : text_(text) {}
+    explicit Lexer(std::u16string_view text) : text_(text) {}
 
     Token Next() {
         while (pos_ < text_.size() && text_[pos_] == u' ') ++pos_;
@@ -94,7 +96,7 @@ public:
             token = Comparison();
         } else if (c == u'"') {
             const std::size_t close = text_.find(u'"', pos_ + 1);
-            if (close == std::u16string::npos) {
+            if (close == std::u16string_view::npos) {
                 token.kind = Kind::Bad;
             } else {
                 token.kind = Kind::Literal;
@@ -133,18 +135,20 @@ public:
     }
 
 private:
-    std::u16string Name() {
+    std::u16string_view Name() {
         const std::size_t start = pos_;
         while (pos_ < text_.size() && IsNameChar(text_[pos_])) ++pos_;
         return text_.substr(start, pos_ - start);
     }
 
-    static Kind Keyword(const std::u16string& word) {
+    static Kind Keyword(std::u16string_view word) {
         static const struct {
             const char16_t* word;
             Kind kind;
         } keywords[] = {{u"NOT", Kind::Not}, {u"AND", Kind::And}, {u"OR", Kind::Or},
                         {u"XOR", Kind::Xor}, {u"EQV", Kind::Eqv}, {u"IMP", Kind::Imp}};
+        // Most names are longer than any keyword.
+        if (word.size() > 3) return Kind::Property;
         for (const auto& k : keywords) {
             if (EqualsIgnoreCase(word, k.word)) return k.kind;
         }
@@ -162,7 +166,7 @@ private:
         Token token;
         token.kind = Kind::Bad;
         for (const auto& o : operators) {
-            const std::u16string text(o.text);
+            const std::u16string_view text(o.text);
             if (text_.compare(pos_, text.size(), text) == 0) {
                 token.kind = Kind::Compare;
                 token.op = o.op;
@@ -173,7 +177,7 @@ private:
         return token;
     }
 
-    const std::u16string& text_;
+    std::u16string_view text_;
     std::size_t pos_ = 0;
 };
 
@@ -283,7 +287,7 @@ bool Compare(const Value& a, Op op, const Value& b, bool ignoreCase) {
 //   term        := ( expression ) | value [ comparison value ]
 class Parser {
 public:
-    Parser(const InstallerContext& context, const std::u16string& text) : context_(context), lexer_(text) {
+    Parser(const InstallerContext& context, std::u16string_view text) : context_(context), lexer_(text) {
         Advance();
     }
 
@@ -366,11 +370,11 @@ private:
             break;
         case Kind::Property:
             value->type = Value::Type::Symbol;
-            value->text = context_.Property(token_.text);
+            value->text = context_.Property(std::u16string(token_.text));
             break;
         case Kind::Environment:
             value->type = Value::Type::Symbol;
-            if (!context_.Environment(token_.text, &value->text)) value->text.clear();
+            if (!context_.Environment(std::u16string(token_.text), &value->text)) value->text.clear();
             break;
         case Kind::ComponentInstalled:
         case Kind::ComponentAction:
@@ -378,7 +382,8 @@ private:
         case Kind::FeatureAction: {
             const bool component = token_.kind == Kind::ComponentInstalled || token_.kind == Kind::ComponentAction;
             const bool installed = token_.kind == Kind::ComponentInstalled || token_.kind == Kind::FeatureInstalled;
-            known = component ? context_.ComponentState(token_.text, &state) : context_.FeatureState(token_.text, &state);
+            const std::u16string name(token_.text);
+            known = component ? context_.ComponentState(name, &state) : context_.FeatureState(name, &state);
             if (known) {
                 value->type = Value::Type::Integer;
                 value->integer = installed ? state.installed : state.action;
@@ -407,11 +412,11 @@ private:
 
 }  // namespace
 
-int EvaluateConditionText(const InstallerContext& context, const std::u16string& condition) {
+int EvaluateConditionText(const InstallerContext& context, std::u16string_view condition) {
     return Parser(context, condition).Evaluate();
 }
 
-int EvaluateCondition(const InstallerSession& session, const std::u16string& condition) {
+int EvaluateCondition(const InstallerSession& session, std::u16string_view condition) {
     return EvaluateConditionText(session, condition);
 }
 

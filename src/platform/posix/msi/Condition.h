@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/posix/msi/InstallerContext.h"
 
@@ -15,6 +16,6 @@ namespace platform::posix {
 // (action), !Feature (installed) and &Feature (action). Binding from the
 // tightest: comparisons (= <> < > <= >=, substrings >< << >>, each with an
 // optional ~ for case-insensitive text), NOT, AND, OR, XOR, EQV, IMP.
-int EvaluateConditionText(const InstallerContext& context, const std::u16string& condition);
+int EvaluateConditionText(const InstallerContext& context, std::u16string_view condition);
 
 }  // namespace platform::posix

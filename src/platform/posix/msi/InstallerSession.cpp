@@ -73,17 +73,22 @@ bool InstallerSession::OpenDatabase(const std::string& path) {
     return true;
 }
 
-void InstallerSession::SetProperty(const std::u16string& name, const std::u16string& value) {
+void InstallerSession::SetProperty(const std::u16string& name, std::u16string value) {
     if (value.empty()) {
         properties_.erase(name);
     } else {
-        properties_[name] = value;
+        properties_[name] = std::move(value);
     }
 }
 
 std::u16string InstallerSession::GetProperty(const std::u16string& name) const {
+    const std::u16string* value = FindProperty(name);
+    return value != nullptr ? *value : std::u16string();
+}
+
+const std::u16string* InstallerSession::FindProperty(const std::u16string& name) const {
     auto it = properties_.find(name);
-    return it != properties_.end() ? it->second : std::u16string();
+    return it != properties_.end() ? &it->second : nullptr;
 }
 
 void InstallerSession::SetMode(int runMode, bool on) {

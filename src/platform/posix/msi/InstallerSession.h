@@ -17,6 +17,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Msi.h"
@@ -56,9 +58,19 @@ public:
     bool OpenDatabase(const std::string& path);
     const std::string& DatabasePath() const { return databasePath_; }
 
-    void SetProperty(const std::u16string& name, const std::u16string& value);
+    // An empty value removes the property.
+    void SetProperty(const std::u16string& name, std::u16string value);
     std::u16string GetProperty(const std::u16string& name) const;
+    // The value without a copy; null when the property is not set.
+    const std::u16string* FindProperty(const std::u16string& name) const;
     const std::map<std::u16string, std::u16string>& Properties() const { return properties_; }
+    // All properties moved out, which leaves none; and put back in place of
+    // whatever is set then (a host that runs a deferred action with only a
+    // few properties, some of them megabytes long).
+    std::map<std::u16string, std::u16string> TakeProperties() { return std::exchange(properties_, {}); }
+    void RestoreProperties(std::map<std::u16string, std::u16string> properties) {
+        properties_ = std::move(properties);
+    }
 
     // The installation model that conditions and formatted text see.
     void SetComponentState(const std::u16string& component, ItemState state) { components_[component] = state; }
@@ -137,7 +149,7 @@ private:
 
 // MsiEvaluateConditionW and MsiFormatRecordW of the stand-in, each behind one
 // function so that a fuller implementation can replace it.
-int EvaluateCondition(const InstallerSession& session, const std::u16string& condition);
+int EvaluateCondition(const InstallerSession& session, std::u16string_view condition);
 std::u16string FormatRecordText(const InstallerSession& session,
                                 const std::vector<std::u16string>& fields);
 

@@ -122,6 +122,28 @@ std::shared_ptr<T> Find(MSIHANDLE handle) {
     return found;
 }
 
+// Calls use(T&) under the table's lock, without copying the pointer, for
+// the calls that each row field and log line makes; false when the handle
+// is unknown or holds another kind. use must not reach the handle table.
+template <typename T, typename Use>
+bool WithObject(MSIHANDLE handle, Use use) {
+    struct Call {
+        Use* use;
+        bool found;
+    } call{&use, false};
+    ReadHandle(
+        handle,
+        [](const Object& object, void* context) {
+            auto* call = static_cast<Call*>(context);
+            if (auto* p = std::get_if<std::shared_ptr<T>>(&object)) {
+                call->found = true;
+                (*call->use)(**p);
+            }
+        },
+        &call);
+    return call.found;
+}
+
 InstallerSession* FindSession(MSIHANDLE handle);
 
 // MsiFormatRecord's text of fields 0..n; session may be null (no handle

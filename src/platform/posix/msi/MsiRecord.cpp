@@ -10,6 +10,7 @@ namespace platform {
 using posix::msi::Field;
 using posix::msi::Find;
 using posix::msi::Record;
+using posix::msi::WithObject;
 
 namespace {
 
@@ -48,48 +49,63 @@ std::uint32_t MsiRecordGetFieldCount(MSIHANDLE record) {
 
 std::uint32_t MsiRecordGetStringW(MSIHANDLE record, std::uint32_t field, char16_t* value,
                                   std::uint32_t* length) {
-    auto found = Find<Record>(record);
-    if (!found) return kErrorInvalidHandle;
-    if (length == nullptr) return kErrorInvalidParameter;
-    // A field past the end reads like a null one.
-    if (field > found->Count()) return posix::msi::CopyOut(u"", value, length);
-    // A stream field has no text; msi.dll reads it as empty.
-    const Field& f = found->fields[field];
-    if (f.kind == Field::Kind::String) return posix::msi::CopyOut(f.text, value, length);
-    return posix::msi::CopyOut(posix::msi::FieldText(f), value, length);
+    std::uint32_t result = kErrorInvalidHandle;
+    WithObject<Record>(record, [&](Record& found) {
+        if (length == nullptr) {
+            result = kErrorInvalidParameter;
+        } else if (field > found.Count()) {
+            // A field past the end reads like a null one.
+            result = posix::msi::CopyOut(u"", value, length);
+        } else if (found.fields[field].kind == Field::Kind::String) {
+            result = posix::msi::CopyOut(found.fields[field].text, value, length);
+        } else {
+            // A stream field has no text; msi.dll reads it as empty.
+            result = posix::msi::CopyOut(posix::msi::FieldText(found.fields[field]), value, length);
+        }
+    });
+    return result;
 }
 
 int MsiRecordGetInteger(MSIHANDLE record, std::uint32_t field) {
-    auto found = Find<Record>(record);
-    if (!found || field > found->Count()) return kMsiNullInteger;
-    const Field& f = found->fields[field];
-    int value = 0;
-    switch (f.kind) {
-        case Field::Kind::Integer:
-            return f.integer;
-        case Field::Kind::String:
+    int result = kMsiNullInteger;
+    WithObject<Record>(record, [&](Record& found) {
+        if (field > found.Count()) return;
+        const Field& f = found.fields[field];
+        int value = 0;
+        if (f.kind == Field::Kind::Integer) {
+            result = f.integer;
+        } else if (f.kind == Field::Kind::String && posix::msi::ParseInteger(f.text, true, &value)) {
             // msi.dll reads a string field as an integer only when the
             // whole text is one ("-2147483648" is the null value itself).
-            return posix::msi::ParseInteger(f.text, true, &value) ? value : kMsiNullInteger;
-        case Field::Kind::Null:
-        case Field::Kind::Stream:
-            break;
-    }
-    return kMsiNullInteger;
+            result = value;
+        }
+    });
+    return result;
 }
 
 std::uint32_t MsiRecordSetStringW(MSIHANDLE record, std::uint32_t field, const char16_t* value) {
-    auto found = Find<Record>(record);
-    if (!found) return kErrorInvalidHandle;
-    if (field > found->Count()) return kErrorInvalidParameter;
-    Field& f = found->fields[field];
-    f = Field();
-    // A null pointer and an empty string both make the field null.
-    if (value != nullptr && *value != u'\0') {
+    std::uint32_t result = kErrorInvalidHandle;
+    WithObject<Record>(record, [&](Record& found) {
+        if (field > found.Count()) {
+            result = kErrorInvalidParameter;
+            return;
+        }
+        result = kErrorSuccess;
+        Field& f = found.fields[field];
+        // A null pointer and an empty string both make the field null.
+        if (value == nullptr || *value == u'\0') {
+            f = Field();
+            return;
+        }
+        // The text is assigned in place: a record reused for every log line
+        // keeps its buffer.
         f.kind = Field::Kind::String;
         f.text = value;
-    }
-    return kErrorSuccess;
+        f.integer = 0;
+        f.bytes = std::string();
+        f.readPosition = 0;
+    });
+    return result;
 }
 
 std::uint32_t MsiRecordSetInteger(MSIHANDLE record, std::uint32_t field, int value) {

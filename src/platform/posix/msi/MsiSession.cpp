@@ -14,16 +14,19 @@ std::uint32_t MsiGetPropertyW(MSIHANDLE install, const char16_t* name, char16_t*
     InstallerSession* session = FindSession(install);
     if (session == nullptr) return kErrorInvalidHandle;
     if (name == nullptr || length == nullptr) return kErrorInvalidParameter;
-    return posix::msi::CopyOut(session->GetProperty(name), value, length);
+    // CustomActionData may run to megabytes, and a caller asks twice.
+    static const std::u16string kUnset;
+    const std::u16string* text = session->FindProperty(name);
+    return posix::msi::CopyOut(text != nullptr ? *text : kUnset, value, length);
 }
 
 std::uint32_t MsiSetPropertyW(MSIHANDLE install, const char16_t* name, const char16_t* value) {
     InstallerSession* session = FindSession(install);
     if (session == nullptr) return kErrorInvalidHandle;
     if (name == nullptr) return kErrorInvalidParameter;
-    const std::u16string text = posix::msi::FromApi(value);
+    std::u16string text = posix::msi::FromApi(value);
     if (*name == u'\0') return kErrorFunctionFailed;  // as msi.dll, even for an empty value
-    session->SetProperty(name, text);
+    session->SetProperty(name, std::move(text));
     return kErrorSuccess;
 }
 
@@ -66,10 +69,16 @@ int MsiProcessMessage(MSIHANDLE install, std::uint32_t messageType, MSIHANDLE re
     // msi.dll answers -1 for a bad handle or parameter.
     InstallerSession* session = FindSession(install);
     if (session == nullptr) return -1;
-    auto found = Find<Record>(record);
-    if (!found) return -1;
-    if (!session->KeepsMessages()) return session->Message(messageType, {});
-    return session->Message(messageType, posix::msi::RecordTexts(*found));
+    // The fields are read only when the session keeps them: a host that
+    // does not sends its log lines on unread.
+    const bool keeps = session->KeepsMessages();
+    std::vector<std::u16string> texts;
+    if (!posix::msi::WithObject<Record>(record, [&](Record& found) {
+            if (keeps) texts = posix::msi::RecordTexts(found);
+        })) {
+        return -1;
+    }
+    return session->Message(messageType, std::move(texts));
 }
 
 }  // namespace platform
