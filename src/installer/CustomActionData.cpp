@@ -209,40 +209,56 @@ bool XmlUpdateDataReader::Parse() {
     if (text_.empty()) return false;
     // One pass that splits as SplitUnescaped does at each level: a separator
     // right after a backslash is text; an empty section holds no rows, an
-    // empty row no fields. Values never grow when unescaped, so they fit
-    // into a buffer the size of the text.
+    // empty row no fields. Each field's text is copied as it is passed, and
+    // its terminator and escapes taken out when it ends: values never grow,
+    // so they fit into a buffer the size of the text.
     const std::u16string_view text = text_;
     values_.resize(text.size());
-    std::size_t written = 0;
-    const auto addField = [&](std::size_t begin, std::size_t end) {
-        // Without its terminator, and without the backslash before each separator.
-        if (end > begin) --end;
-        for (std::size_t i = begin; i < end; ++i) {
-            if (text[i] == u'\\' && i + 1 < end && IsSeparator(text[i + 1])) continue;
-            values_[written++] = text[i];
+    std::size_t written = 0, fieldBegin = 0;  // into values_
+    bool escaped = false;                     // the field holds a backslash before a separator
+    const auto endField = [&] {
+        if (written > fieldBegin) --written;  // the terminator
+        if (escaped) {
+            std::size_t out = fieldBegin;
+            for (std::size_t i = fieldBegin; i < written; ++i) {
+                if (values_[i] == u'\\' && i + 1 < written && IsSeparator(values_[i + 1])) continue;
+                values_[out++] = values_[i];
+            }
+            written = out;
         }
         fieldEnds_.push_back(written);
+        fieldBegin = written;
+        escaped = false;
     };
-    std::size_t sectionStart = 0, rowStart = 0, fieldStart = 0;
+    std::size_t sectionStart = 0, rowStart = 0;
     const auto endRow = [&](std::size_t at) {
-        if (at > rowStart) addField(fieldStart, at);
+        if (at > rowStart) endField();
         rowEnds_.push_back(fieldEnds_.size());
     };
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        const char16_t c = i < text.size() ? text[i] : kSectionSeparator;
-        if (!IsSeparator(c) || (i > 0 && i < text.size() && text[i - 1] == u'\\')) continue;
-        if (c == kFieldSeparator) {
-            addField(fieldStart, i);
-        } else if (c == kRowSeparator) {
-            endRow(i);
-            rowStart = i + 1;
+    const auto split = [&](char16_t separator, std::size_t at) {
+        if (separator == kFieldSeparator) {
+            endField();
+        } else if (separator == kRowSeparator) {
+            endRow(at);
+            rowStart = at + 1;
         } else {
-            if (i > sectionStart) endRow(i);
+            if (at > sectionStart) endRow(at);
             sectionEnds_.push_back(rowEnds_.size());
-            sectionStart = rowStart = i + 1;
+            sectionStart = rowStart = at + 1;
         }
-        fieldStart = i + 1;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (IsSeparator(c)) {
+            if (i == 0 || text[i - 1] != u'\\') {
+                split(c, i);
+                continue;
+            }
+            escaped = true;
+        }
+        values_[written++] = c;
     }
+    split(kSectionSeparator, text.size());
     values_.resize(written);
     return true;
 }
