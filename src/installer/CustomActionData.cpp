@@ -248,15 +248,18 @@ bool XmlUpdateDataReader::Parse() {
         }
     };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (IsSeparator(c)) {
-            if (i == 0 || text[i - 1] != u'\\') {
-                split(c, i);
-                continue;
-            }
+        // The text up to the next separator goes over in one copy.
+        const std::size_t run = i;
+        while (i < text.size() && !IsSeparator(text[i])) ++i;
+        std::copy(text.begin() + run, text.begin() + i, values_.begin() + written);
+        written += i - run;
+        if (i == text.size()) break;
+        if (i == 0 || text[i - 1] != u'\\') {
+            split(text[i], i);
+        } else {
+            values_[written++] = text[i];
             escaped = true;
         }
-        values_[written++] = c;
     }
     split(kSectionSeparator, text.size());
     values_.resize(written);
