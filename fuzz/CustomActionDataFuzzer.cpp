@@ -1,7 +1,8 @@
 // Fuzzes the CustomActionData text. The input, as little-endian UTF-16 code
 // units, is used twice:
-//   - as a text to read, which must not crash, and whose rows must come back
-//     unchanged when written again and read again;
+//   - as a text to read, which must not crash, must give the rows that
+//     splitting at each level and unescaping give, and whose rows must come
+//     back unchanged when written again and read again;
 //   - as rows to write, split at U+FFFC (field), U+FFFD (row) and U+FFFE
 //     (section), which must read back field by field.
 #include <cstdint>
@@ -54,6 +55,24 @@ std::vector<Section> ReadAll(const std::u16string& text) {
     return sections;
 }
 
+// The rows by their plain definition: the text split at each level, then
+// each field unescaped. The reader does all of it in one pass.
+std::vector<Section> ReadByDefinition(const std::u16string& text) {
+    std::vector<Section> sections;
+    if (text.empty()) return sections;
+    for (const std::u16string& sectionText : SplitUnescaped(text, kSectionSeparator)) {
+        Section& section = sections.emplace_back();
+        if (sectionText.empty()) continue;
+        for (const std::u16string& rowText : SplitUnescaped(sectionText, kRowSeparator)) {
+            auto& row = section.emplace_back();
+            if (rowText.empty()) continue;
+            for (const std::u16string& field : SplitUnescaped(rowText, kFieldSeparator))
+                row.push_back(UnescapeField(field));
+        }
+    }
+    return sections;
+}
+
 // Rows that cannot be written as they are: more fields than columns, or
 // none (a section of one such row would read as a section of none).
 bool Writable(const std::vector<Section>& sections) {
@@ -99,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string units = fuzz::Utf16Units(data, size);
 
     const std::vector<Section> read = ReadAll(units);
+    if (read != ReadByDefinition(units)) fuzz::Fail("the reader split the text otherwise than its definition");
     for (const Section& section : read) {
         for (const auto& row : section) {
             if (!FieldAt(row, row.size()).empty()) fuzz::Fail("a field past the end of a row is not empty");

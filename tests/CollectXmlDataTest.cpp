@@ -65,6 +65,7 @@ const ActionSection kAttributes = {
     {u"a3", u"set", u"value", u"3", u"30", u"v"},
     {u"a1", u"set", u"key", u"3", u"10", u"k"},
     {u"lost", u"nosuch", u"name", u"3", u"1", u"v"},
+    {u"a2", u"set", u"mid", u"3", u"20", u"m"},  // apart from the element's other rows
 };
 
 TEST(CollectXmlData, FilesElementsAndAttributesAreLinked) {
@@ -88,9 +89,10 @@ TEST(CollectXmlData, FilesElementsAndAttributesAreLinked) {
     EXPECT_EQ(set.flags, 4u);
     EXPECT_EQ(set.text, u"text");
     EXPECT_EQ(set.updateIndex, 3);
-    ASSERT_EQ(set.attributes.size(), 2u);  // sorted by order; the one for no element is dropped
+    ASSERT_EQ(set.attributes.size(), 3u);  // sorted by order; the one for no element is dropped
     EXPECT_EQ(set.attributes[0].name, u"key");
-    EXPECT_EQ(set.attributes[1].value, u"v");
+    EXPECT_EQ(set.attributes[1].key, u"a2");
+    EXPECT_EQ(set.attributes[2].value, u"v");
 }
 
 TEST(CollectXmlData, PermissionRulesOfXmlFilesOnly) {

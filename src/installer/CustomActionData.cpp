@@ -8,7 +8,6 @@
 namespace {
 
 const WideString kEmptyText;
-const XmlUpdateDataReader::Section kEmptySection;
 
 // Only brackets and braces mean anything to the installer's formatting:
 // other text comes out as it went in, without a round trip per row.
@@ -216,67 +215,115 @@ XmlUpdateDataReader::XmlUpdateDataReader(InstallerHandle install)
     : text_(GetInstallerProperty(install, u"CustomActionData")) {}
 
 bool XmlUpdateDataReader::Parse() {
-    sections_.clear();
+    values_.clear();
+    fieldEnds_.clear();
+    rowEnds_.clear();
+    sectionEnds_.clear();
     if (text_.empty()) return false;
     // One pass that splits as SplitUnescaped does at each level: a separator
     // right after a backslash is text; an empty section holds no rows, an
-    // empty row no fields.
+    // empty row no fields. Each field's text is copied as it is passed, and
+    // its terminator and escapes taken out when it ends: values never grow,
+    // so they fit into a buffer the size of the text.
     const std::u16string_view text = text_;
-    Section section;
-    Row row;
-    std::size_t sectionStart = 0, rowStart = 0, fieldStart = 0;
-    const auto endRow = [&](std::size_t at) {
-        if (at > rowStart) row.push_back(Unescape(text.substr(fieldStart, at - fieldStart)));
-        // The rows of a section have the same width: the next gets room at once.
-        const std::size_t width = row.size();
-        section.push_back(std::move(row));
-        row = Row();
-        row.reserve(width);
-    };
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-        const char16_t c = i < text.size() ? text[i] : kSectionSeparator;
-        if (!IsSeparator(c) || (i > 0 && i < text.size() && text[i - 1] == u'\\')) continue;
-        if (c == kFieldSeparator) {
-            row.push_back(Unescape(text.substr(fieldStart, i - fieldStart)));
-        } else if (c == kRowSeparator) {
-            endRow(i);
-            rowStart = i + 1;
-        } else {
-            if (i > sectionStart) endRow(i);
-            sections_.push_back(std::move(section));
-            section = Section();
-            sectionStart = rowStart = i + 1;
+    values_.resize(text.size());
+    std::size_t written = 0, fieldBegin = 0;  // into values_
+    bool escaped = false;                     // the field holds a backslash before a separator
+    const auto endField = [&] {
+        if (written > fieldBegin) --written;  // the terminator
+        if (escaped) {
+            std::size_t out = fieldBegin;
+            for (std::size_t i = fieldBegin; i < written; ++i) {
+                if (values_[i] == u'\\' && i + 1 < written && IsSeparator(values_[i + 1])) continue;
+                values_[out++] = values_[i];
+            }
+            written = out;
         }
-        fieldStart = i + 1;
+        fieldEnds_.push_back(written);
+        fieldBegin = written;
+        escaped = false;
+    };
+    std::size_t sectionStart = 0, rowStart = 0;
+    const auto endRow = [&](std::size_t at) {
+        if (at > rowStart) endField();
+        rowEnds_.push_back(fieldEnds_.size());
+    };
+    const auto split = [&](char16_t separator, std::size_t at) {
+        if (separator == kFieldSeparator) {
+            endField();
+        } else if (separator == kRowSeparator) {
+            endRow(at);
+            rowStart = at + 1;
+        } else {
+            if (at > sectionStart) endRow(at);
+            sectionEnds_.push_back(rowEnds_.size());
+            sectionStart = rowStart = at + 1;
+        }
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        // The text up to the next separator goes over in one copy.
+        const std::size_t run = i;
+        while (i < text.size() && !IsSeparator(text[i])) ++i;
+        std::copy(text.begin() + run, text.begin() + i, values_.begin() + written);
+        written += i - run;
+        if (i == text.size()) break;
+        if (i == 0 || text[i - 1] != u'\\') {
+            split(text[i], i);
+        } else {
+            values_[written++] = text[i];
+            escaped = true;
+        }
     }
+    split(kSectionSeparator, text.size());
+    values_.resize(written);
     return true;
 }
 
-const XmlUpdateDataReader::Section& XmlUpdateDataReader::GetSection(std::size_t index) const {
-    return index < sections_.size() ? sections_[index] : kEmptySection;
+std::u16string_view XmlUpdateDataReader::RowView::operator[](std::size_t index) const {
+    if (index >= count_) return {};
+    const std::size_t field = first_ + index;
+    const std::size_t begin = field == 0 ? 0 : reader_->fieldEnds_[field - 1];
+    return std::u16string_view(reader_->values_).substr(begin, reader_->fieldEnds_[field] - begin);
 }
 
-XmlUpdateDataReader::Section XmlUpdateDataReader::TakeSection(std::size_t index) {
-    return index < sections_.size() ? std::move(sections_[index]) : Section();
+XmlUpdateDataReader::RowView XmlUpdateDataReader::RowAt(std::size_t row) const {
+    const std::size_t first = row == 0 ? 0 : rowEnds_[row - 1];
+    return RowView(*this, first, rowEnds_[row] - first);
+}
+
+XmlUpdateDataReader::Rows XmlUpdateDataReader::SectionRows(std::size_t index) const {
+    if (index >= sectionEnds_.size()) return Rows(*this, 0, 0);
+    return Rows(*this, index == 0 ? 0 : sectionEnds_[index - 1], sectionEnds_[index]);
+}
+
+XmlUpdateDataReader::Section XmlUpdateDataReader::GetSection(std::size_t index) const {
+    Section section;
+    for (const RowView row : SectionRows(index)) {
+        Row& copy = section.emplace_back();
+        for (std::size_t i = 0; i < row.size(); ++i) copy.emplace_back(row[i]);
+    }
+    return section;
 }
 
 const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index) {
     return index < row.size() ? row[index] : kEmptyText;
 }
 
-const WideString& PropertyOf(const XmlUpdateDataReader& reader, const WideString& name) {
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
-        if (FieldAt(row, 0) == name) return FieldAt(row, 1);
+WideString PropertyOf(const XmlUpdateDataReader& reader, std::u16string_view name) {
+    for (const XmlUpdateDataReader::RowView row : reader.SectionRows(kPropertySection)) {
+        if (row[0] == name) return WideString(row[1]);
     }
-    return kEmptyText;
+    return WideString();
 }
 
 LogSettings ReadLogSettings(const XmlUpdateDataReader& reader) {
     LogSettings settings;
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kPropertySection)) {
-        if (FieldAt(row, 0) == kHiddenPropertiesRow && row.size() > 2)
-            settings.hiddenValues.assign(row.begin() + 2, row.end());
-        if (FieldAt(row, 0) == kSilenceRow) settings.silent = !FieldAt(row, 1).empty();
+    for (const XmlUpdateDataReader::RowView row : reader.SectionRows(kPropertySection)) {
+        if (row[0] == kHiddenPropertiesRow && row.size() > 2) {
+            settings.hiddenValues.clear();
+            for (std::size_t i = 2; i < row.size(); ++i) settings.hiddenValues.emplace_back(row[i]);
+        }
+        if (row[0] == kSilenceRow) settings.silent = !row[1].empty();
     }
     return settings;
 }

@@ -14,6 +14,7 @@
 // before a control character, reads back as written.
 #pragma once
 
+#include <string_view>
 #include <vector>
 
 #include "installer/MsiTableReader.h"
@@ -84,10 +85,59 @@ void AppendTableSection(WideString& text, InstallerHandle install, const TableSp
 WideString SerializeTables(MsiTableReader& reader, InstallerHandle install, const std::vector<TableSpec>& tables,
                            RowMode mode, ConditionEvaluator* evaluator);
 
+// Reads the text back into rows. Parse unescapes every field once into one
+// buffer; a row is a view of its fields there, so reading costs a few
+// allocations for the whole text, not one per row or field.
 class XmlUpdateDataReader {
 public:
     using Row = std::vector<WideString>;
     using Section = std::vector<Row>;
+
+    // One row's fields, valid while the reader lives and is not parsed again.
+    class RowView {
+    public:
+        std::size_t size() const { return count_; }
+        // The field, or the empty text past the end of the row.
+        std::u16string_view operator[](std::size_t index) const;
+
+    private:
+        friend class XmlUpdateDataReader;
+        RowView(const XmlUpdateDataReader& reader, std::size_t first, std::size_t count)
+            : reader_(&reader), first_(first), count_(count) {}
+        const XmlUpdateDataReader* reader_;
+        std::size_t first_;  // into fieldEnds_
+        std::size_t count_;
+    };
+    // The rows of one section, in order.
+    class Rows {
+    public:
+        class Iterator {
+        public:
+            RowView operator*() const { return reader_->RowAt(row_); }
+            Iterator& operator++() {
+                ++row_;
+                return *this;
+            }
+            bool operator!=(const Iterator& other) const { return row_ != other.row_; }
+
+        private:
+            friend class Rows;
+            Iterator(const XmlUpdateDataReader& reader, std::size_t row) : reader_(&reader), row_(row) {}
+            const XmlUpdateDataReader* reader_;
+            std::size_t row_;
+        };
+        Iterator begin() const { return Iterator(*reader_, first_); }
+        Iterator end() const { return Iterator(*reader_, last_); }
+        std::size_t size() const { return last_ - first_; }
+
+    private:
+        friend class XmlUpdateDataReader;
+        Rows(const XmlUpdateDataReader& reader, std::size_t first, std::size_t last)
+            : reader_(&reader), first_(first), last_(last) {}
+        const XmlUpdateDataReader* reader_;
+        std::size_t first_;  // into rowEnds_
+        std::size_t last_;
+    };
 
     // Reads the property "CustomActionData".
     explicit XmlUpdateDataReader(InstallerHandle install);
@@ -95,21 +145,28 @@ public:
 
     // False for an empty text, which leaves no sections.
     bool Parse();
-    // The rows of a section; an empty list past the last one.
-    const Section& GetSection(std::size_t index) const;
-    // The rows of a section moved out, which leaves it empty: for a reader
-    // that keeps the values and has no more use for the text.
-    Section TakeSection(std::size_t index);
-    std::size_t SectionCount() const { return sections_.size(); }
+    std::size_t SectionCount() const { return sectionEnds_.size(); }
+    // The rows of a section; none past the last one.
+    Rows SectionRows(std::size_t index) const;
+    // The same rows as strings of their own.
+    Section GetSection(std::size_t index) const;
     const WideString& Text() const { return text_; }
 
 private:
+    RowView RowAt(std::size_t row) const;
+
     WideString text_;
-    std::vector<Section> sections_;
+    // The unescaped fields one after the other; fieldEnds_ holds where each
+    // one ends, rowEnds_ where each row's fields end (in fieldEnds_), and
+    // sectionEnds_ where each section's rows end (in rowEnds_).
+    WideString values_;
+    std::vector<std::size_t> fieldEnds_;
+    std::vector<std::size_t> rowEnds_;
+    std::vector<std::size_t> sectionEnds_;
 };
 
 // A field of a row, or the empty text past its end.
 const WideString& FieldAt(const XmlUpdateDataReader::Row& row, std::size_t index);
 // The value of a row of the property section; empty when there is none.
-const WideString& PropertyOf(const XmlUpdateDataReader& reader, const WideString& name);
+WideString PropertyOf(const XmlUpdateDataReader& reader, std::u16string_view name);
 LogSettings ReadLogSettings(const XmlUpdateDataReader& reader);

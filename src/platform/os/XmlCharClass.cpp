@@ -102,7 +102,13 @@ constexpr Range kGraphRanges[] = {
 
 }  // namespace
 
+// Below U+0080 only the first range counts: ASCII, most of what is escaped,
+// needs no search.
+static_assert(kGraphRanges[0].first < 0x80 && kGraphRanges[0].last < 0x80 && kGraphRanges[1].first >= 0x80,
+              "the ASCII graph characters are the first range alone");
+
 bool IsGraphCharacter(char16_t c) {
+    if (c < 0x80) return c >= kGraphRanges[0].first && c <= kGraphRanges[0].last;
     const auto it = std::upper_bound(std::begin(kGraphRanges), std::end(kGraphRanges), c,
                                      [](char16_t value, const Range& range) { return value < range.first; });
     return it != std::begin(kGraphRanges) && c <= std::prev(it)->last;

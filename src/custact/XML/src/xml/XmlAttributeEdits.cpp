@@ -23,11 +23,18 @@ bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlEle
     const auto find = [&](const WideString& name) {
         return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
     };
-    std::vector<XmlAttributeRecord> planned = source.attributes;
-    std::stable_sort(planned.begin(), planned.end(),
-                     [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; });
+    // Collected records come sorted by order; a copy is sorted only for
+    // records put together otherwise.
+    const auto byOrder = [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; };
+    std::vector<XmlAttributeRecord> unsorted;
+    const std::vector<XmlAttributeRecord>* planned = &source.attributes;
+    if (!std::is_sorted(planned->begin(), planned->end(), byOrder)) {
+        unsorted = source.attributes;
+        std::stable_sort(unsorted.begin(), unsorted.end(), byOrder);
+        planned = &unsorted;
+    }
     bool changed = false;
-    for (const XmlAttributeRecord& a : planned) {
+    for (const XmlAttributeRecord& a : *planned) {
         if (!AttributeTakesPart(a.flags, mode)) continue;
         const bool add = (a.flags & kXmlAttributeBelongs) != 0;
         const bool setOrRemove = (a.flags & kXmlAttributeSetOrRemove) != 0;
@@ -45,7 +52,11 @@ bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlEle
             changed = true;
         }
     }
-    std::stable_sort(merged.begin(), merged.end(), MergedAttributeLess);
+    // The target's list is in tag order and the planned ones follow by
+    // order, so the list is mostly in order already; sorting it anyway
+    // would cost a buffer each time.
+    if (!std::is_sorted(merged.begin(), merged.end(), MergedAttributeLess))
+        std::stable_sort(merged.begin(), merged.end(), MergedAttributeLess);
     return changed;
 }
 
@@ -54,8 +65,8 @@ WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, b
     for (const XmlAttributeRecord& a : attributes) {
         // With no attributes before, the area starts at the tag's end and
         // needs its own blank after the name.
-        if (!text.empty() || targetHadNone) text += u" ";
-        text += a.name + u"=\"" + EscapeAttribute(a.value) + u"\"";
+        if (!text.empty() || targetHadNone) text += u' ';
+        text.append(a.name).append(u"=\"").append(EscapeAttribute(a.value)).push_back(u'"');
     }
     return text;
 }

@@ -5,16 +5,18 @@
 
 namespace {
 
+using RowView = XmlUpdateDataReader::RowView;
+
 // The long name of a "short|long" file name.
-WideString LongFileName(const WideString& field) {
+std::u16string_view LongFileName(std::u16string_view field) {
     const std::size_t bar = field.find(u'|');
-    return bar == WideString::npos ? field : field.substr(bar + 1);
+    return bar == std::u16string_view::npos ? field : field.substr(bar + 1);
 }
 
-std::uint32_t ToFlags(const WideString& field) { return static_cast<std::uint32_t>(ToRecordInteger(field)); }
+std::uint32_t ToFlags(std::u16string_view field) { return static_cast<std::uint32_t>(ToRecordInteger(field)); }
 
 // An access mask: the leading decimal digits, up to the largest mask.
-std::uint32_t ToAccessMask(const WideString& field) {
+std::uint32_t ToAccessMask(std::u16string_view field) {
     std::uint64_t value = 0;
     for (char16_t c : field) {
         if (c < u'0' || c > u'9') break;
@@ -26,67 +28,82 @@ std::uint32_t ToAccessMask(const WideString& field) {
 
 void CollectFiles(XmlManager& manager, const XmlUpdateDataReader& reader, const WideString& testDirectory,
                   const WideString& testFileName) {
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kXmlFileSection)) {
+    for (const RowView row : reader.SectionRows(kXmlFileSection)) {
         XmlFileRecord file;
-        file.key = FieldAt(row, 0);
-        file.fileName = testFileName.empty() ? LongFileName(FieldAt(row, 1)) : testFileName;
-        file.directory = testDirectory.empty() ? FieldAt(row, 2) : testDirectory;
-        file.rootElementKey = FieldAt(row, 4);
-        file.flags = ToFlags(FieldAt(row, 5));
-        file.version = FieldAt(row, 6);
-        file.encoding = FieldAt(row, 7);
-        file.indentUnits = ToRecordInteger(FieldAt(row, 8));
-        file.backupPattern = FieldAt(row, 9);
+        file.key = row[0];
+        file.fileName = testFileName.empty() ? WideString(LongFileName(row[1])) : testFileName;
+        file.directory = testDirectory.empty() ? WideString(row[2]) : testDirectory;
+        file.rootElementKey = row[4];
+        file.flags = ToFlags(row[5]);
+        file.version = row[6];
+        file.encoding = row[7];
+        file.indentUnits = ToRecordInteger(row[8]);
+        file.backupPattern = row[9];
         AddXmlFile(manager.data, file);
     }
 }
 
-// A field of a row that the reader no longer needs.
-WideString TakeField(XmlUpdateDataReader::Row& row, std::size_t index) {
-    return index < row.size() ? std::move(row[index]) : WideString();
-}
-
-void CollectElements(XmlManager& manager, XmlUpdateDataReader& reader) {
-    for (XmlUpdateDataReader::Row& row : reader.TakeSection(kXmlElementSection)) {
-        XmlElementRecord element;
-        element.key = TakeField(row, 0);
-        element.parentKey = TakeField(row, 1);
-        element.name = TakeField(row, 2);
-        element.index = ToRecordInteger(FieldAt(row, 4));
-        element.flags = ToFlags(FieldAt(row, 5));
-        element.text = TakeField(row, 6);
-        element.updateIndex = ToRecordInteger(FieldAt(row, 7));
-        manager.data.elements[element.key] = std::move(element);
+void CollectElements(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    XmlElementMap& elements = manager.data.elements;
+    for (const RowView row : reader.SectionRows(kXmlElementSection)) {
+        // A later row of the same key replaces the earlier one.
+        auto [entry, created] = elements.try_emplace(WideString(row[0]));
+        XmlElementRecord& element = entry->second;
+        if (!created) element = XmlElementRecord();
+        element.key = entry->first;
+        element.parentKey = row[1];
+        element.name = row[2];
+        element.index = ToRecordInteger(row[4]);
+        element.flags = ToFlags(row[5]);
+        element.text = row[6];
+        element.updateIndex = ToRecordInteger(row[7]);
     }
 }
 
 // Every element is stored before the first attribute is read, so an
-// attribute row may come before the row of its element.
-void CollectAttributes(XmlManager& manager, XmlUpdateDataReader& reader) {
-    for (XmlUpdateDataReader::Row& row : reader.TakeSection(kXmlAttributeSection)) {
-        const auto element = manager.data.elements.find(FieldAt(row, 1));
-        if (element == manager.data.elements.end()) continue;
-        XmlAttributeRecord attribute;
-        attribute.origin = kAttributeFromUpdate;
-        attribute.name = TakeField(row, 2);
-        attribute.flags = ToFlags(FieldAt(row, 3));
-        attribute.order = ToRecordInteger(FieldAt(row, 4));
-        attribute.value = TakeField(row, 5);
-        attribute.key = TakeField(row, 0);
-        element->second.attributes.push_back(std::move(attribute));
+// attribute row may come before the row of its element. The rows of one
+// element usually follow each other: such a run costs one look-up, and the
+// element's first run one allocation.
+void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
+    XmlElementMap& elements = manager.data.elements;
+    const XmlUpdateDataReader::Rows rows = reader.SectionRows(kXmlAttributeSection);
+    WideString elementKey;
+    for (auto row = rows.begin(); row != rows.end();) {
+        elementKey = (*row)[1];
+        auto runEnd = row;
+        std::size_t count = 0;
+        for (; runEnd != rows.end() && (*runEnd)[1] == elementKey; ++runEnd) ++count;
+        const auto element = elements.find(elementKey);
+        if (element == elements.end()) {
+            row = runEnd;
+            continue;
+        }
+        std::vector<XmlAttributeRecord>& attributes = element->second.attributes;
+        if (attributes.empty()) attributes.reserve(count);
+        for (; row != runEnd; ++row) {
+            const XmlUpdateDataReader::RowView fields = *row;
+            XmlAttributeRecord& attribute = attributes.emplace_back();
+            attribute.origin = kAttributeFromUpdate;
+            attribute.name = fields[2];
+            attribute.flags = ToFlags(fields[3]);
+            attribute.order = ToRecordInteger(fields[4]);
+            attribute.value = fields[5];
+            attribute.key = fields[0];
+        }
     }
 }
 
 void CollectPermissionRules(XmlManager& manager, const XmlUpdateDataReader& reader) {
-    for (const XmlUpdateDataReader::Row& row : reader.GetSection(kLockPermissionsSection)) {
-        if (FieldAt(row, 1) != u"QM_XmlFile") continue;
-        const auto file = manager.data.files.find(FieldAt(row, 0));
+    for (const RowView row : reader.SectionRows(kLockPermissionsSection)) {
+        if (row[1] != u"QM_XmlFile") continue;
+        const auto file = manager.data.files.find(WideString(row[0]));
         if (file == manager.data.files.end()) continue;
         PermissionRule rule;
-        rule.domain = FieldAt(row, 2);
-        rule.user = LookupWellKnownSid(FieldAt(row, 3));
-        if (rule.user.empty()) rule.user = FieldAt(row, 3);
-        rule.permission = ToAccessMask(FieldAt(row, 4));
+        rule.domain = row[2];
+        const WideString user(row[3]);
+        rule.user = LookupWellKnownSid(user);
+        if (rule.user.empty()) rule.user = user;
+        rule.permission = ToAccessMask(row[4]);
         const auto [set, created] = manager.permissions.try_emplace(&file->second);
         if (created) {
             set->second.objectName = GetFullPath(file->second);
@@ -120,10 +137,10 @@ void ValidateXmlData(XmlUpdateData& data) {
     LogIfEnabled(u"ValidateXmlData end.");
 }
 
-void CollectXmlData(XmlManager& manager, XmlUpdateDataReader& reader, bool withElements) {
+void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader, bool withElements) {
     LogIfEnabled(u"CollectXmlData start.");
     manager.productKey = PropertyOf(reader, u"ProductCode");
-    const WideString& moduleId = PropertyOf(reader, u"QM_CA_MODULE_ID");
+    const WideString moduleId = PropertyOf(reader, u"QM_CA_MODULE_ID");
     if (!moduleId.empty()) manager.productKey += u"." + moduleId;
     manager.upgradeCode = PropertyOf(reader, u"UpgradeCode");
     manager.runId = PropertyOf(reader, kRunIdProperty);

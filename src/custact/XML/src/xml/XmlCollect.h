@@ -8,9 +8,8 @@
 // Reports nothing: unknown references stay null, rows naming unknown
 // elements or files are dropped, and an empty text gives no files. Without
 // elements it leaves the element and attribute rows out (file records then
-// have no root): commit and rollback read only the files. The element and
-// attribute rows are moved out of the reader, not copied.
-void CollectXmlData(XmlManager& manager, XmlUpdateDataReader& reader, bool withElements = true);
+// have no root): commit and rollback read only the files.
+void CollectXmlData(XmlManager& manager, const XmlUpdateDataReader& reader, bool withElements = true);
 void AddXmlFile(XmlUpdateData& data, const XmlFileRecord& file);
 // Links each file to its root element and each element to its parent,
 // sorts each element's attributes by order, and indexes each element's

@@ -155,6 +155,7 @@ bool CheckRowsOfEveryFile(XmlManager& manager) {
         if (file.flags & kXmlFileRollbackAlone) continue;
         try {
             CheckXmlFileRows(manager.data, file);
+            manager.rowsChecked.insert(&file);
         } catch (...) {
             ReportCurrentException(manager.install);
             return false;

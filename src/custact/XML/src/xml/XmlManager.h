@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "custact/XML/src/xml/XmlUpdateData.h"
 #include "installer/MsiText.h"
@@ -32,6 +33,9 @@ struct XmlManager {
     bool removeAll = false;    // REMOVE is "ALL"
     bool isUpgrading = false;  // UPGRADINGPRODUCTCODE or OLDPRODUCTS is set
     SavedPermissions savedPermissions;
+    // Files whose rows passed CheckXmlFileRows in this run; the rows do not
+    // change, so they are not checked again.
+    std::unordered_set<const XmlFileRecord*> rowsChecked;
 };
 
 // Every file record of the run, one after the other, in the file map's

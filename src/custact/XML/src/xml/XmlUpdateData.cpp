@@ -29,10 +29,14 @@ const std::vector<XmlElementRecord*>& XmlUpdateData::ChildrenOf(const XmlElement
 
 void XmlUpdateData::IndexChildren() {
     children_.clear();
+    children_.reserve(elements.size());
     for (auto& entry : elements) children_[entry.second.Parent()].push_back(&entry.second);
+    // Most lists are short and in order already; a stable sort would take a
+    // buffer for each of them.
+    const auto byOrder = [](const XmlElementRecord* a, const XmlElementRecord* b) { return a->index < b->index; };
     for (auto& entry : children_) {
-        std::stable_sort(entry.second.begin(), entry.second.end(),
-                         [](const XmlElementRecord* a, const XmlElementRecord* b) { return a->index < b->index; });
+        if (!std::is_sorted(entry.second.begin(), entry.second.end(), byOrder))
+            std::stable_sort(entry.second.begin(), entry.second.end(), byOrder);
     }
     childrenIndexed_ = true;
 }

@@ -259,7 +259,7 @@ XmlFileChanges UpdateXmlFile(XmlManager& manager, const XmlFileRecord& file, int
     const WideString path = GetFullPath(file);
     LogIfEnabled(u"Updating XML file: " + path);
     // Rows that cannot be written leave the file alone, without a backup.
-    CheckXmlFileRows(manager.data, file);
+    if (manager.rowsChecked.count(&file) == 0) CheckXmlFileRows(manager.data, file);
 
     XmlTargetDatabase db(path);
     db.Parse();
