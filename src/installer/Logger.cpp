@@ -9,24 +9,31 @@ Logger& Logger::Instance() {
     return instance;
 }
 
-void Logger::Send(const WideString& line) const {
+void Logger::Send(std::u16string_view line) const {
     if (handle_ == 0 || silenced_) return;
-    if (platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue)
-        return;
+    if (gate_ == Gate::Unknown) {
+        gate_ = platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue
+                    ? Gate::Closed
+                    : Gate::Open;
+    }
+    if (gate_ == Gate::Closed) return;
     SendLogLine(line);
 }
 
-void Logger::SendLogLine(const WideString& line) const {
+void Logger::SendLogLine(std::u16string_view line) const {
     // Built in one string where nothing is hidden: a long installation
     // sends hundreds of thousands of lines.
-    WideString text;
-    text.reserve(prefix_.size() + 2 + line.size() + 16);
+    WideString& text = lineText_;
+    text.clear();
     if (hidden_.empty()) {
         AppendEscapedForFormatting(text, prefix_);
         if (!prefix_.empty()) text.append(u": ");
         AppendEscapedForFormatting(text, line);
     } else {
-        text = EscapeForFormatting(Conceal(prefix_.empty() ? line : prefix_ + u": " + line));
+        WideString whole = prefix_;
+        if (!prefix_.empty()) whole.append(u": ");
+        whole.append(line);
+        text = EscapeForFormatting(Conceal(whole));
     }
     // A record that cannot be created still goes to the installer as handle 0;
     // a log line never changes the outcome of an operation.
@@ -101,12 +108,14 @@ LogSession::LogSession(InstallerHandle install, WideString prefix) {
     savedSilenced_ = log.silenced_;
     savedHandle_ = log.handle_;
     savedLineRecord_ = log.lineRecord_;
+    savedGate_ = log.gate_;
     savedPrefix_ = log.prefix_;
     savedHidden_ = log.hidden_;
     log.enabled_ = true;
     log.silenced_ = false;
     log.handle_ = install;
     log.lineRecord_ = 0;
+    log.gate_ = Logger::Gate::Unknown;
     log.prefix_ = std::move(prefix);
     log.hidden_ = ReadHiddenValues(install);
 }
@@ -118,6 +127,7 @@ LogSession::~LogSession() {
     log.handle_ = savedHandle_;
     if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
     log.lineRecord_ = savedLineRecord_;
+    log.gate_ = savedGate_;
     log.prefix_ = std::move(savedPrefix_);
     log.hidden_ = std::move(savedHidden_);
 }

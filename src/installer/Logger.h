@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 #include "installer/MsiText.h"
@@ -37,11 +38,13 @@ public:
     const WideString& Prefix() const { return prefix_; }
 
     // Sends the line unless the handle is 0, the session is silenced or
-    // "QmEmbeddedDirectCall" holds.
-    void Send(const WideString& line) const;
+    // "QmEmbeddedDirectCall" holds. The condition is evaluated on the
+    // session's first line only: nothing sets that property while one of
+    // this library's actions runs.
+    void Send(std::u16string_view line) const;
     // Sends without the gate: an INFO record whose template is "[1]" and
     // whose field 1 is the concealed line, escaped for formatting.
-    void SendLogLine(const WideString& line) const;
+    void SendLogLine(std::u16string_view line) const;
 
     // The text with the hidden values masked.
     WideString Conceal(const WideString& text) const;
@@ -61,6 +64,11 @@ private:
     // The record of every line of the session, made on the first: its
     // template stays "[1]", and each line sets field 1 anew.
     mutable InstallerHandle lineRecord_ = 0;
+    // What "QmEmbeddedDirectCall" gave for this session, once asked.
+    enum class Gate : std::uint8_t { Unknown, Open, Closed };
+    mutable Gate gate_ = Gate::Unknown;
+    // The text of the line being sent, kept so that its memory serves the next.
+    mutable WideString lineText_;
     WideString prefix_;
     std::vector<WideString> hidden_;
 };
@@ -77,7 +85,7 @@ std::vector<WideString> ReadHiddenPropertyNames(InstallerHandle install);
 std::vector<WideString> ReadHiddenValues(InstallerHandle install);
 
 // The usual log site in one call: Send() when logging is on.
-inline void LogIfEnabled(const WideString& line) {
+inline void LogIfEnabled(std::u16string_view line) {
     const Logger& log = Logger::Instance();
     if (log.IsEnabled()) log.Send(line);
 }
@@ -105,6 +113,7 @@ private:
     bool savedSilenced_;
     InstallerHandle savedHandle_;
     InstallerHandle savedLineRecord_;
+    Logger::Gate savedGate_;
     WideString savedPrefix_;
     std::vector<WideString> savedHidden_;
 };

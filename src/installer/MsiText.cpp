@@ -48,13 +48,16 @@ WideString EscapeForFormatting(const WideString& text) {
 
 void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
     out.reserve(out.size() + text.size());
-    for (char16_t c : text) {
-        if (c == u'[' || c == u']' || c == u'{' || c == u'}') {
-            out += u"[\\";
-            out.push_back(c);
-            out.push_back(u']');
-        } else {
-            out.push_back(c);
-        }
+    const auto special = [](char16_t c) { return c == u'[' || c == u']' || c == u'{' || c == u'}'; };
+    // Most lines hold few brackets: the text between them goes in whole.
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!special(text[i])) continue;
+        out.append(text.substr(from, i - from));
+        out += u"[\\";
+        out.push_back(text[i]);
+        out.push_back(u']');
+        from = i + 1;
     }
+    out.append(text.substr(from));
 }
