@@ -23,11 +23,14 @@ bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlEle
     const auto find = [&](const WideString& name) {
         return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
     };
-    std::vector<XmlAttributeRecord> planned = source.attributes;
+    std::vector<const XmlAttributeRecord*> planned;
+    planned.reserve(source.attributes.size());
+    for (const XmlAttributeRecord& a : source.attributes) planned.push_back(&a);
     std::stable_sort(planned.begin(), planned.end(),
-                     [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; });
+                     [](const XmlAttributeRecord* a, const XmlAttributeRecord* b) { return a->order < b->order; });
     bool changed = false;
-    for (const XmlAttributeRecord& a : planned) {
+    for (const XmlAttributeRecord* p : planned) {
+        const XmlAttributeRecord& a = *p;
         if (!AttributeTakesPart(a.flags, mode)) continue;
         const bool add = (a.flags & kXmlAttributeBelongs) != 0;
         const bool setOrRemove = (a.flags & kXmlAttributeSetOrRemove) != 0;
@@ -106,13 +109,21 @@ std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, NodeId n
 
 }  // namespace
 
-void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
+AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
     LogIfEnabled(u"UpdateNodeAttributes start.");
     std::vector<XmlAttributeRecord> list;
     WideString merged;
+    AttributeChanges changes;
     const bool gone = IsGone(target);
     const std::vector<XmlAttributeRecord> before = gone ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
     if (!gone && CombineInto(before, source, mode, list, merged)) {
+        for (const XmlAttributeRecord& a : list) {
+            const XmlAttributeRecord* was = Named(before, a.name);
+            if (was == nullptr || was->value != a.value) ++changes.set;
+        }
+        for (const XmlAttributeRecord& a : before) {
+            if (Named(list, a.name) == nullptr) ++changes.removed;
+        }
         const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
         // Added attributes follow the last one as the tag separates and
         // quotes its own; the first attribute of a tag gets a blank.
@@ -163,4 +174,5 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
         SetAttributes(target, std::move(written), before);
     }
     LogIfEnabled(u"UpdateNodeAttributes end.");
+    return changes;
 }

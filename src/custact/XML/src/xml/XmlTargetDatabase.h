@@ -71,6 +71,13 @@ private:
 
 using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
 
+// What an update did to an element's attributes: those that are new or
+// have another value, and those that are gone.
+struct AttributeChanges {
+    int set = 0;
+    int removed = 0;
+};
+
 // The places of an element that positions name (see TargetNode).
 enum class NodePlace : std::uint8_t { Start, AttrStart, StartTagEnd, EndTagStart, End };
 
@@ -185,9 +192,10 @@ public:
     void InsertComment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& comment,
                        const XmlElementRecord* next, int mode);
     // Attributes, and in install runs the text; the source becomes processed.
-    void UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode);
+    // Returns what became of the node's attributes.
+    AttributeChanges UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode);
     void UpdateXmlNode(const XmlFileRecord& file, TargetNode& target, XmlElementRecord& source, int mode);
-    void UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode);
+    AttributeChanges UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode);
     void UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode);
     // The target's attribute list after the source's attributes of this
     // mode; false, with merged empty, when nothing changes.
