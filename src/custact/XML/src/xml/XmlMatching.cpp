@@ -35,8 +35,17 @@ const std::vector<NodeId>& XmlTargetDatabase::ChildrenNamed(NodeId parent, NameI
     auto known = childrenByName_.find(parent);
     if (known == childrenByName_.end()) {
         std::unordered_map<NameId, std::vector<NodeId>> byName;
-        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child))
-            byName[nodes_[child].name].push_back(child);
+        // Siblings mostly share their name: the list of the last one is
+        // kept at hand (the map never moves its values).
+        NameId lastName = kNoName;
+        std::vector<NodeId>* last = nullptr;
+        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+            if (nodes_[child].name != lastName) {
+                lastName = nodes_[child].name;
+                last = &byName[lastName];
+            }
+            last->push_back(child);
+        }
         known = childrenByName_.emplace(parent, std::move(byName)).first;
     }
     static const std::vector<NodeId> kNone;
@@ -94,15 +103,23 @@ void XmlTargetDatabase::ReindexValues(NodeId node, const std::vector<XmlAttribut
 
 void XmlTargetDatabase::SelectChildren(NodeId parent, NameId name, const std::vector<KeyProbe>& keys,
                                        std::vector<NodeId>& out) {
-    const std::vector<NodeId>& children = ChildrenNamed(parent, name);
     if (keys.empty()) {
+        const std::vector<NodeId>& children = ChildrenNamed(parent, name);
         out.insert(out.end(), children.begin(), children.end());
         return;
     }
-    if (children.size() < kIndexedChildren) {
-        for (NodeId child : children) {
+    // Most parents are searched once or twice: an index pays only from the
+    // second search on, and only for many children. The first is made
+    // child by child; it notes whether the next should build the index.
+    const ValueIndexKey key{parent, name, Intern(keys.front().key->name)};
+    if (valueIndexes_.count(key) == 0 && searchedOnce_.count(key) == 0) {
+        std::size_t named = 0;
+        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+            if (nodes_[child].name != name) continue;
+            ++named;
             if (HasKeys(child, keys)) out.push_back(child);
         }
+        if (named >= kIndexedChildren) searchedOnce_.insert(key);
         return;
     }
     // The children whose first key has the value, in document order; the

@@ -433,6 +433,8 @@ private:
     mutable std::unordered_map<NodeId, std::vector<NodeId>> children_;
     mutable std::unordered_map<NodeId, std::unordered_map<NameId, std::vector<NodeId>>> childrenByName_;
     std::unordered_map<ValueIndexKey, ValueIndex, ValueIndexKeyHash> valueIndexes_;
+    // Indexes searched once without being built: the next search builds them.
+    std::unordered_set<ValueIndexKey, ValueIndexKeyHash> searchedOnce_;
     // The attribute names indexed under each parent and name.
     std::unordered_map<std::uint64_t, std::vector<NameId>> indexedAttributes_;
     mutable std::vector<std::int32_t> lineStarts_;
