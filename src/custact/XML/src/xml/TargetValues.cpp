@@ -147,9 +147,17 @@ namespace {
 template <typename Visit>
 void ForEachOriginalAttribute(const std::string& bytes, XmlEncoding encoding, std::int32_t start,
                               std::int32_t startTagEnd, const Visit& visit) {
-    const std::int32_t unit = IsUtf16(encoding) ? 2 : 1;
+    if (!IsUtf16(encoding)) {
+        // A unit is a byte, and the scan reads none past the tag's end,
+        // which lies inside the bytes: each is read as it is. Matching
+        // reads many start tags per search.
+        const char* data = bytes.data();
+        const auto byteAt = [data](std::int32_t p) { return static_cast<char16_t>(static_cast<unsigned char>(data[p])); };
+        ForEachAttribute(byteAt, 1, start, startTagEnd, visit);
+        return;
+    }
     const auto unitAt = [&](std::int32_t p) { return CodeUnitAt(encoding, bytes, p); };
-    ForEachAttribute(unitAt, unit, start, startTagEnd, visit);
+    ForEachAttribute(unitAt, 2, start, startTagEnd, visit);
 }
 
 }  // namespace
@@ -224,7 +232,11 @@ std::uint64_t HashBytes(std::string_view bytes) { return std::hash<std::string_v
 }  // namespace
 
 XmlTargetDatabase::KeyProbe XmlTargetDatabase::ProbeFor(const XmlAttributeRecord& key) const {
-    return {&key, EncodeXmlText(updater_.Encoding(), key.name), EncodeXmlText(updater_.Encoding(), key.value)};
+    std::string value = EncodeXmlText(updater_.Encoding(), key.value);
+    // Equal bytes are the same text, unless the key holds what the
+    // encoding cannot (a lone surrogate).
+    const bool exact = DecodeXmlText(updater_.Encoding(), value) == key.value;
+    return {&key, EncodeXmlText(updater_.Encoding(), key.name), std::move(value), exact};
 }
 
 bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
@@ -242,9 +254,7 @@ bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
         if (Span(bytes, a.start, a.nameEnd) != probe.name) return true;
         const std::string_view raw = Span(bytes, a.valueBegin, a.valueEnd);
         if (IsLiteral(raw, encoding)) {
-            // Equal bytes are the same text, unless the key holds what the
-            // encoding cannot (a lone surrogate).
-            found = raw == probe.value && DecodeXmlText(encoding, raw) == probe.key->value;
+            found = raw == probe.value && probe.exact;
         } else {
             const WideString text = DecodeXmlText(encoding, raw);
             found = Unescape(text, true, false).value_or(text) == probe.key->value;
