@@ -58,7 +58,7 @@ WideString FormatAttributes(const std::vector<XmlAttributeRecord>& attributes, b
         // With no attributes before, the area starts at the tag's end and
         // needs its own blank after the name.
         if (!text.empty() || targetHadNone) text += u" ";
-        text += a.name + u"=\"" + EscapeAttribute(a.value) + u"\"";
+        text.append(a.name).append(u"=\"").append(EscapeAttribute(a.value)).append(u"\"");
     }
     return text;
 }
@@ -149,7 +149,8 @@ AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const Xm
         WideString added;
         for (const XmlAttributeRecord& a : list) {
             if (a.origin == kAttributeFromTarget) continue;
-            added += separator + a.name + u"=" + quote + EscapeAttribute(a.value) + quote;
+            added.append(separator).append(a.name).append(u"=");
+            added.append(1, quote).append(EscapeAttribute(a.value)).append(1, quote);
         }
         if (!added.empty()) {
             const std::vector<AttributeBytes> kept = ScanAttributes(*this, target);
