@@ -152,7 +152,9 @@ void ForEachOriginalAttribute(const std::string& bytes, XmlEncoding encoding, st
         // which lies inside the bytes: each is read as it is. Matching
         // reads many start tags per search.
         const char* data = bytes.data();
-        const auto byteAt = [data](std::int32_t p) { return static_cast<char16_t>(static_cast<unsigned char>(data[p])); };
+        const auto byteAt = [data](std::int32_t p) {
+            return static_cast<char16_t>(static_cast<unsigned char>(data[p]));
+        };
         ForEachAttribute(byteAt, 1, start, startTagEnd, visit);
         return;
     }
