@@ -14,11 +14,28 @@
 
 namespace {
 
+// Whether the planned attribute changes the list: a new one, another value,
+// or one that goes.
+bool Changes(const XmlAttributeRecord& planned, const std::vector<XmlAttributeRecord>& list, int mode) {
+    if (!AttributeTakesPart(planned.flags, mode)) return false;
+    const bool add = (planned.flags & kXmlAttributeBelongs) != 0;
+    const bool setOrRemove = (planned.flags & kXmlAttributeSetOrRemove) != 0;
+    const auto existing = std::find_if(list.begin(), list.end(),
+                                       [&](const XmlAttributeRecord& a) { return a.name == planned.name; });
+    if (existing == list.end()) return add;
+    return setOrRemove && (!add || existing->value != planned.value);
+}
+
 // The target's attribute list after the source's attributes of this mode,
 // in the order it is written: the target's own attributes by their place
 // in the start tag, then the added ones by their order.
 bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlElementRecord& source, int mode,
                      std::vector<XmlAttributeRecord>& merged) {
+    // Until one changes the list, each sees the target's list as it is:
+    // when none does, nothing needs to be copied.
+    if (std::none_of(source.attributes.begin(), source.attributes.end(),
+                     [&](const XmlAttributeRecord& a) { return Changes(a, target, mode); }))
+        return false;
     merged = target;
     const auto find = [&](const WideString& name) {
         return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });

@@ -1,8 +1,9 @@
 // Finding the target elements that a planned element stands for, through
-// two indexes built when first needed: the children of a parent by name,
+// two indexes: the children of a parent by name, built when first needed,
 // and the children of a parent with one name by the value of one key
-// attribute. The value index follows every attribute this run rewrites, so
-// later records see the values as written.
+// attribute, built when that search comes a second time. The value index
+// follows every attribute this run rewrites, so later records see the
+// values as written.
 #include <algorithm>
 
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
@@ -63,9 +64,8 @@ XmlTargetDatabase::ValueIndex& XmlTargetDatabase::IndexOfValues(NodeId parent, N
     const auto known = valueIndexes_.find(key);
     if (known != valueIndexes_.end()) return known->second;
     ValueIndex index;
-    const std::vector<NodeId>& children = ChildrenNamed(parent, name);
-    index.reserve(children.size());
-    for (NodeId child : children) {
+    for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+        if (nodes_[child].name != name) continue;
         if (const std::optional<std::uint64_t> hash = ValueHash(child, probe.name)) index.emplace_back(*hash, child);
     }
     std::sort(index.begin(), index.end());
@@ -160,9 +160,11 @@ void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode,
     for (const XmlAttributeRecord& a : source.attributes) {
         if (IsKeyOfElement(a, mode)) ownKeys.push_back(ProbeFor(a));
     }
+    std::vector<KeyProbe> ancestorProbes;
     for (std::size_t depth = 1; depth < path.size() && !level.empty(); ++depth) {
         const bool last = depth + 1 == path.size();
-        const std::vector<KeyProbe> keys = last ? ownKeys : ancestorKeys(*path[depth]);
+        if (!last) ancestorProbes = ancestorKeys(*path[depth]);
+        const std::vector<KeyProbe>& keys = last ? ownKeys : ancestorProbes;
         next.clear();
         for (NodeId node : level) SelectChildren(node, names[depth], keys, next);
         level.swap(next);

@@ -145,9 +145,10 @@ public:
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
     // key attributes of the element and of its ancestors found with equal
-    // values. Walks down from the root along the element's path through
-    // indexes of children by name and of key values, so the cost grows with
-    // the depth and the matches, not with the file.
+    // values. Walks down from the root along the element's path; a parent's
+    // children are read one by one on its first search and through an index
+    // of key values from then on, so the cost grows with the depth and the
+    // matches, not with the file.
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out);
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out);
     // Children of parent with this name (any name when empty); 0 for none.
