@@ -234,11 +234,7 @@ std::uint64_t HashBytes(std::string_view bytes) { return std::hash<std::string_v
 }  // namespace
 
 XmlTargetDatabase::KeyProbe XmlTargetDatabase::ProbeFor(const XmlAttributeRecord& key) const {
-    std::string value = EncodeXmlText(updater_.Encoding(), key.value);
-    // Equal bytes are the same text, unless the key holds what the
-    // encoding cannot (a lone surrogate).
-    const bool exact = DecodeXmlText(updater_.Encoding(), value) == key.value;
-    return {&key, EncodeXmlText(updater_.Encoding(), key.name), std::move(value), exact};
+    return {&key, EncodeXmlText(updater_.Encoding(), key.name), EncodeXmlText(updater_.Encoding(), key.value)};
 }
 
 bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
@@ -256,7 +252,9 @@ bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
         if (Span(bytes, a.start, a.nameEnd) != probe.name) return true;
         const std::string_view raw = Span(bytes, a.valueBegin, a.valueEnd);
         if (IsLiteral(raw, encoding)) {
-            found = raw == probe.value && probe.exact;
+            // Equal bytes are the same text, unless the key holds what the
+            // encoding cannot (a lone surrogate).
+            found = raw == probe.value && DecodeXmlText(encoding, raw) == probe.key->value;
         } else {
             const WideString text = DecodeXmlText(encoding, raw);
             found = Unescape(text, true, false).value_or(text) == probe.key->value;

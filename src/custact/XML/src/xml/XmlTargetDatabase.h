@@ -350,7 +350,6 @@ private:
         const XmlAttributeRecord* key;
         std::string name;
         std::string value;
-        bool exact;  // whether value decodes to the key's value
     };
 
     NameId Intern(std::u16string_view name);
