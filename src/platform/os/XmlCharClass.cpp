@@ -103,6 +103,8 @@ constexpr Range kGraphRanges[] = {
 }  // namespace
 
 bool IsGraphCharacter(char16_t c) {
+    // Most text is ASCII: the first range, without the search.
+    if (c < 0x80) return c >= 0x21 && c <= 0x7E;
     const auto it = std::upper_bound(std::begin(kGraphRanges), std::end(kGraphRanges), c,
                                      [](char16_t value, const Range& range) { return value < range.first; });
     return it != std::begin(kGraphRanges) && c <= std::prev(it)->last;
