@@ -135,10 +135,12 @@ void XmlTargetDatabase::SelectChildren(NodeId parent, NameId name, const std::ve
 
 void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out) {
     out.clear();
-    std::vector<const XmlNodeRecord*> path;  // the root record first
-    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path.push_back(r);
-    std::reverse(path.begin(), path.end());
+    // Sized once: this runs for every record of a file.
+    std::vector<const XmlNodeRecord*> path(static_cast<std::size_t>(NodeDepth(source)) + 1);  // the root record first
+    std::size_t at = path.size();
+    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path[--at] = r;
     std::vector<NameId> names;
+    names.reserve(path.size());
     for (const XmlNodeRecord* r : path) {
         names.push_back(FindName(r->name));
         if (names.back() == kNoName || nodes_.empty()) return;
@@ -148,6 +150,7 @@ void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode,
     // keys of the records above; each level is in document order.
     const auto ancestorKeys = [this](const XmlNodeRecord& record) {
         std::vector<KeyProbe> keys;
+        keys.reserve(record.attributes.size());
         for (const XmlAttributeRecord& a : record.attributes) {
             if (IsKeyOfAncestor(a)) keys.push_back(ProbeFor(a));
         }
@@ -157,6 +160,7 @@ void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode,
     if (nodes_[0].name == names[0] && (path.size() == 1 || HasKeys(0, ancestorKeys(*path[0])))) level.push_back(0);
     std::vector<NodeId> next;
     std::vector<KeyProbe> ownKeys;
+    ownKeys.reserve(source.attributes.size());
     for (const XmlAttributeRecord& a : source.attributes) {
         if (IsKeyOfElement(a, mode)) ownKeys.push_back(ProbeFor(a));
     }
