@@ -36,20 +36,15 @@ TEST_F(LoggerTest, LinesComeOutOfTheInstallersFormattingAsTheyWereSent) {
     EXPECT_EQ(session.LogLines(), lines);
 }
 
-// "QmEmbeddedDirectCall" is asked at a session's first line and the answer
-// kept until the session ends: a session (even one within another) asks
-// anew, and never changes the answer of the one it ends in.
-TEST_F(LoggerTest, EachSessionAsksTheSilencingConditionOnce) {
+// "QmEmbeddedDirectCall" is asked for every line, so a package can
+// silence the library from any point on.
+TEST_F(LoggerTest, TheSilencingConditionIsAskedForEveryLine) {
+    LogSession on(session.Handle(), u"");
     session.SetProperty(u"QmEmbeddedDirectCall", u"1");
-    LogSession outer(session.Handle(), u"");
-    Logger::Instance().Send(u"outer, silenced");
+    Logger::Instance().Send(u"silenced");
     session.SetProperty(u"QmEmbeddedDirectCall", u"");
-    {
-        LogSession inner(session.Handle(), u"");
-        Logger::Instance().Send(u"inner");
-    }
-    Logger::Instance().Send(u"outer, still silenced");
-    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"inner"});
+    Logger::Instance().Send(u"heard");
+    EXPECT_EQ(session.LogLines(), std::vector<std::u16string>{u"heard"});
 }
 
 // Hidden values come from the properties MsiHiddenProperties names; a

@@ -9,30 +9,27 @@ Logger& Logger::Instance() {
     return instance;
 }
 
-void Logger::Send(const WideString& line) const {
+void Logger::Send(std::u16string_view line) const {
     if (handle_ == 0 || silenced_) return;
-    if (gate_ == Gate::Unknown) {
-        gate_ = platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue
-                    ? Gate::Closed
-                    : Gate::Open;
-    }
-    if (gate_ == Gate::Closed) return;
+    if (platform::MsiEvaluateConditionW(handle_, u"QmEmbeddedDirectCall") == platform::kMsiConditionTrue)
+        return;
     SendLogLine(line);
 }
 
-void Logger::SendLogLine(const WideString& line) const {
-    // Built in one string where nothing is hidden, the session's own, which
-    // keeps its buffer from line to line: a long installation sends hundreds
-    // of thousands of lines.
+void Logger::SendLogLine(std::u16string_view line) const {
+    // Built in one string where nothing is hidden: a long installation
+    // sends hundreds of thousands of lines.
     WideString& text = lineText_;
     text.clear();
-    text.reserve(prefix_.size() + 2 + line.size() + 16);
     if (hidden_.empty()) {
         AppendEscapedForFormatting(text, prefix_);
         if (!prefix_.empty()) text.append(u": ");
         AppendEscapedForFormatting(text, line);
     } else {
-        text = EscapeForFormatting(Conceal(prefix_.empty() ? line : prefix_ + u": " + line));
+        WideString whole = prefix_;
+        if (!prefix_.empty()) whole.append(u": ");
+        whole.append(line);
+        text = EscapeForFormatting(Conceal(whole));
     }
     // A record that cannot be created still goes to the installer as handle 0;
     // a log line never changes the outcome of an operation.
@@ -105,14 +102,12 @@ LogSession::LogSession(InstallerHandle install, WideString prefix) {
     Logger& log = Logger::Instance();
     savedEnabled_ = log.enabled_;
     savedSilenced_ = log.silenced_;
-    savedGate_ = log.gate_;
     savedHandle_ = log.handle_;
     savedLineRecord_ = log.lineRecord_;
     savedPrefix_ = log.prefix_;
     savedHidden_ = log.hidden_;
     log.enabled_ = true;
     log.silenced_ = false;
-    log.gate_ = Logger::Gate::Unknown;
     log.handle_ = install;
     log.lineRecord_ = 0;
     log.prefix_ = std::move(prefix);
@@ -123,7 +118,6 @@ LogSession::~LogSession() {
     Logger& log = Logger::Instance();
     log.enabled_ = savedEnabled_;
     log.silenced_ = savedSilenced_;
-    log.gate_ = savedGate_;
     log.handle_ = savedHandle_;
     if (log.lineRecord_ != 0) platform::MsiCloseHandle(log.lineRecord_);
     log.lineRecord_ = savedLineRecord_;

@@ -13,10 +13,7 @@
 // Windows Installer writes to its log when logging is on (msiexec /l*v).
 // A package silences them all by making the condition "QmEmbeddedDirectCall"
 // true (for example by setting that property); the scheduled actions, which
-// cannot evaluate it, learn the answer from their CustomActionData. The
-// condition is asked on a session's first line and the answer kept until the
-// session ends: each question is a call into the installer, and an entry
-// point sends thousands of lines while the answer stays the same.
+// cannot evaluate it, learn the answer from their CustomActionData.
 //
 // No text this library hands the installer (log lines, progress, warnings,
 // errors) shows the value of a hidden property (MsiHiddenProperties): each
@@ -26,6 +23,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <string_view>
 #include <vector>
 
 #include "installer/MsiText.h"
@@ -40,11 +38,11 @@ public:
     const WideString& Prefix() const { return prefix_; }
 
     // Sends the line unless the handle is 0, the session is silenced or
-    // "QmEmbeddedDirectCall" held at the session's first line.
-    void Send(const WideString& line) const;
+    // "QmEmbeddedDirectCall" holds, asked anew for every line.
+    void Send(std::u16string_view line) const;
     // Sends without the gate: an INFO record whose template is "[1]" and
     // whose field 1 is the concealed line, escaped for formatting.
-    void SendLogLine(const WideString& line) const;
+    void SendLogLine(std::u16string_view line) const;
 
     // The text with the hidden values masked.
     WideString Conceal(const WideString& text) const;
@@ -60,13 +58,11 @@ private:
 
     bool enabled_ = false;
     bool silenced_ = false;
-    // The answer to "QmEmbeddedDirectCall" once asked in this session.
-    enum class Gate { Unknown, Open, Closed };
-    mutable Gate gate_ = Gate::Unknown;
     InstallerHandle handle_ = 0;
     // The record of every line of the session, made on the first: its
     // template stays "[1]", and each line sets field 1 anew.
     mutable InstallerHandle lineRecord_ = 0;
+    // The text of the line being sent, kept so that its memory serves the next.
     mutable WideString lineText_;
     WideString prefix_;
     std::vector<WideString> hidden_;
@@ -84,7 +80,7 @@ std::vector<WideString> ReadHiddenPropertyNames(InstallerHandle install);
 std::vector<WideString> ReadHiddenValues(InstallerHandle install);
 
 // The usual log site in one call: Send() when logging is on.
-inline void LogIfEnabled(const WideString& line) {
+inline void LogIfEnabled(std::u16string_view line) {
     const Logger& log = Logger::Instance();
     if (log.IsEnabled()) log.Send(line);
 }
@@ -110,7 +106,6 @@ public:
 private:
     bool savedEnabled_;
     bool savedSilenced_;
-    Logger::Gate savedGate_;
     InstallerHandle savedHandle_;
     InstallerHandle savedLineRecord_;
     WideString savedPrefix_;

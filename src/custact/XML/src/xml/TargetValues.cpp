@@ -147,9 +147,27 @@ namespace {
 template <typename Visit>
 void ForEachOriginalAttribute(const std::string& bytes, XmlEncoding encoding, std::int32_t start,
                               std::int32_t startTagEnd, const Visit& visit) {
-    const std::int32_t unit = IsUtf16(encoding) ? 2 : 1;
+    if (!IsUtf16(encoding)) {
+        // A unit is a byte, and the scan reads none past the tag's end,
+        // which lies inside the bytes: each is read as it is. Matching
+        // reads many start tags per search.
+        const char* data = bytes.data();
+        const auto byteAt = [data](std::int32_t p) {
+            return static_cast<char16_t>(static_cast<unsigned char>(data[p]));
+        };
+        ForEachAttribute(byteAt, 1, start, startTagEnd, visit);
+        return;
+    }
     const auto unitAt = [&](std::int32_t p) { return CodeUnitAt(encoding, bytes, p); };
-    ForEachAttribute(unitAt, unit, start, startTagEnd, visit);
+    ForEachAttribute(unitAt, 2, start, startTagEnd, visit);
+}
+
+// An attribute value as Expat reports it, from its raw text; most values
+// hold nothing to resolve or normalise and are taken as they are.
+WideString AttributeText(WideString raw) {
+    if (raw.find_first_of(u"&\t\n\r") == WideString::npos) return raw;
+    std::optional<WideString> value = Unescape(raw, true, false);
+    return value ? std::move(*value) : raw;
 }
 
 }  // namespace
@@ -161,9 +179,8 @@ std::vector<XmlAttributeRecord> XmlTargetDatabase::AttributesOf(NodeId id) const
     const XmlEncoding encoding = updater_.Encoding();
     std::vector<XmlAttributeRecord> attributes;
     ForEachOriginalAttribute(bytes, encoding, node.start, node.startTagEnd, [&](const AttributeBytes& a) {
-        const WideString raw = DecodeXmlText(encoding, Span(bytes, a.valueBegin, a.valueEnd));
         attributes.push_back({kAttributeFromTarget, DecodeXmlText(encoding, Span(bytes, a.start, a.nameEnd)),
-                              Unescape(raw, true, false).value_or(raw), 0,
+                              AttributeText(DecodeXmlText(encoding, Span(bytes, a.valueBegin, a.valueEnd))), 0,
                               static_cast<std::int32_t>(attributes.size())});
         return true;
     });
@@ -185,8 +202,7 @@ std::optional<WideString> XmlTargetDatabase::AttributeValue(NodeId id, std::u16s
     std::optional<WideString> value;
     ForEachOriginalAttribute(bytes, encoding, node.start, node.startTagEnd, [&](const AttributeBytes& a) {
         if (Span(bytes, a.start, a.nameEnd) != encodedName) return true;
-        const WideString raw = DecodeXmlText(encoding, Span(bytes, a.valueBegin, a.valueEnd));
-        value = Unescape(raw, true, false).value_or(raw);
+        value = AttributeText(DecodeXmlText(encoding, Span(bytes, a.valueBegin, a.valueEnd)));
         return false;
     });
     return value;

@@ -14,11 +14,28 @@
 
 namespace {
 
+// Whether the planned attribute changes the list: a new one, another value,
+// or one that goes.
+bool Changes(const XmlAttributeRecord& planned, const std::vector<XmlAttributeRecord>& list, int mode) {
+    if (!AttributeTakesPart(planned.flags, mode)) return false;
+    const bool add = (planned.flags & kXmlAttributeBelongs) != 0;
+    const bool setOrRemove = (planned.flags & kXmlAttributeSetOrRemove) != 0;
+    const auto existing = std::find_if(list.begin(), list.end(),
+                                       [&](const XmlAttributeRecord& a) { return a.name == planned.name; });
+    if (existing == list.end()) return add;
+    return setOrRemove && (!add || existing->value != planned.value);
+}
+
 // The target's attribute list after the source's attributes of this mode,
 // in the order it is written: the target's own attributes by their place
 // in the start tag, then the added ones by their order.
 bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlElementRecord& source, int mode,
                      std::vector<XmlAttributeRecord>& merged) {
+    // Until one changes the list, each sees the target's list as it is:
+    // when none does, nothing needs to be copied.
+    if (std::none_of(source.attributes.begin(), source.attributes.end(),
+                     [&](const XmlAttributeRecord& a) { return Changes(a, target, mode); }))
+        return false;
     merged = target;
     const auto find = [&](const WideString& name) {
         return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
@@ -117,13 +134,21 @@ std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, NodeId n
 
 }  // namespace
 
-void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
+AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode) {
     LogIfEnabled(u"UpdateNodeAttributes start.");
     std::vector<XmlAttributeRecord> list;
     WideString merged;
+    AttributeChanges changes;
     const bool gone = IsGone(target);
     const std::vector<XmlAttributeRecord> before = gone ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
     if (!gone && CombineInto(before, source, mode, list, merged)) {
+        for (const XmlAttributeRecord& a : list) {
+            const XmlAttributeRecord* was = Named(before, a.name);
+            if (was == nullptr || was->value != a.value) ++changes.set;
+        }
+        for (const XmlAttributeRecord& a : before) {
+            if (Named(list, a.name) == nullptr) ++changes.removed;
+        }
         const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
         // Added attributes follow the last one as the tag separates and
         // quotes its own; the first attribute of a tag gets a blank.
@@ -149,7 +174,8 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
         WideString added;
         for (const XmlAttributeRecord& a : list) {
             if (a.origin == kAttributeFromTarget) continue;
-            added += separator + a.name + u"=" + quote + EscapeAttribute(a.value) + quote;
+            added.append(separator).append(a.name).append(u"=");
+            added.append(1, quote).append(EscapeAttribute(a.value)).append(1, quote);
         }
         if (!added.empty()) {
             const std::vector<AttributeBytes> kept = ScanAttributes(*this, target);
@@ -174,4 +200,5 @@ void XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const XmlElementReco
         SetAttributes(target, std::move(written), before);
     }
     LogIfEnabled(u"UpdateNodeAttributes end.");
+    return changes;
 }

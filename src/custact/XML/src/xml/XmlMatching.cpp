@@ -1,8 +1,9 @@
 // Finding the target elements that a planned element stands for, through
-// two indexes built when first needed: the children of a parent by name,
+// two indexes: the children of a parent by name, built when first needed,
 // and the children of a parent with one name by the value of one key
-// attribute. The value index follows every attribute this run rewrites, so
-// later records see the values as written.
+// attribute, built when that search comes a second time. The value index
+// follows every attribute this run rewrites, so later records see the
+// values as written.
 #include <algorithm>
 
 #include "custact/XML/src/xml/XmlTargetDatabase.h"
@@ -35,8 +36,17 @@ const std::vector<NodeId>& XmlTargetDatabase::ChildrenNamed(NodeId parent, NameI
     auto known = childrenByName_.find(parent);
     if (known == childrenByName_.end()) {
         std::unordered_map<NameId, std::vector<NodeId>> byName;
-        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child))
-            byName[nodes_[child].name].push_back(child);
+        // Siblings mostly share their name: the list of the last one is
+        // kept at hand (the map never moves its values).
+        NameId lastName = kNoName;
+        std::vector<NodeId>* last = nullptr;
+        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+            if (nodes_[child].name != lastName) {
+                lastName = nodes_[child].name;
+                last = &byName[lastName];
+            }
+            last->push_back(child);
+        }
         known = childrenByName_.emplace(parent, std::move(byName)).first;
     }
     static const std::vector<NodeId> kNone;
@@ -54,9 +64,8 @@ XmlTargetDatabase::ValueIndex& XmlTargetDatabase::IndexOfValues(NodeId parent, N
     const auto known = valueIndexes_.find(key);
     if (known != valueIndexes_.end()) return known->second;
     ValueIndex index;
-    const std::vector<NodeId>& children = ChildrenNamed(parent, name);
-    index.reserve(children.size());
-    for (NodeId child : children) {
+    for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+        if (nodes_[child].name != name) continue;
         if (const std::optional<std::uint64_t> hash = ValueHash(child, probe.name)) index.emplace_back(*hash, child);
     }
     std::sort(index.begin(), index.end());
@@ -94,15 +103,23 @@ void XmlTargetDatabase::ReindexValues(NodeId node, const std::vector<XmlAttribut
 
 void XmlTargetDatabase::SelectChildren(NodeId parent, NameId name, const std::vector<KeyProbe>& keys,
                                        std::vector<NodeId>& out) {
-    const std::vector<NodeId>& children = ChildrenNamed(parent, name);
     if (keys.empty()) {
+        const std::vector<NodeId>& children = ChildrenNamed(parent, name);
         out.insert(out.end(), children.begin(), children.end());
         return;
     }
-    if (children.size() < kIndexedChildren) {
-        for (NodeId child : children) {
+    // Most parents are searched once or twice: an index pays only from the
+    // second search on, and only for many children. The first is made
+    // child by child; it notes whether the next should build the index.
+    const ValueIndexKey key{parent, name, Intern(keys.front().key->name)};
+    if (valueIndexes_.count(key) == 0 && searchedOnce_.count(key) == 0) {
+        std::size_t named = 0;
+        for (NodeId child = FirstChild(parent); child != kNoNode; child = NextSibling(child)) {
+            if (nodes_[child].name != name) continue;
+            ++named;
             if (HasKeys(child, keys)) out.push_back(child);
         }
+        if (named >= kIndexedChildren) searchedOnce_.insert(key);
         return;
     }
     // The children whose first key has the value, in document order; the
@@ -118,10 +135,12 @@ void XmlTargetDatabase::SelectChildren(NodeId parent, NameId name, const std::ve
 
 void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out) {
     out.clear();
-    std::vector<const XmlNodeRecord*> path;  // the root record first
-    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path.push_back(r);
-    std::reverse(path.begin(), path.end());
+    // Sized once: this runs for every record of a file.
+    std::vector<const XmlNodeRecord*> path(static_cast<std::size_t>(NodeDepth(source)) + 1);  // the root record first
+    std::size_t at = path.size();
+    for (const XmlNodeRecord* r = &source; r != nullptr; r = r->parent) path[--at] = r;
     std::vector<NameId> names;
+    names.reserve(path.size());
     for (const XmlNodeRecord* r : path) {
         names.push_back(FindName(r->name));
         if (names.back() == kNoName || nodes_.empty()) return;
@@ -131,6 +150,7 @@ void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode,
     // keys of the records above; each level is in document order.
     const auto ancestorKeys = [this](const XmlNodeRecord& record) {
         std::vector<KeyProbe> keys;
+        keys.reserve(record.attributes.size());
         for (const XmlAttributeRecord& a : record.attributes) {
             if (IsKeyOfAncestor(a)) keys.push_back(ProbeFor(a));
         }
@@ -140,12 +160,15 @@ void XmlTargetDatabase::FindMatchingNodes(const XmlNodeRecord& source, int mode,
     if (nodes_[0].name == names[0] && (path.size() == 1 || HasKeys(0, ancestorKeys(*path[0])))) level.push_back(0);
     std::vector<NodeId> next;
     std::vector<KeyProbe> ownKeys;
+    ownKeys.reserve(source.attributes.size());
     for (const XmlAttributeRecord& a : source.attributes) {
         if (IsKeyOfElement(a, mode)) ownKeys.push_back(ProbeFor(a));
     }
+    std::vector<KeyProbe> ancestorProbes;
     for (std::size_t depth = 1; depth < path.size() && !level.empty(); ++depth) {
         const bool last = depth + 1 == path.size();
-        const std::vector<KeyProbe> keys = last ? ownKeys : ancestorKeys(*path[depth]);
+        if (!last) ancestorProbes = ancestorKeys(*path[depth]);
+        const std::vector<KeyProbe>& keys = last ? ownKeys : ancestorProbes;
         next.clear();
         for (NodeId node : level) SelectChildren(node, names[depth], keys, next);
         level.swap(next);

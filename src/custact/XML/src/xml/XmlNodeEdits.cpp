@@ -278,14 +278,17 @@ void XmlTargetDatabase::InsertComment(XmlUpdateData& data, const XmlFileRecord& 
     LogIfEnabled(u"InsertComment end.");
 }
 
-void XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode) {
+AttributeChanges XmlTargetDatabase::UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source,
+                                                  int mode) {
     LogIfEnabled(u"UpdateXmlNode start.");
+    AttributeChanges changes;
     if (!IsGone(target)) {
-        UpdateNodeAttributes(target, source, mode);
+        changes = UpdateNodeAttributes(target, source, mode);
         if (mode == XML_UPDATE_INSTALL) UpdateNodeText(file, target, source);
     }
     source.SetProcessed(true);
     LogIfEnabled(u"UpdateXmlNode end.");
+    return changes;
 }
 
 void XmlTargetDatabase::UpdateNodeText(const XmlFileRecord& file, NodeId target, const XmlElementRecord& source) {

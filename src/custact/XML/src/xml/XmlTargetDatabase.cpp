@@ -53,8 +53,8 @@ WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
     for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) chain.push_back(r);
     WideString path = chain.back()->name;
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        path += u"/" + (*it)->name;
-        if (!withoutIndex) path += u"[" + ToWideDecimal((*it)->index) + u"]";
+        path.append(u"/").append((*it)->name);
+        if (!withoutIndex) path.append(u"[").append(ToWideDecimal((*it)->index)).append(u"]");
     }
     return path;
 }
@@ -423,8 +423,8 @@ WideString XmlTargetDatabase::NodePath(NodeId id, bool withoutIndex) const {
     for (NodeId n = id; n != kNoNode; n = ParentOf(n)) chain.push_back(n);
     WideString path = NameOf(chain.back());
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        path += u"/" + NameOf(*it);
-        if (!withoutIndex) path += u"[" + ToWideDecimal(IndexOf(*it)) + u"]";
+        path.append(u"/").append(NameOf(*it));
+        if (!withoutIndex) path.append(u"[").append(ToWideDecimal(IndexOf(*it))).append(u"]");
     }
     return path;
 }

@@ -71,6 +71,13 @@ private:
 
 using TargetNodeMap = std::unordered_map<WideString, TargetNode>;
 
+// What an update did to an element's attributes: those that are new or
+// have another value, and those that are gone.
+struct AttributeChanges {
+    int set = 0;
+    int removed = 0;
+};
+
 // The places of an element that positions name (see TargetNode).
 enum class NodePlace : std::uint8_t { Start, AttrStart, StartTagEnd, EndTagStart, End };
 
@@ -138,9 +145,10 @@ public:
     // The target nodes that stand for this planned element in this run mode,
     // in document order: same path, same text in uninstall runs, and the
     // key attributes of the element and of its ancestors found with equal
-    // values. Walks down from the root along the element's path through
-    // indexes of children by name and of key values, so the cost grows with
-    // the depth and the matches, not with the file.
+    // values. Walks down from the root along the element's path; a parent's
+    // children are read one by one on its first search and through an index
+    // of key values from then on, so the cost grows with the depth and the
+    // matches, not with the file.
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<NodeId>& out);
     void FindMatchingNodes(const XmlNodeRecord& source, int mode, std::vector<TargetNode*>& out);
     // Children of parent with this name (any name when empty); 0 for none.
@@ -185,9 +193,10 @@ public:
     void InsertComment(XmlUpdateData& data, const XmlFileRecord& file, XmlElementRecord& comment,
                        const XmlElementRecord* next, int mode);
     // Attributes, and in install runs the text; the source becomes processed.
-    void UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode);
+    // Returns what became of the node's attributes.
+    AttributeChanges UpdateXmlNode(const XmlFileRecord& file, NodeId target, XmlElementRecord& source, int mode);
     void UpdateXmlNode(const XmlFileRecord& file, TargetNode& target, XmlElementRecord& source, int mode);
-    void UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode);
+    AttributeChanges UpdateNodeAttributes(NodeId target, const XmlElementRecord& source, int mode);
     void UpdateNodeAttributes(TargetNode& target, const XmlElementRecord& source, int mode);
     // The target's attribute list after the source's attributes of this
     // mode; false, with merged empty, when nothing changes.
@@ -425,6 +434,8 @@ private:
     mutable std::unordered_map<NodeId, std::vector<NodeId>> children_;
     mutable std::unordered_map<NodeId, std::unordered_map<NameId, std::vector<NodeId>>> childrenByName_;
     std::unordered_map<ValueIndexKey, ValueIndex, ValueIndexKeyHash> valueIndexes_;
+    // Indexes searched once without being built: the next search builds them.
+    std::unordered_set<ValueIndexKey, ValueIndexKeyHash> searchedOnce_;
     // The attribute names indexed under each parent and name.
     std::unordered_map<std::uint64_t, std::vector<NameId>> indexedAttributes_;
     mutable std::vector<std::int32_t> lineStarts_;

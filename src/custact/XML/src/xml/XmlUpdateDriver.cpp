@@ -132,28 +132,13 @@ private:
         MarkRemovedRecord(data_, record);
     }
 
-    // The node's attributes and text as written, compared before and after.
+    // The node's text as written, compared before and after.
     void Update(XmlElementRecord& record, NodeId target) {
-        const std::vector<XmlAttributeRecord> before = db_.AttributesOf(target);
         const WideString textBefore = db_.TextOf(target);
-        db_.UpdateXmlNode(file_, target, record, mode_);
-        const std::vector<XmlAttributeRecord> after = db_.AttributesOf(target);
-        const auto valueIn = [](const std::vector<XmlAttributeRecord>& list, const WideString& name) {
-            const auto found = std::find_if(list.begin(), list.end(),
-                                            [&](const XmlAttributeRecord& a) { return a.name == name; });
-            return found == list.end() ? nullptr : &found->value;
-        };
-        int set = 0, removed = 0;
-        for (const XmlAttributeRecord& a : after) {
-            const WideString* old = valueIn(before, a.name);
-            if (old == nullptr || *old != a.value) ++set;
-        }
-        for (const XmlAttributeRecord& a : before) {
-            if (valueIn(after, a.name) == nullptr) ++removed;
-        }
-        changes_.attributesSet += set;
-        changes_.attributesRemoved += removed;
-        if (set > 0 || removed > 0 || db_.TextOf(target) != textBefore) ++changes_.elementsUpdated;
+        const AttributeChanges changed = db_.UpdateXmlNode(file_, target, record, mode_);
+        changes_.attributesSet += changed.set;
+        changes_.attributesRemoved += changed.removed;
+        if (changed.set > 0 || changed.removed > 0 || db_.TextOf(target) != textBefore) ++changes_.elementsUpdated;
     }
 
     // False when the remaining matches are to be left alone.
