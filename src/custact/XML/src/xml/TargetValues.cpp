@@ -240,7 +240,8 @@ std::uint64_t HashBytes(std::string_view bytes) { return std::hash<std::string_v
 }  // namespace
 
 XmlTargetDatabase::KeyProbe XmlTargetDatabase::ProbeFor(const XmlAttributeRecord& key) const {
-    return {&key, EncodeXmlText(updater_.Encoding(), key.name), EncodeXmlText(updater_.Encoding(), key.value)};
+    return {&key, EncodeXmlText(updater_.Encoding(), key.name), EncodeXmlText(updater_.Encoding(), key.value),
+            key.value.find(u' ') == WideString::npos};
 }
 
 bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
@@ -253,6 +254,15 @@ bool XmlTargetDatabase::HasKey(NodeId id, const KeyProbe& probe) const {
     }
     const std::string& bytes = updater_.Original();
     const XmlEncoding encoding = updater_.Encoding();
+    // A value read from bytes without a reference differs from its bytes
+    // only where line ends and tabs read as blanks. So for a key without a
+    // blank, a start tag that holds neither "&" nor the key's bytes has no
+    // such value, and is passed over without reading its attributes: the
+    // first search of a parent reads the start tags of all its children.
+    if (probe.blankFree && !probe.value.empty()) {
+        const std::string_view tag = Span(bytes, node.start, node.startTagEnd);
+        if (tag.find(probe.value) == std::string_view::npos && tag.find('&') == std::string_view::npos) return false;
+    }
     bool found = false;
     ForEachOriginalAttribute(bytes, encoding, node.start, node.startTagEnd, [&](const AttributeBytes& a) {
         if (Span(bytes, a.start, a.nameEnd) != probe.name) return true;

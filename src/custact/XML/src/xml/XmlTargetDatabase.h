@@ -350,6 +350,9 @@ private:
         const XmlAttributeRecord* key;
         std::string name;
         std::string value;
+        // Without a blank in the value, only the value's own bytes can
+        // read as it in a start tag that holds no reference.
+        bool blankFree;
     };
 
     NameId Intern(std::u16string_view name);
