@@ -22,6 +22,9 @@ std::int32_t ByteOrderMarkLength(const std::string& bytes) {
     return 0;
 }
 
+// Room for "/", "[", "]" and the digits of a step's index in a path.
+constexpr std::size_t kStepMarks = 14;
+
 }  // namespace
 
 WideString NormalisedComment(std::u16string_view text) {
@@ -49,9 +52,17 @@ WideString TrimXmlBlanks(std::u16string_view text) {
 }
 
 WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
+    // The list and the text are sized once: each record of a run logs its path.
     std::vector<const XmlNodeRecord*> chain;
-    for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) chain.push_back(r);
-    WideString path = chain.back()->name;
+    chain.reserve(static_cast<std::size_t>(NodeDepth(record)) + 1);
+    std::size_t length = 0;
+    for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) {
+        chain.push_back(r);
+        length += r->name.size() + kStepMarks;
+    }
+    WideString path;
+    path.reserve(length);
+    path.append(chain.back()->name);
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         path.append(u"/").append((*it)->name);
         if (!withoutIndex) path.append(u"[").append(ToWideDecimal((*it)->index)).append(u"]");
@@ -419,9 +430,19 @@ std::uint64_t XmlTargetDatabase::LineOf(std::int32_t offset) const {
 }
 
 WideString XmlTargetDatabase::NodePath(NodeId id, bool withoutIndex) const {
+    // Sized once, as GetNodePath.
+    std::size_t depth = 0;
+    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) ++depth;
     std::vector<NodeId> chain;
-    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) chain.push_back(n);
-    WideString path = NameOf(chain.back());
+    chain.reserve(depth);
+    std::size_t length = 0;
+    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) {
+        chain.push_back(n);
+        length += NameOf(n).size() + kStepMarks;
+    }
+    WideString path;
+    path.reserve(length);
+    path.append(NameOf(chain.back()));
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
         path.append(u"/").append(NameOf(*it));
         if (!withoutIndex) path.append(u"[").append(ToWideDecimal(IndexOf(*it))).append(u"]");
