@@ -191,13 +191,16 @@ AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const Xm
             updater_.Insert(anchor, added);
         }
         ScanStartTag(target);
-        // Later records of this run match against the attributes as written.
-        std::vector<XmlAttributeRecord> written;
-        for (XmlAttributeRecord& a : list) {
-            written.push_back({kAttributeFromTarget, std::move(a.name), std::move(a.value), 0,
-                               static_cast<std::int32_t>(written.size())});
+        // Later records of this run match against the attributes as written:
+        // the merged list, in tag order, becomes the target's own.
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            XmlAttributeRecord& a = list[i];
+            a.origin = kAttributeFromTarget;
+            a.flags = 0;
+            a.order = static_cast<std::int32_t>(i);
+            a.key = WideString();
         }
-        SetAttributes(target, std::move(written), before);
+        SetAttributes(target, std::move(list), before);
     }
     LogIfEnabled(u"UpdateNodeAttributes end.");
     return changes;
