@@ -122,10 +122,16 @@ namespace {
 // The attributes of the node's start tag as the bytes stand now, in order.
 std::vector<AttributeBytes> ScanAttributes(const XmlTargetDatabase& db, NodeId node) {
     const ByteStreamUpdater& bytes = db.Updater();
+    const std::int32_t start = db.Place(node, NodePlace::Start);
+    const std::int32_t stop = db.Place(node, NodePlace::StartTagEnd);
     std::vector<AttributeBytes> found;
-    ForEachAttribute([&bytes](std::int32_t p) { return bytes.UnitAt(p); }, bytes.UnitSize(),
-                     db.Place(node, NodePlace::Start), db.Place(node, NodePlace::StartTagEnd),
-                     [&found](const AttributeBytes& a) {
+    if (stop <= start) return found;
+    // The tag is read from one copy of its bytes, taken from the pieces in
+    // one sweep, rather than a byte at a time through the edits.
+    const std::string tag = bytes.Slice(start, stop);
+    const XmlEncoding encoding = bytes.Encoding();
+    ForEachAttribute([&](std::int32_t p) { return CodeUnitAt(encoding, tag, p - start); }, bytes.UnitSize(), start,
+                     stop, [&found](const AttributeBytes& a) {
                          found.push_back(a);
                          return true;
                      });
