@@ -78,16 +78,17 @@ void XmlTargetDatabase::ReindexValues(NodeId node, const std::vector<XmlAttribut
     if (ParentOf(node) == kNoNode) return;
     const auto indexed = indexedAttributes_.find(ParentAndName(ParentOf(node), nodes_[node].name));
     if (indexed == indexedAttributes_.end()) return;
+    // The value in the list, or null; compared in place, not copied.
     const auto valueIn = [](const std::vector<XmlAttributeRecord>& list, const WideString& name) {
         const auto found =
             std::find_if(list.begin(), list.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
-        return found == list.end() ? std::optional<WideString>() : std::optional<WideString>(found->value);
+        return found == list.end() ? nullptr : &found->value;
     };
     const XmlEncoding encoding = updater_.Encoding();
     for (NameId attribute : indexed->second) {
-        const std::optional<WideString> was = valueIn(before, names_[attribute]);
-        const std::optional<WideString> now = valueIn(after, names_[attribute]);
-        if (was == now) continue;
+        const WideString* was = valueIn(before, names_[attribute]);
+        const WideString* now = valueIn(after, names_[attribute]);
+        if (was == nullptr ? now == nullptr : now != nullptr && *was == *now) continue;
         ValueIndex& index = valueIndexes_.at(ValueIndexKey{ParentOf(node), nodes_[node].name, attribute});
         if (was) {
             const ValueIndex::value_type entry(HashBytes(EncodeXmlText(encoding, *was)), node);
