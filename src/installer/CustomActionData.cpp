@@ -25,20 +25,14 @@ WideString FormatValue(InstallerHandle install, const WideString& value) {
 
 namespace {
 
+bool IsSeparator(char16_t c) { return c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator; }
+
 // EscapeField(value) at the end of text, without a string of its own.
 void AppendField(WideString& text, const WideString& value) {
-    text.reserve(text.size() + value.size() + 1);
-    // Values rarely hold a separator: the runs between them go over whole.
-    const std::u16string_view view = value;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < view.size(); ++i) {
-        const char16_t c = view[i];
-        if (c != kFieldSeparator && c != kRowSeparator && c != kSectionSeparator) continue;
-        text.append(view.substr(start, i - start));
-        text.push_back(u'\\');
-        start = i;
-    }
-    text.append(view.substr(start));
+    AppendEscaped(text, value, IsSeparator, [](WideString& to, char16_t c) {
+        to.push_back(u'\\');
+        to.push_back(c);
+    });
     text.push_back(kFieldTerminator);
 }
 
@@ -51,8 +45,6 @@ WideString EscapeField(const WideString& value) {
 }
 
 namespace {
-
-bool IsSeparator(char16_t c) { return c == kFieldSeparator || c == kRowSeparator || c == kSectionSeparator; }
 
 // Without its terminator, and without the backslash before each separator.
 WideString Unescape(std::u16string_view field) {
@@ -291,9 +283,13 @@ XmlUpdateDataReader::RowView XmlUpdateDataReader::RowAt(std::size_t row) const {
     return RowView(*this, first, rowEnds_[row] - first);
 }
 
-XmlUpdateDataReader::Rows XmlUpdateDataReader::SectionRows(std::size_t index) const {
-    if (index >= sectionEnds_.size()) return Rows(*this, 0, 0);
-    return Rows(*this, index == 0 ? 0 : sectionEnds_[index - 1], sectionEnds_[index]);
+std::vector<XmlUpdateDataReader::RowView> XmlUpdateDataReader::SectionRows(std::size_t index) const {
+    std::vector<RowView> rows;
+    if (index >= sectionEnds_.size()) return rows;
+    const std::size_t first = index == 0 ? 0 : sectionEnds_[index - 1];
+    rows.reserve(sectionEnds_[index] - first);
+    for (std::size_t row = first; row < sectionEnds_[index]; ++row) rows.push_back(RowAt(row));
+    return rows;
 }
 
 XmlUpdateDataReader::Section XmlUpdateDataReader::GetSection(std::size_t index) const {

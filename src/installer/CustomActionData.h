@@ -108,37 +108,6 @@ public:
         std::size_t first_;  // into fieldEnds_
         std::size_t count_;
     };
-    // The rows of one section, in order.
-    class Rows {
-    public:
-        class Iterator {
-        public:
-            RowView operator*() const { return reader_->RowAt(row_); }
-            Iterator& operator++() {
-                ++row_;
-                return *this;
-            }
-            bool operator!=(const Iterator& other) const { return row_ != other.row_; }
-
-        private:
-            friend class Rows;
-            Iterator(const XmlUpdateDataReader& reader, std::size_t row) : reader_(&reader), row_(row) {}
-            const XmlUpdateDataReader* reader_;
-            std::size_t row_;
-        };
-        Iterator begin() const { return Iterator(*reader_, first_); }
-        Iterator end() const { return Iterator(*reader_, last_); }
-        std::size_t size() const { return last_ - first_; }
-
-    private:
-        friend class XmlUpdateDataReader;
-        Rows(const XmlUpdateDataReader& reader, std::size_t first, std::size_t last)
-            : reader_(&reader), first_(first), last_(last) {}
-        const XmlUpdateDataReader* reader_;
-        std::size_t first_;  // into rowEnds_
-        std::size_t last_;
-    };
-
     // Reads the property "CustomActionData".
     explicit XmlUpdateDataReader(InstallerHandle install);
     explicit XmlUpdateDataReader(WideString text) : text_(std::move(text)) {}
@@ -146,8 +115,8 @@ public:
     // False for an empty text, which leaves no sections.
     bool Parse();
     std::size_t SectionCount() const { return sectionEnds_.size(); }
-    // The rows of a section; none past the last one.
-    Rows SectionRows(std::size_t index) const;
+    // The rows of a section, in order; none past the last one.
+    std::vector<RowView> SectionRows(std::size_t index) const;
     // The same rows as strings of their own.
     Section GetSection(std::size_t index) const;
     const WideString& Text() const { return text_; }

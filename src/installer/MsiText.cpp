@@ -47,17 +47,11 @@ WideString EscapeForFormatting(const WideString& text) {
 }
 
 void AppendEscapedForFormatting(WideString& out, std::u16string_view text) {
-    out.reserve(out.size() + text.size());
-    // The text between the brackets and braces goes over in whole runs.
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c != u'[' && c != u']' && c != u'{' && c != u'}') continue;
-        out.append(text.substr(start, i - start));
-        out += u"[\\";
-        out.push_back(c);
-        out.push_back(u']');
-        start = i + 1;
-    }
-    out.append(text.substr(start));
+    AppendEscaped(
+        out, text, [](char16_t c) { return c == u'[' || c == u']' || c == u'{' || c == u'}'; },
+        [](WideString& to, char16_t c) {
+            to += u"[\\";
+            to.push_back(c);
+            to.push_back(u']');
+        });
 }

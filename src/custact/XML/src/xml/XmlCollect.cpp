@@ -62,34 +62,28 @@ void CollectElements(XmlManager& manager, const XmlUpdateDataReader& reader) {
 
 // Every element is stored before the first attribute is read, so an
 // attribute row may come before the row of its element. The rows of one
-// element usually follow each other: such a run costs one look-up, and the
-// element's first run one allocation.
+// element usually follow each other, so the element found for one row
+// serves the next rows of the same element.
 void CollectAttributes(XmlManager& manager, const XmlUpdateDataReader& reader) {
     XmlElementMap& elements = manager.data.elements;
-    const XmlUpdateDataReader::Rows rows = reader.SectionRows(kXmlAttributeSection);
+    XmlElementRecord* element = nullptr;
     WideString elementKey;
-    for (auto row = rows.begin(); row != rows.end();) {
-        elementKey = (*row)[1];
-        auto runEnd = row;
-        std::size_t count = 0;
-        for (; runEnd != rows.end() && (*runEnd)[1] == elementKey; ++runEnd) ++count;
-        const auto element = elements.find(elementKey);
-        if (element == elements.end()) {
-            row = runEnd;
-            continue;
+    bool first = true;
+    for (const RowView row : reader.SectionRows(kXmlAttributeSection)) {
+        if (first || row[1] != elementKey) {
+            first = false;
+            elementKey = row[1];
+            const auto found = elements.find(elementKey);
+            element = found == elements.end() ? nullptr : &found->second;
         }
-        std::vector<XmlAttributeRecord>& attributes = element->second.attributes;
-        if (attributes.empty()) attributes.reserve(count);
-        for (; row != runEnd; ++row) {
-            const XmlUpdateDataReader::RowView fields = *row;
-            XmlAttributeRecord& attribute = attributes.emplace_back();
-            attribute.origin = kAttributeFromUpdate;
-            attribute.name = fields[2];
-            attribute.flags = ToFlags(fields[3]);
-            attribute.order = ToRecordInteger(fields[4]);
-            attribute.value = fields[5];
-            attribute.key = fields[0];
-        }
+        if (element == nullptr) continue;
+        XmlAttributeRecord& attribute = element->attributes.emplace_back();
+        attribute.origin = kAttributeFromUpdate;
+        attribute.name = row[2];
+        attribute.flags = ToFlags(row[3]);
+        attribute.order = ToRecordInteger(row[4]);
+        attribute.value = row[5];
+        attribute.key = row[0];
     }
 }
 
