@@ -14,16 +14,18 @@
 
 namespace {
 
-// Whether the planned attribute changes the list: a new one, another value,
-// or one that goes.
-bool Changes(const XmlAttributeRecord& planned, const std::vector<XmlAttributeRecord>& list, int mode) {
-    if (!AttributeTakesPart(planned.flags, mode)) return false;
+// What a planned attribute of this mode does to a list in which existing
+// is its namesake (null: none).
+enum class AttributeEdit { None, Add, Set, Remove };
+
+AttributeEdit EditOf(const XmlAttributeRecord& planned, const XmlAttributeRecord* existing, int mode) {
+    if (!AttributeTakesPart(planned.flags, mode)) return AttributeEdit::None;
     const bool add = (planned.flags & kXmlAttributeBelongs) != 0;
     const bool setOrRemove = (planned.flags & kXmlAttributeSetOrRemove) != 0;
-    const auto existing = std::find_if(list.begin(), list.end(),
-                                       [&](const XmlAttributeRecord& a) { return a.name == planned.name; });
-    if (existing == list.end()) return add;
-    return setOrRemove && (!add || existing->value != planned.value);
+    if (existing == nullptr) return add ? AttributeEdit::Add : AttributeEdit::None;
+    if (!setOrRemove) return AttributeEdit::None;
+    if (!add) return AttributeEdit::Remove;
+    return existing->value != planned.value ? AttributeEdit::Set : AttributeEdit::None;
 }
 
 // The target's attribute list after the source's attributes of this mode,
@@ -33,13 +35,11 @@ bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlEle
                      std::vector<XmlAttributeRecord>& merged) {
     // Until one changes the list, each sees the target's list as it is:
     // when none does, nothing needs to be copied.
-    if (std::none_of(source.attributes.begin(), source.attributes.end(),
-                     [&](const XmlAttributeRecord& a) { return Changes(a, target, mode); }))
+    if (std::none_of(source.attributes.begin(), source.attributes.end(), [&](const XmlAttributeRecord& a) {
+            return EditOf(a, FindAttributeNamed(target, a.name), mode) != AttributeEdit::None;
+        }))
         return false;
     merged = target;
-    const auto find = [&](const WideString& name) {
-        return std::find_if(merged.begin(), merged.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
-    };
     // Collected records come sorted by order; a copy is sorted only for
     // records put together otherwise.
     const auto byOrder = [](const XmlAttributeRecord& a, const XmlAttributeRecord& b) { return a.order < b.order; };
@@ -52,22 +52,14 @@ bool MergeAttributes(const std::vector<XmlAttributeRecord>& target, const XmlEle
     }
     bool changed = false;
     for (const XmlAttributeRecord& a : *planned) {
-        if (!AttributeTakesPart(a.flags, mode)) continue;
-        const bool add = (a.flags & kXmlAttributeBelongs) != 0;
-        const bool setOrRemove = (a.flags & kXmlAttributeSetOrRemove) != 0;
-        const auto existing = find(a.name);
-        if (add && existing == merged.end()) {
-            merged.push_back(a);
-            changed = true;
-        } else if (add && setOrRemove) {
-            if (existing->value != a.value) {
-                existing->value = a.value;
-                changed = true;
-            }
-        } else if (!add && setOrRemove && existing != merged.end()) {
-            merged.erase(existing);
-            changed = true;
+        XmlAttributeRecord* existing = FindAttributeNamed(merged, a.name);
+        switch (EditOf(a, existing, mode)) {
+        case AttributeEdit::None: continue;
+        case AttributeEdit::Add: merged.push_back(a); break;
+        case AttributeEdit::Set: existing->value = a.value; break;
+        case AttributeEdit::Remove: merged.erase(merged.begin() + (existing - merged.data())); break;
         }
+        changed = true;
     }
     // The target's list is in tag order and the planned ones follow by
     // order, so the list is mostly in order already; sorting it anyway
@@ -101,12 +93,6 @@ bool CombineInto(const std::vector<XmlAttributeRecord>& target, const XmlElement
     LogIfEnabled(u"Merged Attribute List: [" + merged + u"]");
     LogIfEnabled(u"CombineAttributes end.");
     return true;
-}
-
-const XmlAttributeRecord* Named(const std::vector<XmlAttributeRecord>& list, const WideString& name) {
-    const auto found =
-        std::find_if(list.begin(), list.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
-    return found == list.end() ? nullptr : &*found;
 }
 
 }  // namespace
@@ -149,11 +135,11 @@ AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const Xm
     const std::vector<XmlAttributeRecord> before = gone ? std::vector<XmlAttributeRecord>() : AttributesOf(target);
     if (!gone && CombineInto(before, source, mode, list, merged)) {
         for (const XmlAttributeRecord& a : list) {
-            const XmlAttributeRecord* was = Named(before, a.name);
+            const XmlAttributeRecord* was = FindAttributeNamed(before, a.name);
             if (was == nullptr || was->value != a.value) ++changes.set;
         }
         for (const XmlAttributeRecord& a : before) {
-            if (Named(list, a.name) == nullptr) ++changes.removed;
+            if (FindAttributeNamed(list, a.name) == nullptr) ++changes.removed;
         }
         const std::vector<AttributeBytes> tag = ScanAttributes(*this, target);
         // Added attributes follow the last one as the tag separates and
@@ -167,8 +153,8 @@ AttributeChanges XmlTargetDatabase::UpdateNodeAttributes(NodeId target, const Xm
         // Back to front, so that the positions still to be edited hold.
         for (auto it = tag.rbegin(); it != tag.rend(); ++it) {
             const WideString name = TextAt(it->start, it->nameEnd);
-            const XmlAttributeRecord* now = Named(list, name);
-            const XmlAttributeRecord* was = Named(before, name);
+            const XmlAttributeRecord* now = FindAttributeNamed(list, name);
+            const XmlAttributeRecord* was = FindAttributeNamed(before, name);
             if (now == nullptr) {
                 updater_.Erase(SkipSpaceBackward(it->start, true), it->end);
                 continue;

@@ -80,9 +80,8 @@ void XmlTargetDatabase::ReindexValues(NodeId node, const std::vector<XmlAttribut
     if (indexed == indexedAttributes_.end()) return;
     // The value in the list, or null; compared in place, not copied.
     const auto valueIn = [](const std::vector<XmlAttributeRecord>& list, const WideString& name) {
-        const auto found =
-            std::find_if(list.begin(), list.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
-        return found == list.end() ? nullptr : &found->value;
+        const XmlAttributeRecord* found = FindAttributeNamed(list, name);
+        return found == nullptr ? nullptr : &found->value;
     };
     const XmlEncoding encoding = updater_.Encoding();
     for (NameId attribute : indexed->second) {

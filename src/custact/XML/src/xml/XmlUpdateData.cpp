@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 WideString GetFullPath(const XmlFileRecord& file) { return file.directory + file.fileName; }
 
@@ -78,4 +79,14 @@ void SortAttributesByOrder(std::vector<XmlAttributeRecord>& attributes) {
 bool MergedAttributeLess(const XmlAttributeRecord& a, const XmlAttributeRecord& b) {
     if (a.origin != b.origin) return a.origin == kAttributeFromTarget;
     return a.order < b.order;
+}
+
+const XmlAttributeRecord* FindAttributeNamed(const std::vector<XmlAttributeRecord>& list, std::u16string_view name) {
+    const auto found =
+        std::find_if(list.begin(), list.end(), [&](const XmlAttributeRecord& a) { return a.name == name; });
+    return found == list.end() ? nullptr : &*found;
+}
+
+XmlAttributeRecord* FindAttributeNamed(std::vector<XmlAttributeRecord>& list, std::u16string_view name) {
+    return const_cast<XmlAttributeRecord*>(FindAttributeNamed(std::as_const(list), name));
 }

@@ -123,3 +123,6 @@ void SortAttributesByOrder(std::vector<XmlAttributeRecord>& attributes);
 // Where target attributes and planned ones meet in one list: those read from
 // the target first, then by order.
 bool MergedAttributeLess(const XmlAttributeRecord& a, const XmlAttributeRecord& b);
+// The attribute of the list with this name, or null.
+const XmlAttributeRecord* FindAttributeNamed(const std::vector<XmlAttributeRecord>& list, std::u16string_view name);
+XmlAttributeRecord* FindAttributeNamed(std::vector<XmlAttributeRecord>& list, std::u16string_view name);
