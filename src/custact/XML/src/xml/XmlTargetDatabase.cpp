@@ -22,8 +22,23 @@ std::int32_t ByteOrderMarkLength(const std::string& bytes) {
     return 0;
 }
 
-// Room for "/", "[", "]" and the digits of a step's index in a path.
-constexpr std::size_t kStepMarks = 14;
+// "root/a[1]/b[2]" from a chain of steps listed from the last one up to
+// the root, by their names and indices (the root's index is not shown).
+// Sized once: each record of a run logs its path.
+template <typename Step, typename NameOf, typename IndexOf>
+WideString JoinPath(const std::vector<Step>& chain, NameOf name, IndexOf index, bool withoutIndex) {
+    constexpr std::size_t kStepMarks = 14;  // "/", "[", "]" and the digits of an index
+    std::size_t length = 0;
+    for (const Step& step : chain) length += name(step).size() + kStepMarks;
+    WideString path;
+    path.reserve(length);
+    path.append(name(chain.back()));
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
+        path.append(u"/").append(name(*it));
+        if (!withoutIndex) path.append(u"[").append(ToWideDecimal(index(*it))).append(u"]");
+    }
+    return path;
+}
 
 }  // namespace
 
@@ -52,22 +67,12 @@ WideString TrimXmlBlanks(std::u16string_view text) {
 }
 
 WideString GetNodePath(const XmlNodeRecord& record, bool withoutIndex) {
-    // The list and the text are sized once: each record of a run logs its path.
     std::vector<const XmlNodeRecord*> chain;
     chain.reserve(static_cast<std::size_t>(NodeDepth(record)) + 1);
-    std::size_t length = 0;
-    for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) {
-        chain.push_back(r);
-        length += r->name.size() + kStepMarks;
-    }
-    WideString path;
-    path.reserve(length);
-    path.append(chain.back()->name);
-    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        path.append(u"/").append((*it)->name);
-        if (!withoutIndex) path.append(u"[").append(ToWideDecimal((*it)->index)).append(u"]");
-    }
-    return path;
+    for (const XmlNodeRecord* r = &record; r != nullptr; r = r->parent) chain.push_back(r);
+    return JoinPath(
+        chain, [](const XmlNodeRecord* r) -> const WideString& { return r->name; },
+        [](const XmlNodeRecord* r) { return r->index; }, withoutIndex);
 }
 
 XmlTargetDatabase::XmlTargetDatabase(WideString path) : XmlReader(std::move(path)), updater_(this) {}
@@ -430,24 +435,11 @@ std::uint64_t XmlTargetDatabase::LineOf(std::int32_t offset) const {
 }
 
 WideString XmlTargetDatabase::NodePath(NodeId id, bool withoutIndex) const {
-    // Sized once, as GetNodePath.
-    std::size_t depth = 0;
-    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) ++depth;
     std::vector<NodeId> chain;
-    chain.reserve(depth);
-    std::size_t length = 0;
-    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) {
-        chain.push_back(n);
-        length += NameOf(n).size() + kStepMarks;
-    }
-    WideString path;
-    path.reserve(length);
-    path.append(NameOf(chain.back()));
-    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it) {
-        path.append(u"/").append(NameOf(*it));
-        if (!withoutIndex) path.append(u"[").append(ToWideDecimal(IndexOf(*it))).append(u"]");
-    }
-    return path;
+    for (NodeId n = id; n != kNoNode; n = ParentOf(n)) chain.push_back(n);
+    return JoinPath(
+        chain, [this](NodeId n) -> decltype(auto) { return NameOf(n); }, [this](NodeId n) { return IndexOf(n); },
+        withoutIndex);
 }
 
 WideString XmlTargetDatabase::TextAt(std::int32_t begin, std::int32_t end) const {
