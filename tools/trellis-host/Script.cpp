@@ -57,8 +57,7 @@ std::uint32_t Installation::RunScriptOp(ScriptOp op, Script script) {
     }
     inScript_ = false;
     session_.SetMode(mode, false);
-    // What the action set goes; the properties from before come back.
-    session_.TakeProperties();
+    // The properties from before come back in place of what the action set.
     session_.RestoreProperties(std::move(saved));
     return rc;
 }
